@@ -1,0 +1,162 @@
+#include "app/httporvelaserver.h"
+
+#include "app/identity.h"
+#include "app/resultcodes.h"
+#include "db/schema.h"
+#include "log/log.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextCodec>
+
+namespace orvela {
+
+namespace {
+const char kDateTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
+} // namespace
+
+HttpOrvelaServer::HttpOrvelaServer(QObject* parent)
+    : tarn::HttpServer(parent),
+      m_requestTime(QDateTime::currentDateTimeUtc()),
+      m_startMs(QDateTime::currentMSecsSinceEpoch())
+{
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    m_config = ServerConfig::load(QCoreApplication::applicationDirPath());
+    connect(&m_db, &Database::toLog, this, &HttpServer::toLog);
+    m_db.setDebug(m_config.debug);
+    if (m_config.logEnabled) {
+        openLog();
+    }
+}
+
+HttpOrvelaServer::~HttpOrvelaServer()
+{
+    qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - m_startMs;
+    if (elapsed <= 0) {
+        elapsed = 1;
+    }
+    logInfo(QObject::tr("Время на обработку запроса и отправку ответа составило ") +
+            QString::number(elapsed) + QObject::tr(" мсек."));
+    m_db.close();
+    delete m_log;
+    m_log = nullptr;
+}
+
+void HttpOrvelaServer::openLog()
+{
+    m_log = new tarn::Log(nullptr, m_requestTime, m_config.workingDir + QStringLiteral("log"), true);
+    connect(this, &HttpServer::toLog, m_log, &tarn::Log::onLog);
+    setDebug(m_config.debug);
+    logInfo(QObject::tr("Текущий скрипт: ") + QCoreApplication::applicationFilePath());
+    logInfo(QObject::tr("Отладочная информация ") +
+            (m_config.debug ? QObject::tr("включена.") : QObject::tr("отключена.")));
+    logDebug(QObject::tr("ВНИМАНИЕ! Дата и время используется по стандарту UTC."));
+    logInfo(QObject::tr("Версия ПО: ") + applicationVersion());
+}
+
+void HttpOrvelaServer::logDebug(const QString& text)
+{
+    if (m_config.debug) {
+        emit toLog(LogDebug, text);
+    }
+}
+
+bool HttpOrvelaServer::connectDatabase()
+{
+    QString error;
+    if (!m_db.open(m_config, &error)) {
+        setResultCode(20);
+        logError(QObject::tr("Ошибка при подключении к СУБД PostgeSql: ") + error);
+        answerError(65535);
+        return false;
+    }
+    logInfo(QObject::tr("Установлено подключение к СУБД PostgeSql."));
+    logDebug(QStringLiteral("host=") + m_config.dbHost + QStringLiteral("; port=") +
+             QString::number(m_config.dbPort) + QStringLiteral("; base=") + m_config.dbName +
+             QStringLiteral("; user=") + m_config.dbUser);
+    const quint16 code = Schema::check(m_db, QDate::currentDate().year());
+    if (code == 0) {
+        logDebug(QObject::tr("Проверка таблиц БД выполнена."));
+    } else {
+        setResultCode(code);
+        logDebug(QObject::tr("Ошибка при проверке таблиц БД: ") + resultCodeText(code));
+    }
+    return true;
+}
+
+quint16 HttpOrvelaServer::setResultCode(quint16 code)
+{
+    m_resultCode = code;
+    return code;
+}
+
+void HttpOrvelaServer::answerOk()
+{
+    m_resultType = ResultType::Ok;
+    sendResponse();
+}
+
+void HttpOrvelaServer::answerTable()
+{
+    m_resultType = ResultType::Table;
+    sendResponse();
+}
+
+void HttpOrvelaServer::answerError(quint16 code)
+{
+    if (code >= 1 && code <= 65534) {
+        m_resultCode = code;
+    }
+    m_resultType = ResultType::Error;
+    sendResponse();
+}
+
+QByteArray HttpOrvelaServer::envelope(const QDateTime& now) const
+{
+    QJsonObject info;
+    info.insert(QStringLiteral("serverSoftVer"), applicationVersion());
+    info.insert(QStringLiteral("serverRelease"), QString::fromLatin1(kReleaseDate));
+    info.insert(QStringLiteral("errorText"), resultCodeText(m_resultCode));
+    info.insert(QStringLiteral("serverDateTime"), now.toString(QString::fromLatin1(kDateTimeFormat)));
+    info.insert(QStringLiteral("resultType"), resultTypeText(m_resultType));
+    info.insert(QStringLiteral("errorCode"), static_cast<int>(m_resultCode));
+
+    QJsonObject root;
+    root.insert(QStringLiteral("info"), info);
+    if (!m_responseText.isEmpty()) {
+        root.insert(QStringLiteral("text"), m_responseText);
+    }
+    if (!m_responseData.isEmpty()) {
+        root.insert(QStringLiteral("data"), m_responseData);
+    }
+    if (!m_responseId.isEmpty()) {
+        root.insert(QStringLiteral("id"), m_responseId);
+    }
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+}
+
+void HttpOrvelaServer::sendResponse()
+{
+    clearResponseHeaders();
+    logInfo(QObject::tr("Отправка ответа: ") + resultTypeText(m_resultType));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QString origin = environmentValue(QStringLiteral("ORIGIN"));
+    if (!origin.isEmpty()) {
+        setResponseHeader(QStringLiteral("Access-Control-Allow-Origin"), origin);
+    }
+    if (m_resultCode != 0) {
+        logError(resultCodeRecord(m_resultCode));
+    }
+    setResponseHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json;charset=utf-8"));
+    setResponseBody(envelope(now));
+    bool ok = false;
+    writeResponse(&ok);
+    if (ok) {
+        logInfo(QObject::tr("Отправка HTTP ответа завершена успешно."));
+    } else {
+        logError(errorText());
+    }
+}
+
+} // namespace orvela

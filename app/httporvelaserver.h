@@ -1,0 +1,87 @@
+#pragma once
+
+#include "app/resulttype.h"
+#include "app/serverconfig.h"
+#include "cgi/httpserver.h"
+#include "db/database.h"
+#include "readings/unitsettings.h"
+#include "security/currentuser.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+
+namespace tarn {
+class Log;
+}
+
+namespace orvela {
+
+// The request object: configuration, the exchange, the request state and the answer.
+// One exists per process; destroying it writes the elapsed time and closes the database
+// connection and the log.
+class HttpOrvelaServer : public tarn::HttpServer {
+    Q_OBJECT
+public:
+    explicit HttpOrvelaServer(QObject* parent);
+    ~HttpOrvelaServer() override;
+
+    const ServerConfig& config() const { return m_config; }
+    QDateTime requestTime() const { return m_requestTime; }
+    tarn::Log* log() const { return m_log; }
+    Database& db() { return m_db; }
+    CurrentUser& user() { return m_user; }
+    const CurrentUser& user() const { return m_user; }
+    UserUnitSettings& unitSettings() { return m_unitSettings; }
+
+    // Opens the connection and brings the schema up to date; on a failed connection it answers
+    // with code 20 and returns false. A failed schema check does not stop the request.
+    bool connectDatabase();
+
+    quint16 resultCode() const { return m_resultCode; }
+    quint16 setResultCode(quint16 code);
+    ResultType resultType() const { return m_resultType; }
+    void setResultType(ResultType type) { m_resultType = type; }
+
+    void setResponseText(const QString& text) { m_responseText = text; }
+    QString responseText() const { return m_responseText; }
+    void setResponseId(const QString& id) { m_responseId = id; }
+    void setResponseId(qint64 id) { m_responseId = QString::number(id); }
+    void appendResponseRow(const QJsonValue& row) { m_responseData.append(row); }
+    void clearResponseData() { m_responseData = QJsonArray(); }
+    const QJsonArray& responseData() const { return m_responseData; }
+    bool answered() const { return m_answered; }
+    void setAnswered() { m_answered = true; }
+
+    void answerOk();
+    void answerTable();
+    // Codes 1 to 65534 become the result code; 0 and 65535 keep the current one.
+    void answerError(quint16 code);
+    void sendResponse();
+
+    // The compact envelope for the current state, written at the given moment.
+    QByteArray envelope(const QDateTime& now) const;
+
+    void logInfo(const QString& text) { emit toLog(LogInfo, text); }
+    void logError(const QString& text) { emit toLog(LogError, text); }
+    void logDebug(const QString& text);
+
+private:
+    void openLog();
+
+    ServerConfig m_config;
+    QDateTime m_requestTime;
+    qint64 m_startMs = 0;
+    tarn::Log* m_log = nullptr;
+    Database m_db;
+    CurrentUser m_user;
+    UserUnitSettings m_unitSettings;
+
+    quint16 m_resultCode = 0;
+    ResultType m_resultType = ResultType::Table;
+    QString m_responseText;
+    QString m_responseId;
+    QJsonArray m_responseData;
+    bool m_answered = false;
+};
+
+} // namespace orvela

@@ -1,0 +1,32 @@
+#include "app/identity.h"
+#include "cgi/client/api.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTextCodec>
+#include <QTimer>
+
+#include <csignal>
+
+int main(int argc, char* argv[])
+{
+    // A client that goes away must not kill the process before its log is closed: a write
+    // to the closed pipe then fails with an error record instead.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QCoreApplication::addLibraryPath(programDir);
+    QCoreApplication::addLibraryPath(programDir + QStringLiteral("/lib"));
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    QCoreApplication::setApplicationName(orvela::applicationName());
+    QCoreApplication::setApplicationVersion(orvela::applicationVersion());
+    QCoreApplication::setOrganizationName(QString::fromLatin1(orvela::kOrganisationName));
+    QCoreApplication::setOrganizationDomain(QString::fromLatin1(orvela::kOrganisationDomain));
+
+    client::Api api;
+    QObject::connect(&api, &client::Api::done, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    QTimer::singleShot(5, &api, &client::Api::startProcess);
+    return app.exec();
+}

@@ -1,0 +1,125 @@
+// Process start-up and the road of one request (part of client::Api).
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+#include "app/identity.h"
+#include "readings/unitsettings.h"
+#include "security/authentication.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+#include <cstdio>
+
+namespace client {
+
+using orvela::HttpOrvelaServer;
+
+Api::Api(QObject* parent) : QObject(parent) {}
+
+Api::~Api() = default;
+
+void Api::startProcess()
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() < 2) {
+        m_server = new HttpOrvelaServer(this);
+        processRequest();
+        delete m_server;
+        m_server = nullptr;
+    } else {
+        const QString argument = arguments.at(1).toLower();
+        const bool versionAsked = argument == QStringLiteral("-v") ||
+                                  argument == QStringLiteral("--ver") ||
+                                  argument == QStringLiteral("--version");
+        const QString line = versionAsked ? orvela::applicationVersion()
+                                          : QObject::tr("Неизвестный параметр: ") + argument;
+        const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+        std::fflush(stdout);
+    }
+    emit done();
+}
+
+// The built-in commands that answer without credentials, command table or database.
+bool Api::answerTestCommand()
+{
+    const QString command = req().parameterText(QStringLiteral("CMD")).trimmed().toLower();
+    req().setResponseText(QString());
+    if (command == QStringLiteral("test")) {
+        req().logInfo(QObject::tr("Команда для проверки."));
+        req().setResponseText(QObject::tr("Версия ПО: ") + orvela::applicationVersion() +
+                              QObject::tr(", Дата релиза: ") +
+                              QString::fromLatin1(orvela::kReleaseDate) + QLatin1Char('.'));
+    } else if (command == QStringLiteral("get_servertime") ||
+               command == QStringLiteral("getservertime") ||
+               command == QStringLiteral("servertime")) {
+        req().logInfo(QObject::tr("Команда проверки времени сервера."));
+        req().setResponseText(QObject::tr("Время сервера UTC: ") +
+                              QDateTime::currentDateTimeUtc().toString(
+                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    } else if (command == QStringLiteral("debug")) {
+        req().logInfo(QObject::tr("Команда для отладки."));
+        req().setResponseText(QStringLiteral("Hello, world!"));
+    }
+    if (req().responseText().isEmpty()) {
+        return false;
+    }
+    req().setAnswered();
+    emit req().toLog(LogText, req().responseText());
+    req().setResultType(orvela::ResultType::Info);
+    req().sendResponse();
+    return true;
+}
+
+void Api::processRequest()
+{
+    HttpOrvelaServer& request = req();
+    bool readOk = false;
+    request.readRequest(&readOk);
+    if (!readOk) {
+        request.logError(request.errorText());
+        request.answerError(208);
+        return;
+    }
+    if (request.config().httpsOnly &&
+        request.environmentValue(QStringLiteral("HTTPS")).isEmpty()) {
+        request.answerError(130);
+        return;
+    }
+    if (!request.config().getEnabled &&
+        request.environmentValue(QStringLiteral("REQUEST_METHOD")) == QStringLiteral("GET")) {
+        request.answerError(25);
+        return;
+    }
+    if (answerTestCommand()) {
+        return;
+    }
+    const quint16 credentialsCode = orvela::decodeCredentials(request);
+    if (credentialsCode != 0) {
+        request.answerError(credentialsCode);
+        return;
+    }
+    const QString command = request.parameterText(QStringLiteral("CMD"));
+    if (command.isEmpty()) {
+        request.logError(QObject::tr("Не найден основной параметр запроса 'CMD'."));
+        request.answerError(2);
+        return;
+    }
+    request.setResultCode(0);
+    if (!checkCommand(command)) {
+        return;
+    }
+    if (!orvela::readUserUnitSettings(request)) {
+        return;
+    }
+    if (!request.connectDatabase()) {
+        return;
+    }
+    if (!orvela::lookupUser(request)) {
+        return;
+    }
+    dispatchCommand(command);
+}
+
+} // namespace client

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+namespace orvela {
+
+// The server configuration, read once per request from the path file and the server file.
+struct ServerConfig {
+    QString baseDir;    // program directory (its parent when it is a "bin" directory)
+    QString workingDir; // "orvela/PATH" of the path file when it names a directory
+    QString dbHost;
+    QString dbName;
+    QString dbUser;
+    QString dbPassword;
+    int dbPort = 5432;
+    bool logEnabled = true;
+    bool debug = false;
+    bool getEnabled = true;
+    bool httpsOnly = false;
+    QString keyText;
+    quint16 queryTimeout = 900;
+    quint16 readTimeout = 90;
+
+    // Reads both files for a program living in programDir; missing files and keys give defaults.
+    static ServerConfig load(const QString& programDir);
+
+    // The base directory of a program directory: native separators, a trailing separator, and
+    // a trailing "bin" directory replaced by its parent.
+    static QString baseDirectoryFor(const QString& programDir);
+    // The working directory named by the path file under baseDir, or baseDir itself.
+    static QString workingDirectoryFor(const QString& baseDir);
+    static QString pathFileFor(const QString& baseDir);
+    static QString serverFileFor(const QString& workingDir);
+};
+
+} // namespace orvela

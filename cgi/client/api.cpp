@@ -1,0 +1,119 @@
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+
+namespace client {
+
+using orvela::ResultType;
+
+const QVector<Api::Command>& Api::commandTable()
+{
+    // The number of a command is its position; the log text is written before it runs.
+    static const QVector<Command> table = {
+    {"Get_UserData", QT_TR_NOOP("Команда чтения данных пользователя."), ResultType::Table, &Api::getUserData},
+    {"Add_User", QT_TR_NOOP("Команда добавления нового пользователя."), ResultType::Ok, nullptr},
+    {"Del_User", QT_TR_NOOP("Команда удаления пользователя."), ResultType::Ok, nullptr},
+    {"Upd_User", QT_TR_NOOP("Команда редактирования пользователя."), ResultType::Ok, nullptr},
+    {"Get_ModelTable", QT_TR_NOOP("Команда получения таблицы моделей устройств."), ResultType::Table, nullptr},
+    {"Add_Model", QT_TR_NOOP("Команда добавления новой модели устройства."), ResultType::Ok, nullptr},
+    {"Upd_Model", QT_TR_NOOP("Команда редактирования модели устройства."), ResultType::Ok, nullptr},
+    {"Del_Model", QT_TR_NOOP("Команда удаления модели устройства."), ResultType::Ok, nullptr},
+    {"Get_ManufTable", QT_TR_NOOP("Команда получения таблицы производителей приборов."), ResultType::Table, nullptr},
+    {"Add_Manuf", QT_TR_NOOP("Команда добавления нового производителя приборов."), ResultType::Ok, nullptr},
+    {"Upd_Manuf", QT_TR_NOOP("Команда редактирования производителя приборов."), ResultType::Ok, nullptr},
+    {"Del_Manuf", QT_TR_NOOP("Команда удаления производителя приборов."), ResultType::Ok, nullptr},
+    {"Get_DeviceList", QT_TR_NOOP("Команда получения списка устройств."), ResultType::Table, nullptr},
+    {"Get_ErrorFlags", QT_TR_NOOP("Команда получения флагов ошибок."), ResultType::Table, nullptr},
+    {"Get_DeviceInfo", QT_TR_NOOP("Команда получения информации об устройстве."), ResultType::Table, nullptr},
+    {"Get_DevValues", QT_TR_NOOP("Команда получения показаний прибора учета."), ResultType::Table, nullptr},
+    {"Get_AddressTable", QT_TR_NOOP("Команда получения таблицы адресов."), ResultType::Table, nullptr},
+    {"Get_CompanyList", QT_TR_NOOP("Команда получения списка организаций."), ResultType::Table, nullptr},
+    {"Get_AbonentsTable", QT_TR_NOOP("Команда получения таблицы абонентов."), ResultType::Table, nullptr},
+    {"Add_Address", QT_TR_NOOP("Команда добавления нового адреса."), ResultType::Ok, nullptr},
+    {"Add_Abonents", QT_TR_NOOP("Команда добавления нового абонентов."), ResultType::Ok, nullptr},
+    {"Get_DeviceTable", QT_TR_NOOP("Команда получения таблицы устройств."), ResultType::Table, nullptr},
+    {"Get_PeriodValues", QT_TR_NOOP("Команда получения показаний за период."), ResultType::Table, nullptr},
+    {"Del_Address", QT_TR_NOOP("Команда удаления адреса."), ResultType::Ok, nullptr},
+    {"Upd_Address", QT_TR_NOOP("Команда редактирования адреса.."), ResultType::Ok, nullptr},
+    {"Get_AddressInfo", QT_TR_NOOP("Команда получения данных об адресе."), ResultType::Table, nullptr},
+    {"Get_CompanyAddresses", QT_TR_NOOP("Команда получения адресов домов компании."), ResultType::Table, nullptr},
+    {"Get_DevValuesFromAddress", QT_TR_NOOP("Команда получения показаний по адресу дома.."), ResultType::Table, nullptr},
+    {"Get_DeviceData", QT_TR_NOOP("Команда получения данных об устройстве."), ResultType::Table, nullptr},
+    {"Get_Report", QT_TR_NOOP("Команда получения данных для отчета."), ResultType::Table, nullptr},
+    {"Get_Devices", QT_TR_NOOP("Команда получения списка устройств."), ResultType::Table, nullptr},
+    {"Get_ObjectTable", QT_TR_NOOP("Команда получения списка объектов."), ResultType::Table, nullptr},
+    {"Add_Object", QT_TR_NOOP("Команда добавления объекта."), ResultType::Ok, nullptr},
+    {"Upd_Object", QT_TR_NOOP("Команда редактирования объекта."), ResultType::Ok, nullptr},
+    {"Del_Object", QT_TR_NOOP("Команда удаления объекта.."), ResultType::Ok, nullptr},
+    {"Add_Devices", QT_TR_NOOP("Команда добавления приборов."), ResultType::Ok, nullptr},
+    {"Upd_Device", QT_TR_NOOP("Команда редактирования прибора."), ResultType::Ok, nullptr},
+    {"Del_Device", QT_TR_NOOP("Команда удаления прибора."), ResultType::Ok, nullptr},
+    {"Upd_Abonent", QT_TR_NOOP("Команда редактирования абонента."), ResultType::Ok, nullptr},
+    {"Del_Abonent", QT_TR_NOOP("Команда удаления абонента."), ResultType::Ok, nullptr},
+    {"Get_CompanyTable", QT_TR_NOOP("Команда получения списка организаций."), ResultType::Table, nullptr},
+    {"Add_Company", QT_TR_NOOP("Команда добавления организации."), ResultType::Ok, nullptr},
+    {"Upd_Company", QT_TR_NOOP("Команда редактирования организации."), ResultType::Ok, nullptr},
+    {"Del_Company", QT_TR_NOOP("Команда удаления организации."), ResultType::Ok, nullptr},
+    {"Get_UsersTable", QT_TR_NOOP("Команда получения списка пользователей."), ResultType::Table, nullptr},
+    {"Add_Task", QT_TR_NOOP("Команда добавления задания на исполнение для прибора учета."), ResultType::Ok, nullptr},
+    {"Get_TaskTable", QT_TR_NOOP("Команда получения очереди заданий для прибора учета."), ResultType::Table, nullptr},
+    {"Del_Task", QT_TR_NOOP("Команда удаления задания для прибора учета."), ResultType::Ok, nullptr},
+    {"Clear_Task", QT_TR_NOOP("Команда удаления всех заданий для прибора учета."), ResultType::Ok, nullptr},
+    {"Get_LicAccountTable", QT_TR_NOOP("Команда получения таблицы Лицевых счетов."), ResultType::Table, nullptr},
+    {"Add_LicAccount", QT_TR_NOOP("Команда добавления Лицевых счетов."), ResultType::Ok, nullptr},
+    {"Upd_LicAccount", QT_TR_NOOP("Команда изменения Лицевых счетов."), ResultType::Ok, nullptr},
+    {"Del_LicAccount", QT_TR_NOOP("Команда удаления Лицевых счетов."), ResultType::Ok, nullptr},
+    {"Get_TechnicalData", QT_TR_NOOP("Команда получения технологических данных."), ResultType::Table, nullptr},
+    {"Clear_ErrorFlags", QT_TR_NOOP("Команда очистки очереди оповещения."), ResultType::Ok, nullptr},
+    {"Get_TmpDevTable", QT_TR_NOOP("Команда получения временной таблицы устройств."), ResultType::Table, nullptr},
+    {"Get_MirelTable", QT_TR_NOOP("Команда получения таблицы СИ Мирел."), ResultType::Table, nullptr},
+    {"Add_Mirel", QT_TR_NOOP("Команда добавления счетчика импульсов."), ResultType::Ok, nullptr},
+    {"Upd_Mirel", QT_TR_NOOP("Команда изменения счетчика импульсов."), ResultType::Ok, nullptr},
+    {"Del_Mirel", QT_TR_NOOP("Команда удаления счетчика импульсов."), ResultType::Ok, nullptr},
+    {"Report", QT_TR_NOOP("Команда получения данных для отчета."), ResultType::Table, nullptr},
+    {"Search", QT_TR_NOOP("Команда поиска."), ResultType::Table, nullptr},
+    {"Get_LoRaTable", QT_TR_NOOP("Команда получения списка приборов LoRa."), ResultType::Table, nullptr},
+    {"Get_LoRaDevice", QT_TR_NOOP("Команда получения данных прибора LoRa."), ResultType::Table, nullptr},
+    {"Add_LoRaDevice", QT_TR_NOOP("Команда добавления прибора LoRa."), ResultType::Ok, nullptr},
+    {"Upd_LoRaDevice", QT_TR_NOOP("Команда редактирования прибора LoRa."), ResultType::Ok, nullptr},
+    {"Del_LoRaDevice", QT_TR_NOOP("Команда удаления прибора LoRa."), ResultType::Ok, nullptr},
+    };
+    return table;
+}
+
+bool Api::checkCommand(const QString& name)
+{
+    m_commands.clear();
+    const QVector<Command>& table = commandTable();
+    for (int number = 0; number < table.size(); ++number) {
+        m_commands.insert(QString::fromLatin1(table.at(number).name), number);
+    }
+    if (m_commands.contains(name)) {
+        return true;
+    }
+    req().answerError(1);
+    return false;
+}
+
+void Api::dispatchCommand(const QString& name)
+{
+    const Command& command = commandTable().at(m_commands.value(name));
+    req().logInfo(QObject::tr(command.logText));
+    if (!command.handler) {
+        req().answerError(255);
+        return;
+    }
+    if (!(this->*command.handler)()) {
+        // Every failure path sets its code; a handler that forgot would answer "OK." as an
+        // error, so such a slip is reported as an unknown error instead.
+        req().answerError(req().resultCode() == 0 ? 65534 : 65535);
+        return;
+    }
+    if (command.resultType == ResultType::Ok) {
+        req().answerOk();
+    } else {
+        req().answerTable();
+    }
+}
+
+} // namespace client

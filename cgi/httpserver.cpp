@@ -1,0 +1,279 @@
+#include "cgi/httpserver.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <cmath>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tarn {
+
+namespace {
+
+constexpr int kMaxDebugJsonChars = 5000;
+
+// Text of a JSON parameter: strings as they are, whole numbers without a fraction, objects
+// and arrays in compact form (so that "DATA" may arrive as a JSON array), null as nothing.
+QString jsonValueText(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Double: {
+        const double d = value.toDouble();
+        if (std::floor(d) == d && std::fabs(d) < 9007199254740992.0) {
+            return QString::number(static_cast<qint64>(d));
+        }
+        return QString::number(d, 'g', QLocale::FloatingPointShortest);
+    }
+    case QJsonValue::Array:
+        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    case QJsonValue::Object:
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    default:
+        return QString();
+    }
+}
+
+} // namespace
+
+HttpServer::HttpServer(QObject* parent) : QObject(parent) {}
+
+QVariant HttpServer::parameter(const QString& name) const
+{
+    if (m_post.contains(name)) {
+        return m_post.value(name);
+    }
+    if (m_get.contains(name)) {
+        return m_get.value(name);
+    }
+    if (m_files.contains(name)) {
+        return m_files.value(name);
+    }
+    if (m_json.contains(name)) {
+        return QVariant::fromValue(m_json.value(name));
+    }
+    return QVariant();
+}
+
+QString HttpServer::parameterText(const QString& name) const
+{
+    const QVariant value = parameter(name);
+    if (!value.isValid()) {
+        return QString();
+    }
+    if (value.userType() == qMetaTypeId<QJsonValue>()) {
+        return jsonValueText(value.value<QJsonValue>());
+    }
+    if (value.userType() == QMetaType::QByteArray) {
+        return QString::fromUtf8(value.toByteArray());
+    }
+    return value.toString();
+}
+
+void HttpServer::setResponseHeader(const QString& name, const QString& value)
+{
+    m_responseHeaders.insert(name, value);
+}
+
+void HttpServer::setEnvironmentEntries(const QList<QByteArray>& entries)
+{
+    m_useInjectedEnvironment = true;
+    m_injectedEnvironment = entries;
+}
+
+bool HttpServer::isSecretParameter(const QString& name)
+{
+    static const QStringList kSecrets = {QStringLiteral("password"), QStringLiteral("auth"),
+                                         QStringLiteral("token"), QStringLiteral("pas"),
+                                         QStringLiteral("pasold")};
+    return kSecrets.contains(name.toLower());
+}
+
+void HttpServer::readRequest(bool* ok)
+{
+    if (!ok) {
+        QTimer::singleShot(1, this, &HttpServer::startReadRequest);
+        return;
+    }
+    m_lastRead = readWholeRequest();
+    *ok = m_lastRead;
+}
+
+void HttpServer::startReadRequest()
+{
+    m_lastRead = readWholeRequest();
+    emit readRequestFinished(m_lastRead);
+}
+
+void HttpServer::writeResponse(bool* ok)
+{
+    if (!ok) {
+        QTimer::singleShot(1, this, &HttpServer::startWriteResponse);
+        return;
+    }
+    m_lastWrite = writeWholeResponse();
+    *ok = m_lastWrite;
+}
+
+void HttpServer::startWriteResponse()
+{
+    m_lastWrite = writeWholeResponse();
+    emit writeResponseFinished(m_lastWrite);
+}
+
+void HttpServer::captureEnvironment()
+{
+    QList<QByteArray> entries = m_injectedEnvironment;
+    if (!m_useInjectedEnvironment) {
+        entries.clear();
+        for (char** entry = environ; entry && *entry; ++entry) {
+            entries.append(QByteArray(*entry));
+        }
+    }
+    for (const QByteArray& entry : entries) {
+        const QString text = QString::fromLatin1(entry);
+        const int equals = text.indexOf(QLatin1Char('='));
+        if (equals <= 0) {
+            continue;
+        }
+        const QString name = text.left(equals).trimmed().toUpper();
+        const QString value = text.mid(equals + 1).trimmed();
+        if (!value.isEmpty()) {
+            m_environment.insert(name, value);
+        }
+    }
+}
+
+void HttpServer::logMap(const QString& title, const TextMap& map, bool maskSecrets)
+{
+    if (!m_debug || map.isEmpty()) {
+        return;
+    }
+    emit toLog(LogDebug, title);
+    const QString separator = maskSecrets ? QStringLiteral(" = ") : QStringLiteral(": ");
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        if (maskSecrets && isSecretParameter(it.key())) {
+            emit toLog(LogDebug, it.key() + QStringLiteral(" = ********"));
+        } else {
+            emit toLog(LogDebug, it.key() + separator + it.value());
+        }
+    }
+}
+
+bool HttpServer::readWholeRequest()
+{
+    emit toLog(LogInfo, QObject::tr("Чтение HTTP запроса."));
+    m_environment.clear();
+    m_cookies.clear();
+    m_get.clear();
+    m_post.clear();
+    m_files.clear();
+    m_json.clear();
+    m_body.clear();
+
+    captureEnvironment();
+    logMap(QObject::tr("Заголовки HTTP запроса:"), m_environment, false);
+    const QString cookieHeader = m_environment.value(QStringLiteral("HTTP_COOKIE"));
+    if (!cookieHeader.isEmpty()) {
+        parsePairs(cookieHeader, QLatin1Char(';'), m_cookies);
+    }
+    logMap(QStringLiteral("Cookies:"), m_cookies, false);
+    const QString query = m_environment.value(QStringLiteral("QUERY_STRING"));
+    if (!query.isEmpty()) {
+        parsePairs(query, QLatin1Char('&'), m_get);
+    }
+    logMap(QObject::tr("GET параметры:"), m_get, true);
+
+    const bool ok = parseBody();
+    logMap(QObject::tr("POST параметры:"), m_post, true);
+    if (m_debug && m_contentType == QStringLiteral("application/json") && !m_body.isEmpty()) {
+        const QJsonDocument doc = QJsonDocument::fromJson(m_body);
+        emit toLog(LogDebug, QObject::tr("JSON содержимое запроса:") + QLatin1Char('\n') +
+                                 QString::fromUtf8(doc.toJson(QJsonDocument::Indented)));
+    }
+    if (!ok) {
+        emit toLog(LogError, m_errorText);
+        return false;
+    }
+    emit toLog(LogInfo, QObject::tr("Чтение HTTP запроса завершено успешно."));
+    return true;
+}
+
+bool HttpServer::sendAll(const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qint64 left = bytes.size();
+    const int attempts = bytes.size() / 1024 + 10;
+    for (int attempt = 0; attempt < attempts && left > 0; ++attempt) {
+        const ssize_t written = ::write(m_outputFd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return left == 0;
+}
+
+bool HttpServer::writeWholeResponse()
+{
+    emit toLog(LogInfo, QObject::tr("Отправка HTTP ответа."));
+    m_responseHeaders.insert(QStringLiteral("Content-Length"),
+                             QString::number(m_responseBody.size()));
+    if (!m_responseHeaders.contains(QStringLiteral("Content-Type"))) {
+        m_responseHeaders.insert(QStringLiteral("Content-Type"),
+                                 QStringLiteral("application/json"));
+    }
+    if (m_debug) {
+        emit toLog(LogDebug, QObject::tr("Заголовки ответа:"));
+    }
+    QByteArray headerBlock;
+    for (auto it = m_responseHeaders.cbegin(); it != m_responseHeaders.cend(); ++it) {
+        if (it.value().isEmpty()) {
+            continue;
+        }
+        headerBlock += (it.key() + QStringLiteral(": ") + it.value()).toUtf8() + "\r\n";
+        if (m_debug) {
+            emit toLog(LogDebug, it.key() + QStringLiteral(": ") + it.value());
+        }
+    }
+    headerBlock += "\r\n";
+
+    if (::fcntl(m_outputFd, F_GETFD) < 0) {
+        m_errorText = QObject::tr("Не удалось открыть стандартный поток записи для отправки ответа.");
+        return false;
+    }
+    if (!sendAll(headerBlock)) {
+        m_errorText = QObject::tr("Не удалось отправить заголовки ответа.");
+        return false;
+    }
+    if (!sendAll(m_responseBody)) {
+        m_errorText = QObject::tr("Не удалось отправить содержимое ответа.");
+        return false;
+    }
+    if (m_debug &&
+        m_responseHeaders.value(QStringLiteral("Content-Type")).contains(QStringLiteral("application/json"))) {
+        QString text = QString::fromUtf8(
+            QJsonDocument::fromJson(m_responseBody).toJson(QJsonDocument::Indented));
+        if (text.size() > kMaxDebugJsonChars) {
+            text = text.left(kMaxDebugJsonChars) + QStringLiteral("\n...");
+        }
+        emit toLog(LogDebug, QObject::tr("JSON содержимое ответа:"));
+        emit toLog(LogDebug, text);
+    }
+    return true;
+}
+
+} // namespace tarn

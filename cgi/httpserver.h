@@ -1,0 +1,120 @@
+#pragma once
+
+#include "cgi/multipart.h"
+#include "cgi/pairparser.h"
+#include "log/logtype.h"
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QMap>
+#include <QObject>
+#include <QVariant>
+
+namespace tarn {
+
+// Time limits of the body reader. The defaults are the production values; tests shorten them.
+struct ReadLimits {
+    qint64 waitMs = 60000;  // longest wait without new data
+    qint64 totalMs = 300000; // longest total reading time
+    int pauseMs = 20;       // pause after a read that returned nothing
+    int blockSize = 1024;   // bytes of one read
+};
+
+// The CGI side of one HTTP exchange: environment, cookies, query string and body in;
+// headers and body out. The only code that touches the process environment, standard input
+// and standard output.
+class HttpServer : public QObject {
+    Q_OBJECT
+public:
+    explicit HttpServer(QObject* parent = nullptr);
+
+    QVariant parameter(const QString& name) const;
+    // A parameter as text: JSON strings give their text, other JSON values their compact form.
+    QString parameterText(const QString& name) const;
+    QByteArray uploadedFile(const QString& name) const { return m_files.value(name); }
+    QString environmentValue(const QString& name) const { return m_environment.value(name); }
+
+    const TextMap& environment() const { return m_environment; }
+    const TextMap& cookies() const { return m_cookies; }
+    const TextMap& getParameters() const { return m_get; }
+    const TextMap& postParameters() const { return m_post; }
+    const FileMap& uploadedFiles() const { return m_files; }
+    const JsonMap& jsonParameters() const { return m_json; }
+    QByteArray requestBody() const { return m_body; }
+    QString requestContentType() const { return m_contentType; }
+    QString requestCharset() const { return m_charset; }
+
+    bool debug() const { return m_debug; }
+    void setDebug(bool on) { m_debug = on; }
+    QString errorText() const { return m_errorText; }
+    bool lastReadResult() const { return m_lastRead; }
+    bool lastWriteResult() const { return m_lastWrite; }
+
+    void clearResponseHeaders() { m_responseHeaders.clear(); }
+    void setResponseHeader(const QString& name, const QString& value);
+    const TextMap& responseHeaders() const { return m_responseHeaders; }
+    void setResponseBody(const QByteArray& body) { m_responseBody = body; }
+    QByteArray responseBody() const { return m_responseBody; }
+
+    // Hooks for tests: where the exchange reads and writes, and the reader's time limits.
+    void setEnvironmentEntries(const QList<QByteArray>& entries);
+    void setInputDescriptor(int fd) { m_inputFd = fd; }
+    void setOutputDescriptor(int fd) { m_outputFd = fd; }
+    void setReadLimits(const ReadLimits& limits) { m_limits = limits; }
+
+    // Whether a parameter's value may be written into debug records.
+    static bool isSecretParameter(const QString& name);
+
+public slots:
+    void readRequest(bool* ok = nullptr);
+    void writeResponse(bool* ok = nullptr);
+
+signals:
+    void toLog(LogType type, const QString& text);
+    void readRequestFinished(bool ok);
+    void writeResponseFinished(bool ok);
+
+protected:
+    void setErrorText(const QString& text) { m_errorText = text; }
+
+private slots:
+    void startReadRequest();
+    void startWriteResponse();
+
+private:
+    bool readWholeRequest();
+    void captureEnvironment();
+    void logMap(const QString& title, const TextMap& map, bool maskSecrets);
+    bool parseBody();
+    bool parseContentType();
+    bool readFormLine(qint64 contentLength, QByteArray* line);
+    bool readBody(QByteArray* body);
+    void logBodySummary(const QString& trace, qint64 contentLength, qint64 bodyLength,
+                        qint64 readTime);
+    bool writeWholeResponse();
+    bool sendAll(const QByteArray& bytes);
+
+    bool m_debug = false;
+    QString m_contentType;
+    QString m_charset;
+    bool m_lastRead = true;
+    bool m_lastWrite = true;
+    TextMap m_cookies;
+    TextMap m_get;
+    TextMap m_post;
+    TextMap m_environment;
+    FileMap m_files;
+    JsonMap m_json;
+    QByteArray m_body;
+    TextMap m_responseHeaders;
+    QByteArray m_responseBody;
+    QString m_errorText;
+
+    bool m_useInjectedEnvironment = false;
+    QList<QByteArray> m_injectedEnvironment;
+    int m_inputFd = 0;
+    int m_outputFd = 1;
+    ReadLimits m_limits;
+};
+
+} // namespace tarn

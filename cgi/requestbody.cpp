@@ -1,0 +1,271 @@
+// Reading and parsing the body of a POST request (part of tarn::HttpServer).
+#include "cgi/httpserver.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace tarn {
+
+namespace {
+
+qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+// Waits until the descriptor has data or end of input, at most timeoutMs; true when a read
+// will not block.
+bool waitReadable(int fd, int timeoutMs)
+{
+    pollfd entry{fd, POLLIN, 0};
+    int rc;
+    do {
+        rc = ::poll(&entry, 1, timeoutMs);
+    } while (rc < 0 && errno == EINTR);
+    return rc > 0;
+}
+
+// One read of at most size bytes; 0 at end of input, -1 on a read error.
+ssize_t readSome(int fd, char* buffer, int size)
+{
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, static_cast<size_t>(size));
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+QString blockDump(int counter, const QByteArray& block)
+{
+    QString dump = (counter < 10 ? QStringLiteral("0") : QString()) + QString::number(counter) +
+                   QStringLiteral(" =");
+    dump.reserve(dump.size() + block.size() * 3);
+    for (char byte : block) {
+        dump += QLatin1Char(' ') +
+                QStringLiteral("%1").arg(static_cast<uchar>(byte), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return dump;
+}
+
+} // namespace
+
+bool HttpServer::parseContentType()
+{
+    const QString contentType = m_environment.value(QStringLiteral("CONTENT_TYPE"));
+    if (contentType.isEmpty()) {
+        m_errorText = QObject::tr("Не найден заголовок запроса 'Content-Type'.");
+        return false;
+    }
+    const QStringList pieces = contentType.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    m_contentType = pieces.value(0).trimmed().toLower();
+    m_charset = QStringLiteral("utf-8");
+    for (int i = 1; i < pieces.size(); ++i) {
+        const QStringList pair = pieces.at(i).split(QLatin1Char('='), Qt::SkipEmptyParts);
+        if (pair.size() == 2 && pair.at(0).toLower() == QStringLiteral("charset")) {
+            m_charset = pair.at(1).toLower();
+            if (m_charset == QStringLiteral("utf8")) {
+                m_charset = QStringLiteral("utf-8");
+            }
+            break;
+        }
+    }
+    return true;
+}
+
+bool HttpServer::parseBody()
+{
+    if (m_environment.value(QStringLiteral("REQUEST_METHOD")).toUpper() != QStringLiteral("POST")) {
+        return true;
+    }
+    bool numeric = false;
+    const qint64 contentLength =
+        m_environment.value(QStringLiteral("CONTENT_LENGTH")).toLongLong(&numeric);
+    // A negative length is as meaningless as a missing one.
+    if (!numeric || contentLength <= 0) {
+        m_errorText = QObject::tr("Неверный формат заголовка запроса 'Content-Length'.");
+        return false;
+    }
+    if (!parseContentType()) {
+        return false;
+    }
+    if (m_contentType == QStringLiteral("application/x-www-form-urlencoded")) {
+        QByteArray line;
+        if (!readFormLine(contentLength, &line)) {
+            return false;
+        }
+        const QString text = QString::fromUtf8(line);
+        if (!text.isEmpty()) {
+            parsePairs(text, QLatin1Char('&'), m_post);
+        }
+        return true;
+    }
+    if (!readBody(&m_body)) {
+        return false;
+    }
+    if (m_contentType == QStringLiteral("application/json")) {
+        const QJsonDocument doc = QJsonDocument::fromJson(m_body);
+        if (!doc.isObject()) {
+            m_errorText = QObject::tr("Неверный формат запроса JSON.");
+            m_body.clear();
+            return false;
+        }
+        const QJsonObject object = doc.object();
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+            m_json.insert(it.key(), it.value());
+        }
+        return true;
+    }
+    if (m_contentType == QStringLiteral("multipart/form-data")) {
+        const QString contentType = m_environment.value(QStringLiteral("CONTENT_TYPE"));
+        const bool ok =
+            parseMultipart(m_body, contentType, MultipartTargets{&m_post, &m_files, &m_json},
+                           &m_errorText);
+        m_body.clear();
+        return ok;
+    }
+    return true;
+}
+
+// A form body is one line. It is read up to the first line feed, the end of input or the
+// announced length, under the same time limits as any body, so that a web server that keeps
+// standard input open cannot hold the process forever.
+bool HttpServer::readFormLine(qint64 contentLength, QByteArray* line)
+{
+    if (::fcntl(m_inputFd, F_GETFD) < 0) {
+        m_errorText = QObject::tr("Не удалось открыть стандартный поток на чтение.");
+        return false;
+    }
+    const qint64 start = nowMs();
+    qint64 lastData = start;
+    QByteArray buffer(m_limits.blockSize, Qt::Uninitialized);
+    while (line->size() < contentLength) {
+        if (nowMs() - lastData > m_limits.waitMs) {
+            m_errorText = QObject::tr("Тайм-аут ожидания данных содержимого запроса.");
+            return false;
+        }
+        if (nowMs() - start > m_limits.totalMs) {
+            m_errorText = QObject::tr("Тайм-аут запроса. Слишком долгая передача данных.");
+            return false;
+        }
+        if (!waitReadable(m_inputFd, m_limits.pauseMs)) {
+            continue;
+        }
+        const ssize_t got = readSome(m_inputFd, buffer.data(), m_limits.blockSize);
+        if (got <= 0) {
+            break;
+        }
+        const int lineFeed = buffer.left(static_cast<int>(got)).indexOf('\n');
+        line->append(buffer.constData(), lineFeed >= 0 ? lineFeed : static_cast<int>(got));
+        if (lineFeed >= 0) {
+            break;
+        }
+        lastData = nowMs();
+    }
+    if (line->size() > contentLength) {
+        line->truncate(static_cast<int>(contentLength));
+    }
+    return true;
+}
+
+bool HttpServer::readBody(QByteArray* body)
+{
+    bool numeric = false;
+    const qint64 contentLength =
+        m_environment.value(QStringLiteral("CONTENT_LENGTH")).toLongLong(&numeric);
+    if (!numeric) {
+        m_errorText = QObject::tr("Неверный формат заголовка запроса 'Content-Length'.");
+        return false;
+    }
+    if (m_debug) {
+        emit toLog(LogDebug, QObject::tr("Начало получения содержимого запроса."));
+    }
+    if (::fcntl(m_inputFd, F_GETFD) < 0) {
+        m_errorText = QObject::tr("Не удалось открыть стандартный поток на чтение.");
+        return false;
+    }
+    const qint64 start = nowMs();
+    qint64 lastData = start;
+    qint64 readTime = 0;
+    int blockCounter = 0;
+    QString trace;
+    bool waitTimeout = false;
+    bool totalTimeout = false;
+    QByteArray buffer(m_limits.blockSize, Qt::Uninitialized);
+    for (;;) {
+        if (nowMs() - lastData > m_limits.waitMs) {
+            waitTimeout = true;
+            break;
+        }
+        if (nowMs() - start > m_limits.totalMs) {
+            totalTimeout = true;
+            break;
+        }
+        ssize_t got = 0;
+        qint64 took = 0;
+        if (waitReadable(m_inputFd, 0)) {
+            const qint64 before = nowMs();
+            got = readSome(m_inputFd, buffer.data(), m_limits.blockSize);
+            took = nowMs() - before;
+            if (got <= 0) {
+                break; // end of input
+            }
+        }
+        readTime += took;
+        if (!trace.isEmpty()) {
+            trace += QStringLiteral(", ");
+        }
+        trace += QString::number(got) + QLatin1Char('=') + QString::number(took) +
+                 QObject::tr(" мсек");
+        if (got == 0) {
+            waitReadable(m_inputFd, m_limits.pauseMs);
+            continue;
+        }
+        const QByteArray block = buffer.left(static_cast<int>(got));
+        body->append(block);
+        if (m_debug) {
+            emit toLog(LogDebug, QObject::tr("БЛОК ") + blockDump(blockCounter, block) +
+                                     QStringLiteral(" [") + QString::number(got) +
+                                     QObject::tr(" Б]"));
+        }
+        ++blockCounter;
+        if (body->size() >= contentLength) {
+            break;
+        }
+        lastData = nowMs();
+    }
+    ::close(m_inputFd);
+    if (m_debug) {
+        logBodySummary(trace, contentLength, body->size(), readTime);
+    }
+    if (waitTimeout) {
+        m_errorText = QObject::tr("Тайм-аут ожидания данных содержимого запроса.");
+        return false;
+    }
+    if (totalTimeout) {
+        m_errorText = QObject::tr("Тайм-аут запроса. Слишком долгая передача данных.");
+        return false;
+    }
+    if (body->size() != contentLength) {
+        emit toLog(LogWarning, QObject::tr("Значение 'Content-Length' не соответствует фактической длине ") +
+                                   QString::number(body->size()));
+    }
+    return true;
+}
+
+void HttpServer::logBodySummary(const QString& trace, qint64 contentLength, qint64 bodyLength,
+                                qint64 readTime)
+{
+    emit toLog(LogDebug, QObject::tr("Окончание получения содержимого запроса."));
+    emit toLog(LogDebug,
+               QObject::tr("Кол-во считанных байт и время передачи последовательно: ") + trace);
+    emit toLog(LogDebug, QObject::tr("Всего прочитано байт: ") + QString::number(bodyLength) +
+                             QObject::tr("; Не прочитано (разница с 'Content-Length'): ") +
+                             QString::number(contentLength - bodyLength));
+    emit toLog(LogDebug, QObject::tr("Общее время на чтение содержимого запроса: ") +
+                             QString::number(readTime) + QObject::tr(" мсек."));
+}
+
+} // namespace tarn

@@ -1,0 +1,276 @@
+#include "db/database.h"
+
+#include "app/serverconfig.h"
+#include "db/sqltext.h"
+#include "db/transaction.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QVariant>
+
+namespace orvela {
+
+Database::Database(QObject* parent) : QObject(parent) {}
+
+Database::~Database()
+{
+    close();
+}
+
+bool Database::open(const ServerConfig& config, QString* error)
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName());
+    m_db.setHostName(config.dbHost);
+    m_db.setDatabaseName(config.dbName);
+    m_db.setUserName(config.dbUser);
+    m_db.setPassword(config.dbPassword);
+    m_db.setPort(config.dbPort);
+    if (!m_db.open()) {
+        *error = m_db.lastError().text();
+        return false;
+    }
+    // The driver knows whether the server reads backslashes in literals as escapes.
+    QSqlField probe(QString(), QVariant::String);
+    probe.setValue(QStringLiteral("\\"));
+    setSqlBackslashEscapes(m_db.driver()->formatValue(probe) != QStringLiteral("'\\'"));
+    return true;
+}
+
+void Database::close()
+{
+    if (!m_db.isValid()) {
+        return;
+    }
+    if (m_db.isOpen()) {
+        m_db.close();
+        emit toLog(LogInfo, QObject::tr("Завершение соединения с СУБД PostreSql."));
+    }
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName());
+}
+
+QSqlQuery Database::newQuery() const
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    return query;
+}
+
+void Database::logStatementError(const QString& errorText)
+{
+    emit toLog(LogError, QObject::tr("Ошибка при выполнении запроса PostgreSql: ") + errorText);
+}
+
+void Database::logDebugError(const QString& errorText)
+{
+    logDebug(QObject::tr("   Ошибка при запросе в БД PostgreSql: ") + errorText);
+}
+
+void Database::logDebug(const QString& text)
+{
+    if (m_debug) {
+        emit toLog(LogDebug, text);
+    }
+}
+
+bool Database::select(const QString& sql, QSqlQuery* query)
+{
+    if (query->exec(sql)) {
+        return true;
+    }
+    logStatementError(query->lastError().text());
+    return false;
+}
+
+quint16 Database::execQuery(const QString& sql, QSqlQuery* query, bool useTransaction,
+                            qint64* outId)
+{
+    if (!query) {
+        return 104;
+    }
+    Transaction transaction(m_db, useTransaction);
+    if (!transaction.began()) {
+        logStatementError(m_db.lastError().text());
+        return 132;
+    }
+    if (!query->exec(sql) || !transaction.commit()) {
+        const QString text = query->lastError().isValid() ? query->lastError().text()
+                                                          : m_db.lastError().text();
+        transaction.rollback();
+        logStatementError(text);
+        return 132;
+    }
+    if (!outId) {
+        return 0;
+    }
+    if (!query->next() || query->value(QStringLiteral("Id")).isNull()) {
+        return 155;
+    }
+    bool converted = false;
+    const qint64 id = query->value(QStringLiteral("Id")).toLongLong(&converted);
+    if (!converted) {
+        return 155;
+    }
+    *outId = id;
+    return 0;
+}
+
+quint16 Database::execInTransaction(const QString& sql, qint64* outId)
+{
+    QSqlQuery query = newQuery();
+    return execQuery(sql, &query, true, outId);
+}
+
+quint16 Database::execAllInTransaction(const QStringList& statements)
+{
+    Transaction transaction(m_db, true);
+    if (!transaction.began()) {
+        logStatementError(m_db.lastError().text());
+        return 132;
+    }
+    QSqlQuery query = newQuery();
+    for (const QString& sql : statements) {
+        if (!query.exec(sql)) {
+            const QString text = query.lastError().text();
+            transaction.rollback();
+            logStatementError(text);
+            return 132;
+        }
+    }
+    if (!transaction.commit()) {
+        logStatementError(m_db.lastError().text());
+        return 132;
+    }
+    return 0;
+}
+
+quint16 Database::findRecordId(const QString& table, const QString& condition, qint64* outId)
+{
+    *outId = -1;
+    QSqlQuery query = newQuery();
+    if (!select(QStringLiteral("SELECT \"Id\" FROM \"") + table + QStringLiteral("\" WHERE (") +
+                    condition + QStringLiteral(") LIMIT 1;"),
+                &query)) {
+        return 132;
+    }
+    if (!query.next()) {
+        return 0;
+    }
+    bool converted = false;
+    const qint64 id = query.value(0).toLongLong(&converted);
+    if (!converted) {
+        return 177;
+    }
+    *outId = id;
+    return 0;
+}
+
+QString Database::selectValue(const QString& table, const QString& field,
+                              const QString& condition, quint16* outCode, Missing missing)
+{
+    quint16 ignored = 0;
+    quint16& code = outCode ? *outCode : ignored;
+    code = 0;
+    QSqlQuery query = newQuery();
+    if (!select(QStringLiteral("SELECT \"") + field + QStringLiteral("\" AS \"Res\" FROM \"") +
+                    table + QStringLiteral("\" WHERE (") + condition +
+                    QStringLiteral(") LIMIT 1;"),
+                &query)) {
+        code = 132;
+        return QString();
+    }
+    if (!query.next()) {
+        if (missing == Missing::Fails) {
+            code = 132;
+        }
+        return QString();
+    }
+    return query.value(0).toString();
+}
+
+quint16 Database::findDevice(const QString& manId, qint64 identNum, int ver, int devType,
+                             qint64* outId, int* outConnectType)
+{
+    QSqlQuery query = newQuery();
+    const QString sql =
+        QStringLiteral("SELECT \"Id\", \"ConnectType\" FROM \"DeviceTable\" WHERE (\"DevType\"=") +
+        QString::number(devType) + QStringLiteral(") AND (\"ManId\"=") + sqlText(manId) +
+        QStringLiteral(") AND (\"IdentNum\"=") + QString::number(identNum) +
+        QStringLiteral(") AND (\"Ver\"=") + QString::number(ver) + QStringLiteral(") LIMIT 1;");
+    if (!select(sql, &query)) {
+        return 26;
+    }
+    if (!query.next()) {
+        return 27;
+    }
+    bool converted = false;
+    *outId = query.value(0).toLongLong(&converted);
+    if (outConnectType) {
+        *outConnectType = query.value(1).toInt();
+    }
+    return converted ? 0 : 81;
+}
+
+quint16 Database::companyOfDevice(qint64 deviceId, qint64* outCompanyId)
+{
+    QSqlQuery query = newQuery();
+    const QString sql =
+        QStringLiteral("SELECT \"CompanyId\" FROM \"AddressTable\", \"ObjectTable\", "
+                       "\"InstallTable\" WHERE (\"DeviceId\"=") +
+        QString::number(deviceId) +
+        QStringLiteral(") AND (\"ObjectId\"=\"ObjectTable\".\"Id\") AND "
+                       "(\"AddressId\"=\"AddressTable\".\"Id\") AND (\"Actual\"=1) LIMIT 1;");
+    if (!select(sql, &query)) {
+        return 132;
+    }
+    if (!query.next()) {
+        return 235;
+    }
+    bool converted = false;
+    *outCompanyId = query.value(0).toLongLong(&converted);
+    return converted ? 0 : 258;
+}
+
+quint16 Database::deviceIdentity(qint64 deviceId, DeviceIdentity* outIdentity)
+{
+    QSqlQuery query = newQuery();
+    const QString sql = QStringLiteral("SELECT DISTINCT \"DevType\", \"ManId\", \"IdentNum\", "
+                                       "\"Ver\" FROM \"DeviceTable\" WHERE (\"Id\"=") +
+                        QString::number(deviceId) + QStringLiteral(") LIMIT 1;");
+    if (!select(sql, &query)) {
+        return 26;
+    }
+    if (!query.next()) {
+        return 246;
+    }
+    outIdentity->identNum = query.value(2).toString().toUInt(nullptr, 16);
+    bool converted = false;
+    outIdentity->devType = static_cast<quint8>(query.value(0).toInt(&converted));
+    if (!converted) {
+        return 247;
+    }
+    outIdentity->manufacturer = manufacturerCode(query.value(1).toString());
+    outIdentity->version = static_cast<quint8>(query.value(3).toInt(&converted));
+    return converted ? 0 : 248;
+}
+
+bool Database::tableExists(const QString& name, quint16* outCode)
+{
+    QSqlQuery query = newQuery();
+    const QString sql = QStringLiteral("SELECT 1 FROM pg_catalog.pg_tables WHERE "
+                                       "schemaname='public' AND tablename=") +
+                        sqlText(name) + QStringLiteral(" LIMIT 1;");
+    if (!select(sql, &query)) {
+        if (outCode) {
+            *outCode = 132;
+        }
+        return false;
+    }
+    if (outCode) {
+        *outCode = 0;
+    }
+    return query.next();
+}
+
+} // namespace orvela

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "db/deviceidentity.h"
+#include "log/logtype.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+namespace orvela {
+
+struct ServerConfig;
+
+// The request's PostgreSQL connection and the statement helpers every handler shares.
+// Helpers return result codes and log failed statements; none of them throws or answers.
+class Database : public QObject {
+    Q_OBJECT
+public:
+    explicit Database(QObject* parent = nullptr);
+    ~Database() override;
+
+    static QString connectionName() { return QStringLiteral("psql_orvela"); }
+
+    // Opens the connection; on failure the driver's text is in *error.
+    bool open(const ServerConfig& config, QString* error);
+    // Closes an open connection (with its record); does nothing otherwise.
+    void close();
+    bool isOpen() const { return m_db.isOpen(); }
+    QSqlDatabase& connection() { return m_db; }
+    void setDebug(bool on) { m_debug = on; }
+    bool debug() const { return m_debug; }
+
+    // A query on this connection, forward-only.
+    QSqlQuery newQuery() const;
+
+    // Runs a read statement; a failure is logged and false returned.
+    bool select(const QString& sql, QSqlQuery* query);
+    // One statement, optionally in a transaction of its own, optionally reading back "Id".
+    quint16 execQuery(const QString& sql, QSqlQuery* query, bool useTransaction,
+                      qint64* outId = nullptr);
+    quint16 execInTransaction(const QString& sql, qint64* outId = nullptr);
+    // Runs statements that must succeed or fail together; the first failure rolls back.
+    quint16 execAllInTransaction(const QStringList& statements);
+
+    quint16 findRecordId(const QString& table, const QString& condition, qint64* outId);
+    enum class Missing { Fails, Allowed };
+    QString selectValue(const QString& table, const QString& field, const QString& condition,
+                        quint16* outCode = nullptr, Missing missing = Missing::Fails);
+    quint16 findDevice(const QString& manId, qint64 identNum, int ver, int devType, qint64* outId,
+                       int* outConnectType = nullptr);
+    quint16 companyOfDevice(qint64 deviceId, qint64* outCompanyId);
+    quint16 deviceIdentity(qint64 deviceId, DeviceIdentity* outIdentity);
+    // Whether a table of that exact name exists in the public schema.
+    bool tableExists(const QString& name, quint16* outCode = nullptr);
+
+    void logStatementError(const QString& errorText);
+    // The schema upkeep reports failed probes only in debug mode.
+    void logDebugError(const QString& errorText);
+    void logDebug(const QString& text);
+
+signals:
+    void toLog(LogType type, const QString& text);
+
+private:
+    QSqlDatabase m_db;
+    bool m_debug = false;
+};
+
+} // namespace orvela

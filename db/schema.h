@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace orvela {
+
+class Database;
+
+// The schema the program owns: creation scripts of every table, the yearly archive and
+// technical tables, the archive function, and the check that brings a database up to date.
+class Schema {
+public:
+    // Table names in the order of creation.
+    static const QStringList& tableNames();
+    // "ArchiveTable%YEAR%" and "TechnicalTable%YEAR%".
+    static const QStringList& yearlyTemplates();
+    // The first creation script that creates the named table (or template), empty if none.
+    static QString creationScript(const QString& name);
+    static QString functionScript();
+    // The year range of the yearly tables kept ahead: the current year - 1 to + 2.
+    static QStringList yearlyTableNames(int currentYear);
+
+    // Creates what is missing and upgrades old tables; returns a result code. A database that
+    // is already up to date costs one catalogue query and changes nothing.
+    static quint16 check(Database& db, int currentYear);
+};
+
+} // namespace orvela

@@ -1,0 +1,34 @@
+#include "db/sqltext.h"
+
+namespace orvela {
+
+namespace {
+bool g_backslashEscapes = false;
+} // namespace
+
+void setSqlBackslashEscapes(bool on) { g_backslashEscapes = on; }
+
+QString sqlText(const QString& text)
+{
+    QString body;
+    body.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c.unicode() == 0) {
+            continue;
+        }
+        if (c == QLatin1Char('\'')) {
+            body += QLatin1Char('\'');
+        } else if (g_backslashEscapes && c == QLatin1Char('\\')) {
+            body += QLatin1Char('\\');
+        }
+        body += c;
+    }
+    return QLatin1Char('\'') + body + QLatin1Char('\'');
+}
+
+QString sqlTextOrNull(const QString& text)
+{
+    return text.isEmpty() ? QStringLiteral("NULL") : sqlText(text);
+}
+
+} // namespace orvela

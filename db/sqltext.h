@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace orvela {
+
+// The one place that turns a text into an SQL literal: single quotes around it, quotes
+// doubled, backslashes doubled when the server treats them as escapes, and NUL characters
+// dropped (PostgreSQL text cannot hold them and libpq would cut the statement there).
+QString sqlText(const QString& text);
+
+// An optional text: NULL when it is empty, else the quoted literal.
+QString sqlTextOrNull(const QString& text);
+
+// Set once the connection is open, from what the driver reports for the server.
+void setSqlBackslashEscapes(bool on);
+
+} // namespace orvela

@@ -1,0 +1,134 @@
+#include "log/log.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace tarn {
+
+namespace {
+constexpr int kLineWidth = 100;
+constexpr int kFirstSuffix = 99;
+constexpr int kLastCheckedSuffix = 11;
+constexpr int kFallbackSuffix = 10;
+} // namespace
+
+Log::Log(QObject* parent, const QDateTime& startTime, const QString& directory, bool openNow)
+    : QObject(parent), m_startTime(startTime.isValid() ? startTime : QDateTime::currentDateTime())
+{
+    QString base = directory.isEmpty() ? QDir::currentPath() : directory;
+    base = QDir::toNativeSeparators(base);
+    const QChar sep = QDir::separator();
+    if (!base.endsWith(sep)) {
+        base += sep;
+    }
+    m_directory = base + m_startTime.toString(QStringLiteral("yyyy")) + sep +
+                  m_startTime.toString(QStringLiteral("MM")) + sep +
+                  m_startTime.toString(QStringLiteral("dd")) + sep;
+    if (openNow) {
+        open(true);
+    }
+}
+
+Log::~Log()
+{
+    if (!m_file.isOpen()) {
+        return;
+    }
+    if (QCoreApplication::instance()) {
+        QCoreApplication::processEvents();
+    }
+    const QDateTime now = m_startTime.offsetFromUtc() == 0 ? QDateTime::currentDateTimeUtc()
+                                                          : QDateTime::currentDateTime();
+    const qint64 elapsed = m_startTime.msecsTo(now);
+    writeRecord(LogInfo, paddedLine(QObject::tr("----- Окончание. Время работы: ") +
+                                    QString::number(elapsed) + QObject::tr(" мсек. -----")));
+    m_file.close();
+    emit closeFile(filePath());
+}
+
+QString Log::fileNameFor(const QDateTime& startTime, int suffix)
+{
+    return startTime.toString(QStringLiteral("HHmmsszzz")) +
+           QStringLiteral("%1").arg(suffix, 2, 10, QLatin1Char('0')) + QStringLiteral(".log");
+}
+
+QString Log::pickFileName() const
+{
+    for (int suffix = kFirstSuffix; suffix >= kLastCheckedSuffix; --suffix) {
+        const QString name = fileNameFor(m_startTime, suffix);
+        if (!QFile::exists(m_directory + name)) {
+            return name;
+        }
+    }
+    return fileNameFor(m_startTime, kFallbackSuffix);
+}
+
+bool Log::open(bool debug)
+{
+    m_debug = debug;
+    if (m_file.isOpen()) {
+        m_errorText = QObject::tr("Лог-файл уже открыт на запись.");
+        return false;
+    }
+    if (!QDir().mkpath(m_directory)) {
+        m_errorText = QObject::tr("Не удалось создать каталог для лог-файла.");
+        return false;
+    }
+    m_fileName = pickFileName();
+    m_file.setFileName(m_directory + m_fileName);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        m_errorText = QObject::tr("Не удалось создать лог-файл.");
+        return false;
+    }
+    emit openFile(filePath());
+    return writeRecord(LogInfo, paddedLine(QObject::tr("----- Начало работы -----")));
+}
+
+QString Log::paddedLine(const QString& text)
+{
+    return text.leftJustified(kLineWidth, QLatin1Char('-'));
+}
+
+QString Log::recordPrefix(const QTime& time, int type)
+{
+    return QLatin1Char('[') + time.toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(']') +
+           logTypeTag(type);
+}
+
+QTime Log::recordTime() const
+{
+    // The request passes its UTC start time; then records are stamped in UTC as well.
+    return m_startTime.offsetFromUtc() == 0 ? QDateTime::currentDateTimeUtc().time()
+                                           : QTime::currentTime();
+}
+
+void Log::onLog(LogType logType, const QString& text)
+{
+    if (logType == LogDebug && !m_debug) {
+        return;
+    }
+    writeRecord(logType, text);
+}
+
+bool Log::writeRecord(int type, const QString& text)
+{
+    if (!m_file.isOpen()) {
+        m_errorText = QObject::tr("Лог-файл не открыт для записи.");
+        return false;
+    }
+    const QString prefix = recordPrefix(recordTime(), type);
+    QString lines;
+    for (const QString& piece : text.split(QLatin1Char('\n'))) {
+        lines += prefix + piece + QLatin1Char('\n');
+    }
+    const QByteArray bytes = lines.toUtf8();
+    if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
+        m_file.close();
+        m_errorText = QObject::tr("Ошибка при записи в лог-файл.");
+        emit closeFile(filePath());
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarn

@@ -1,5 +1,7 @@
 #include "cgi/httpserver.h"
 
+#include "cgi/secretmask.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -90,14 +92,6 @@ void HttpServer::setEnvironmentEntries(const QList<QByteArray>& entries)
     m_injectedEnvironment = entries;
 }
 
-bool HttpServer::isSecretParameter(const QString& name)
-{
-    static const QStringList kSecrets = {QStringLiteral("password"), QStringLiteral("auth"),
-                                         QStringLiteral("token"), QStringLiteral("pas"),
-                                         QStringLiteral("pasold")};
-    return kSecrets.contains(name.toLower());
-}
-
 void HttpServer::readRequest(bool* ok)
 {
     if (!ok) {
@@ -153,19 +147,37 @@ void HttpServer::captureEnvironment()
     }
 }
 
-void HttpServer::logMap(const QString& title, const TextMap& map, bool maskSecrets)
+void HttpServer::logMap(const QString& title, const TextMap& map, bool parameters)
 {
     if (!m_debug || map.isEmpty()) {
         return;
     }
     emit toLog(LogDebug, title);
-    const QString separator = maskSecrets ? QStringLiteral(" = ") : QStringLiteral(": ");
+    const QString separator = parameters ? QStringLiteral(" = ") : QStringLiteral(": ");
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
-        if (maskSecrets && isSecretParameter(it.key())) {
-            emit toLog(LogDebug, it.key() + QStringLiteral(" = ********"));
-        } else {
-            emit toLog(LogDebug, it.key() + separator + it.value());
+        emit toLog(LogDebug, it.key() + separator + secrets::maskParameter(it.key(), it.value()));
+    }
+}
+
+// The request headers, with credentials hidden inside the query string and the cookies.
+void HttpServer::logEnvironment()
+{
+    if (!m_debug || m_environment.isEmpty()) {
+        return;
+    }
+    TextMap shown = m_environment;
+    for (auto it = shown.begin(); it != shown.end(); ++it) {
+        if (it.key() == QStringLiteral("QUERY_STRING")) {
+            it.value() = secrets::maskPairs(it.value(), QLatin1Char('&'));
+        } else if (it.key() == QStringLiteral("HTTP_COOKIE")) {
+            it.value() = secrets::maskPairs(it.value(), QLatin1Char(';'));
+        } else if (it.key() == QStringLiteral("HTTP_AUTHORIZATION")) {
+            it.value() = secrets::kMask;
         }
+    }
+    emit toLog(LogDebug, QObject::tr("Заголовки HTTP запроса:"));
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
+        emit toLog(LogDebug, it.key() + QStringLiteral(": ") + it.value());
     }
 }
 
@@ -181,7 +193,7 @@ bool HttpServer::readWholeRequest()
     m_body.clear();
 
     captureEnvironment();
-    logMap(QObject::tr("Заголовки HTTP запроса:"), m_environment, false);
+    logEnvironment();
     const QString cookieHeader = m_environment.value(QStringLiteral("HTTP_COOKIE"));
     if (!cookieHeader.isEmpty()) {
         parsePairs(cookieHeader, QLatin1Char(';'), m_cookies);
@@ -194,9 +206,10 @@ bool HttpServer::readWholeRequest()
     logMap(QObject::tr("GET параметры:"), m_get, true);
 
     const bool ok = parseBody();
+    logBodyTrace();
     logMap(QObject::tr("POST параметры:"), m_post, true);
     if (m_debug && m_contentType == QStringLiteral("application/json") && !m_body.isEmpty()) {
-        const QJsonDocument doc = QJsonDocument::fromJson(m_body);
+        const QJsonDocument doc(secrets::maskJson(QJsonDocument::fromJson(m_body).object()).toObject());
         emit toLog(LogDebug, QObject::tr("JSON содержимое запроса:") + QLatin1Char('\n') +
                                  QString::fromUtf8(doc.toJson(QJsonDocument::Indented)));
     }
@@ -265,8 +278,9 @@ bool HttpServer::writeWholeResponse()
     }
     if (m_debug &&
         m_responseHeaders.value(QStringLiteral("Content-Type")).contains(QStringLiteral("application/json"))) {
-        QString text = QString::fromUtf8(
-            QJsonDocument::fromJson(m_responseBody).toJson(QJsonDocument::Indented));
+        const QJsonValue shown = secrets::maskJson(QJsonDocument::fromJson(m_responseBody).object());
+        QString text =
+            QString::fromUtf8(QJsonDocument(shown.toObject()).toJson(QJsonDocument::Indented));
         if (text.size() > kMaxDebugJsonChars) {
             text = text.left(kMaxDebugJsonChars) + QStringLiteral("\n...");
         }

@@ -62,9 +62,6 @@ public:
     void setOutputDescriptor(int fd) { m_outputFd = fd; }
     void setReadLimits(const ReadLimits& limits) { m_limits = limits; }
 
-    // Whether a parameter's value may be written into debug records.
-    static bool isSecretParameter(const QString& name);
-
 public slots:
     void readRequest(bool* ok = nullptr);
     void writeResponse(bool* ok = nullptr);
@@ -84,13 +81,13 @@ private slots:
 private:
     bool readWholeRequest();
     void captureEnvironment();
-    void logMap(const QString& title, const TextMap& map, bool maskSecrets);
+    void logMap(const QString& title, const TextMap& map, bool parameters);
+    void logEnvironment();
     bool parseBody();
     bool parseContentType();
     bool readFormLine(qint64 contentLength, QByteArray* line);
     bool readBody(QByteArray* body);
-    void logBodySummary(const QString& trace, qint64 contentLength, qint64 bodyLength,
-                        qint64 readTime);
+    void logBodyTrace();
     bool writeWholeResponse();
     bool sendAll(const QByteArray& bytes);
 
@@ -115,6 +112,17 @@ private:
     int m_inputFd = 0;
     int m_outputFd = 1;
     ReadLimits m_limits;
+
+    // What the body reader saw, kept in debug mode and written once the parameters are known,
+    // so that the byte dump can hide their secret values.
+    struct BodyTrace {
+        bool pending = false;
+        QByteArray bytes;
+        QList<int> blockSizes;
+        QString trace;
+        qint64 contentLength = 0;
+        qint64 readTime = 0;
+    } m_bodyTrace;
 };
 
 } // namespace tarn

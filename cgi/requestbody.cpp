@@ -1,6 +1,8 @@
 // Reading and parsing the body of a POST request (part of tarn::HttpServer).
 #include "cgi/httpserver.h"
 
+#include "cgi/secretmask.h"
+
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -189,7 +191,6 @@ bool HttpServer::readBody(QByteArray* body)
     const qint64 start = nowMs();
     qint64 lastData = start;
     qint64 readTime = 0;
-    int blockCounter = 0;
     QString trace;
     bool waitTimeout = false;
     bool totalTimeout = false;
@@ -223,14 +224,10 @@ bool HttpServer::readBody(QByteArray* body)
             waitReadable(m_inputFd, m_limits.pauseMs);
             continue;
         }
-        const QByteArray block = buffer.left(static_cast<int>(got));
-        body->append(block);
+        body->append(buffer.constData(), static_cast<int>(got));
         if (m_debug) {
-            emit toLog(LogDebug, QObject::tr("БЛОК ") + blockDump(blockCounter, block) +
-                                     QStringLiteral(" [") + QString::number(got) +
-                                     QObject::tr(" Б]"));
+            m_bodyTrace.blockSizes.append(static_cast<int>(got));
         }
-        ++blockCounter;
         if (body->size() >= contentLength) {
             break;
         }
@@ -238,7 +235,11 @@ bool HttpServer::readBody(QByteArray* body)
     }
     ::close(m_inputFd);
     if (m_debug) {
-        logBodySummary(trace, contentLength, body->size(), readTime);
+        m_bodyTrace.pending = true;
+        m_bodyTrace.bytes = *body;
+        m_bodyTrace.trace = trace;
+        m_bodyTrace.contentLength = contentLength;
+        m_bodyTrace.readTime = readTime;
     }
     if (waitTimeout) {
         m_errorText = QObject::tr("Тайм-аут ожидания данных содержимого запроса.");
@@ -255,17 +256,33 @@ bool HttpServer::readBody(QByteArray* body)
     return true;
 }
 
-void HttpServer::logBodySummary(const QString& trace, qint64 contentLength, qint64 bodyLength,
-                                qint64 readTime)
+void HttpServer::logBodyTrace()
 {
+    if (!m_bodyTrace.pending) {
+        return;
+    }
+    m_bodyTrace.pending = false;
+    TextMap texts = m_get;
+    texts.insert(m_post);
+    const QByteArray shown =
+        secrets::maskBytes(m_bodyTrace.bytes, secrets::collectValues(texts, m_json));
+    int offset = 0;
+    for (int counter = 0; counter < m_bodyTrace.blockSizes.size(); ++counter) {
+        const int size = m_bodyTrace.blockSizes.at(counter);
+        emit toLog(LogDebug, QObject::tr("БЛОК ") + blockDump(counter, shown.mid(offset, size)) +
+                                 QStringLiteral(" [") + QString::number(size) + QObject::tr(" Б]"));
+        offset += size;
+    }
+    const qint64 length = m_bodyTrace.bytes.size();
     emit toLog(LogDebug, QObject::tr("Окончание получения содержимого запроса."));
-    emit toLog(LogDebug,
-               QObject::tr("Кол-во считанных байт и время передачи последовательно: ") + trace);
-    emit toLog(LogDebug, QObject::tr("Всего прочитано байт: ") + QString::number(bodyLength) +
+    emit toLog(LogDebug, QObject::tr("Кол-во считанных байт и время передачи последовательно: ") +
+                             m_bodyTrace.trace);
+    emit toLog(LogDebug, QObject::tr("Всего прочитано байт: ") + QString::number(length) +
                              QObject::tr("; Не прочитано (разница с 'Content-Length'): ") +
-                             QString::number(contentLength - bodyLength));
+                             QString::number(m_bodyTrace.contentLength - length));
     emit toLog(LogDebug, QObject::tr("Общее время на чтение содержимого запроса: ") +
-                             QString::number(readTime) + QObject::tr(" мсек."));
+                             QString::number(m_bodyTrace.readTime) + QObject::tr(" мсек."));
+    m_bodyTrace = BodyTrace();
 }
 
 } // namespace tarn

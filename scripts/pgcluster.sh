@@ -85,7 +85,7 @@ start() {
     for _ in 1 2 3 4 5; do
         port=${wanted_port:-$(pick_port)}
         if as_owner "$bin/pg_ctl" -D "$data" -l "$dir/server.log" -w -t 60 \
-            -o "-p $port" start >/dev/null 2>&1; then
+            -o "-p $port" start >/dev/null 2>&1 9>&-; then
             echo "$port" > "$dir/port"
             as_owner "$bin/../bin/psql" -X -q -h "$dir" -p "$port" -U postgres -d postgres \
                 -v ON_ERROR_STOP=1 -v pw="$password" <<'SQL' >/dev/null

@@ -1,0 +1,76 @@
+#include "app/serverconfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(text);
+}
+
+TEST(ServerConfig, ProgramInABinDirectoryUsesItsParent)
+{
+    using orvela::ServerConfig;
+    EXPECT_EQ(ServerConfig::baseDirectoryFor("/app/bin"), "/app/");
+    EXPECT_EQ(ServerConfig::baseDirectoryFor("/app/bin/"), "/app/");
+    EXPECT_EQ(ServerConfig::baseDirectoryFor("/app"), "/app/");
+    EXPECT_EQ(ServerConfig::baseDirectoryFor("/app/tools"), "/app/tools/");
+    EXPECT_EQ(ServerConfig::baseDirectoryFor("/app/sbin"), "/app/sbin/");
+    EXPECT_EQ(ServerConfig::pathFileFor("/app/"), "/app/cnf/orvela.cnf");
+}
+
+TEST(ServerConfig, WorkingDirectoryMustNameAnExistingDirectory)
+{
+    QTemporaryDir base;
+    QTemporaryDir work;
+    const QString baseDir = base.path() + "/";
+    const QString pathFile = orvela::ServerConfig::pathFileFor(baseDir);
+    EXPECT_EQ(orvela::ServerConfig::workingDirectoryFor(baseDir), baseDir);
+    writeFile(pathFile, "[orvela]\nPATH=" + work.path().toUtf8() + "\n");
+    EXPECT_EQ(orvela::ServerConfig::workingDirectoryFor(baseDir), work.path() + "/");
+    writeFile(pathFile, "[orvela]\nPATH=" + work.path().toUtf8() + "/missing\n");
+    EXPECT_EQ(orvela::ServerConfig::workingDirectoryFor(baseDir), baseDir);
+    writeFile(pathFile, "[orvela]\nPATH=\n");
+    EXPECT_EQ(orvela::ServerConfig::workingDirectoryFor(baseDir), baseDir);
+}
+
+TEST(ServerConfig, DefaultsAndQtConversionRules)
+{
+    QTemporaryDir base;
+    orvela::ServerConfig defaults = orvela::ServerConfig::load(base.path() + "/bin");
+    EXPECT_EQ(defaults.baseDir, base.path() + "/");
+    EXPECT_EQ(defaults.dbName, "orvela");
+    EXPECT_EQ(defaults.dbUser, "orvela");
+    EXPECT_EQ(defaults.dbPassword, "granite");
+    EXPECT_EQ(defaults.dbPort, 5432);
+    EXPECT_TRUE(defaults.logEnabled);
+    EXPECT_FALSE(defaults.debug);
+    EXPECT_TRUE(defaults.getEnabled);
+    EXPECT_FALSE(defaults.httpsOnly);
+    EXPECT_EQ(defaults.keyText, "quartz");
+    EXPECT_EQ(defaults.queryTimeout, 900);
+    EXPECT_EQ(defaults.readTimeout, 90);
+
+    writeFile(base.path() + "/cnf/server.cnf",
+              "[orvela]\nlog=False\ndbg=yes\nget_enable=0\nhttps_only=\nport=abc\n"
+              "query_timeout=70000\npassword=a,b\nkey=ключ\n");
+    const orvela::ServerConfig c = orvela::ServerConfig::load(base.path() + "/bin");
+    EXPECT_FALSE(c.logEnabled);
+    EXPECT_TRUE(c.debug);
+    EXPECT_FALSE(c.getEnabled);
+    EXPECT_FALSE(c.httpsOnly);
+    EXPECT_EQ(c.dbPort, 0);
+    EXPECT_EQ(c.queryTimeout, 70000 & 0xFFFF);
+    EXPECT_EQ(c.dbPassword, "a,b");
+    EXPECT_EQ(c.keyText, QStringLiteral("ключ"));
+}
+
+} // namespace

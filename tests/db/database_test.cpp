@@ -1,0 +1,171 @@
+// The statement helpers against a real database, in-process.
+#include "support/pgfixture.h"
+
+#include "app/serverconfig.h"
+#include "db/database.h"
+#include "db/schema.h"
+#include "db/sqltext.h"
+
+#include <QDate>
+
+using namespace testing_support;
+
+namespace {
+
+class DatabaseHelpers : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        database = std::make_unique<TestDatabase>();
+        orvela::ServerConfig config;
+        config.dbHost = QStringLiteral("127.0.0.1");
+        config.dbPort = PgServer::port();
+        config.dbName = database->name();
+        config.dbUser = QStringLiteral("orvela");
+        config.dbPassword = PgServer::password();
+        QObject::connect(&helpers, &orvela::Database::toLog,
+                         [this](LogType type, const QString& text) {
+                             if (type == LogError) {
+                                 errors << text;
+                             }
+                         });
+        QString error;
+        ASSERT_TRUE(helpers.open(config, &error)) << qPrintable(error);
+        ASSERT_EQ(orvela::Schema::check(helpers, QDate::currentDate().year()), 0);
+    }
+    void TearDown() override
+    {
+        helpers.close();
+        database.reset();
+    }
+
+    std::unique_ptr<TestDatabase> database;
+    orvela::Database helpers;
+    QStringList errors;
+};
+
+TEST_F(DatabaseHelpers, ExecInTransactionReportsIdsAndFailures)
+{
+    EXPECT_EQ(helpers.execInTransaction(R"(UPDATE "ManufTable" SET "Note"='' WHERE "Id"=-5;)"), 0);
+    qint64 id = 0;
+    EXPECT_EQ(helpers.execInTransaction(
+                  R"(INSERT INTO "ManufTable" ("Name") VALUES ('Acme') RETURNING "Id";)", &id), 0);
+    EXPECT_GT(id, 0);
+    // Committed although no id came back.
+    EXPECT_EQ(helpers.execInTransaction(R"(INSERT INTO "ManufTable" ("Name") VALUES ('B');)", &id), 155);
+    EXPECT_EQ(database->count(R"(SELECT count(*) FROM "ManufTable")"), 2);
+    EXPECT_EQ(helpers.execInTransaction(R"(INSERT INTO "ManufTable" ("Nope") VALUES (1);)"), 132);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith(QStringLiteral("Ошибка при выполнении запроса PostgreSql: ")));
+    // The failed statement's transaction was rolled back; the connection still works.
+    EXPECT_EQ(helpers.execInTransaction(R"(UPDATE "ManufTable" SET "Note"='x';)"), 0);
+}
+
+TEST_F(DatabaseHelpers, ExecAllInTransactionIsAllOrNothing)
+{
+    EXPECT_EQ(helpers.execAllInTransaction({R"(INSERT INTO "ManufTable" ("Name") VALUES ('A'))",
+                                            R"(INSERT INTO "ManufTable" ("Bad") VALUES ('B'))"}),
+              132);
+    EXPECT_EQ(database->count(R"(SELECT count(*) FROM "ManufTable")"), 0);
+}
+
+TEST_F(DatabaseHelpers, LookUpsReturnTheirCodes)
+{
+    qint64 id = 0;
+    EXPECT_EQ(helpers.findRecordId("ManufTable", R"("Name"='none')", &id), 0);
+    EXPECT_EQ(id, -1);
+    database->exec(R"(INSERT INTO "ManufTable" ("Id", "Name") VALUES (7, 'Acme'))");
+    EXPECT_EQ(helpers.findRecordId("ManufTable", R"("Name"='Acme')", &id), 0);
+    EXPECT_EQ(id, 7);
+    EXPECT_EQ(helpers.findRecordId("NoTable", "true", &id), 132);
+
+    quint16 code = 99;
+    EXPECT_EQ(helpers.selectValue("ManufTable", "Name", R"("Id"=7)", &code), "Acme");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(helpers.selectValue("ManufTable", "Name", R"("Id"=8)", &code), "");
+    EXPECT_EQ(code, 132);
+    EXPECT_EQ(helpers.selectValue("ManufTable", "Name", R"("Id"=8)", &code,
+                                  orvela::Database::Missing::Allowed), "");
+    EXPECT_EQ(code, 0);
+}
+
+TEST_F(DatabaseHelpers, DeviceLookUps)
+{
+    database->exec(R"(INSERT INTO "DeviceTable" ("Id", "DevType", "ManId", "IdentNum", "Ver", "ModelId", "ConnectType")
+                      VALUES (5, 7, 'ABC', 1234, 3, 1, 2))");
+    qint64 id = 0;
+    int connectType = 0;
+    EXPECT_EQ(helpers.findDevice("ABC", 1234, 3, 7, &id, &connectType), 0);
+    EXPECT_EQ(id, 5);
+    EXPECT_EQ(connectType, 2);
+    EXPECT_EQ(helpers.findDevice("ABC", 1234, 4, 7, &id), 27);
+    EXPECT_EQ(helpers.findDevice("A'B", 1234, 3, 7, &id), 27);
+
+    orvela::DeviceIdentity identity;
+    EXPECT_EQ(helpers.deviceIdentity(6, &identity), 246);
+    ASSERT_EQ(helpers.deviceIdentity(5, &identity), 0);
+    EXPECT_EQ(identity.identNum, 0x1234u);
+    EXPECT_EQ(identity.devType, 7);
+    EXPECT_EQ(identity.version, 3);
+    EXPECT_EQ(orvela::manufacturerLetters(identity.manufacturer), "ABC");
+    EXPECT_EQ(orvela::manufacturerCode("ABC"), (1 << 10) | (2 << 5) | 3);
+
+    qint64 company = 0;
+    EXPECT_EQ(helpers.companyOfDevice(5, &company), 235);
+    database->exec(R"(INSERT INTO "AddressTable" ("Id", "Name", "CompanyId") VALUES (1, 'a', 44))");
+    database->exec(R"(INSERT INTO "ObjectTable" ("Id", "AddressId") VALUES (2, 1))");
+    database->exec(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (5, 2, '2020-01-01', 1))");
+    EXPECT_EQ(helpers.companyOfDevice(5, &company), 0);
+    EXPECT_EQ(company, 44);
+    EXPECT_TRUE(helpers.tableExists("DeviceTable"));
+    EXPECT_FALSE(helpers.tableExists("devicetable"));
+}
+
+class Quoting : public DatabaseHelpers, public ::testing::WithParamInterface<QString> {};
+
+TEST_P(Quoting, AnyTextComesBackAsSentAndNeverChangesTheStatement)
+{
+    const QString text = GetParam();
+    QSqlQuery query = helpers.newQuery();
+    ASSERT_TRUE(helpers.select("SELECT " + orvela::sqlText(text) + " AS v, 1 AS marker", &query))
+        << qPrintable(errors.join('\n'));
+    ASSERT_TRUE(query.next());
+    QString expected = text;
+    expected.remove(QChar(0));
+    EXPECT_EQ(query.value(0).toString(), expected);
+    EXPECT_EQ(query.value(1).toInt(), 1);
+    EXPECT_FALSE(query.next());
+    EXPECT_EQ(orvela::sqlTextOrNull(QString()), "NULL");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Quoting,
+    ::testing::Values(QStringLiteral("plain"), QStringLiteral("O'Brien"), QStringLiteral("'; drop table \"UserTable\"; --"),
+                      QStringLiteral("back\\slash\\'"), QStringLiteral("\\"), QStringLiteral("NULL"),
+                      QStringLiteral("Ёлка ёж"), QStringLiteral("%_%"), QStringLiteral("a\nb\tc"),
+                      QString(10000, QLatin1Char('\'')), QString::fromUtf8("nul\0inside", 10),
+                      QString::fromUtf8("\xff\xfe broken")));
+
+TEST_F(DatabaseHelpers, BackslashesStaySafeWhenTheServerReadsThemAsEscapes)
+{
+    database->exec("ALTER DATABASE " + database->name() + " SET standard_conforming_strings = off");
+    database->exec("ALTER DATABASE " + database->name() + " SET escape_string_warning = off");
+    helpers.close();
+    orvela::ServerConfig config;
+    config.dbHost = QStringLiteral("127.0.0.1");
+    config.dbPort = PgServer::port();
+    config.dbName = database->name();
+    config.dbUser = QStringLiteral("orvela");
+    config.dbPassword = PgServer::password();
+    QString error;
+    ASSERT_TRUE(helpers.open(config, &error));
+    for (const QString& text : {QStringLiteral("a\\'; select 1; --"), QStringLiteral("\\")}) {
+        QSqlQuery query = helpers.newQuery();
+        ASSERT_TRUE(helpers.select("SELECT " + orvela::sqlText(text), &query)) << qPrintable(errors.join('\n'));
+        ASSERT_TRUE(query.next());
+        EXPECT_EQ(query.value(0).toString(), text);
+    }
+    orvela::setSqlBackslashEscapes(false);
+}
+
+} // namespace

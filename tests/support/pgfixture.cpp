@@ -1,0 +1,175 @@
+#include "support/pgfixture.h"
+
+#include "security/crypto.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSqlError>
+#include <QUuid>
+
+namespace testing_support {
+
+namespace {
+
+int startCluster()
+{
+    QProcess script;
+    script.start(QStringLiteral(ORVELA_PGCLUSTER_SCRIPT),
+                 {QStringLiteral("start"), QStringLiteral(ORVELA_TEST_PGDIR)});
+    script.waitForFinished(180000);
+    const int port = script.readAllStandardOutput().trimmed().toInt();
+    if (port <= 0) {
+        qFatal("The test PostgreSQL cluster did not start: %s",
+               script.readAllStandardError().constData());
+    }
+    return port;
+}
+
+QSqlDatabase adminConnection()
+{
+    const QString name = QStringLiteral("test_admin");
+    if (QSqlDatabase::contains(name)) {
+        return QSqlDatabase::database(name);
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    db.setHostName(QStringLiteral("127.0.0.1"));
+    db.setPort(PgServer::port());
+    db.setDatabaseName(QStringLiteral("postgres"));
+    db.setUserName(QStringLiteral("orvela"));
+    db.setPassword(PgServer::password());
+    if (!db.open()) {
+        qFatal("Cannot reach the test PostgreSQL cluster: %s", qPrintable(db.lastError().text()));
+    }
+    return db;
+}
+
+} // namespace
+
+int PgServer::port()
+{
+    static int port = startCluster();
+    return port;
+}
+
+QString PgServer::createDatabase()
+{
+    const QString name =
+        QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128).left(20);
+    QSqlQuery query(adminConnection());
+    if (!query.exec(QStringLiteral("CREATE DATABASE ") + name +
+                    QStringLiteral(" OWNER orvela TEMPLATE template0 ENCODING 'UTF8'"))) {
+        qFatal("CREATE DATABASE failed: %s", qPrintable(query.lastError().text()));
+    }
+    return name;
+}
+
+void PgServer::dropDatabase(const QString& name)
+{
+    QSqlQuery query(adminConnection());
+    query.exec(QStringLiteral("DROP DATABASE IF EXISTS ") + name + QStringLiteral(" WITH (FORCE)"));
+}
+
+QMap<QString, QString> PgServer::serverConfig(const QString& database)
+{
+    return {{QStringLiteral("server"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("port"), QString::number(port())},
+            {QStringLiteral("db"), database},
+            {QStringLiteral("user"), QStringLiteral("orvela")},
+            {QStringLiteral("password"), password()}};
+}
+
+TestDatabase::TestDatabase()
+    : m_name(PgServer::createDatabase()), m_connectionName(QStringLiteral("test_") + m_name)
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
+    m_db.setHostName(QStringLiteral("127.0.0.1"));
+    m_db.setPort(PgServer::port());
+    m_db.setDatabaseName(m_name);
+    m_db.setUserName(QStringLiteral("orvela"));
+    m_db.setPassword(PgServer::password());
+    if (!m_db.open()) {
+        qFatal("Cannot open the test database: %s", qPrintable(m_db.lastError().text()));
+    }
+}
+
+TestDatabase::~TestDatabase()
+{
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+    PgServer::dropDatabase(m_name);
+}
+
+QSqlQuery TestDatabase::exec(const QString& sql)
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(sql)) {
+        ADD_FAILURE() << "SQL failed: " << qPrintable(sql) << "\n"
+                      << qPrintable(query.lastError().text());
+    }
+    return query;
+}
+
+QVariant TestDatabase::scalar(const QString& sql)
+{
+    QSqlQuery query = exec(sql);
+    return query.next() ? query.value(0) : QVariant();
+}
+
+void DbTest::SetUp()
+{
+    db = std::make_unique<TestDatabase>();
+    cgi = std::make_unique<CgiInstall>();
+    cgi->writeServerConfig(PgServer::serverConfig(db->name()));
+}
+
+void DbTest::TearDown()
+{
+    cgi.reset();
+    db.reset();
+}
+
+QString tokenFor(const QString& login, const QString& password)
+{
+    tarn::Crypto crypto;
+    QString token;
+    crypto.encryptText(login + QLatin1Char(':') + tarn::md5Hex(password), QStringLiteral("quartz"),
+                       &token);
+    return token;
+}
+
+CgiResult DbTest::call(const QString& token, const QString& command, const Params& params) const
+{
+    Params all = {{QStringLiteral("CMD"), command}, {QStringLiteral("Auth"), token}};
+    all += params;
+    return cgi->post(all);
+}
+
+void DbTest::initSchema()
+{
+    const CgiResult result = cgi->get({{QStringLiteral("CMD"), QStringLiteral("Get_UserData")},
+                                       {QStringLiteral("Login"), QStringLiteral("admin")},
+                                       {QStringLiteral("Password"), QStringLiteral("tulip")}});
+    ASSERT_EQ(result.errorCode(), 0) << qPrintable(result.describe());
+}
+
+QString DbTest::createUser(const QString& login, int userType, qint64 companyId, int status)
+{
+    db->exec(QStringLiteral("INSERT INTO \"UserTable\" (\"Login\", \"PasHash\", \"Status\", "
+                            "\"UserType\", \"CompanyId\") VALUES ('%1', md5('pw-%1'), %2, %3, %4)")
+                 .arg(login)
+                 .arg(status)
+                 .arg(userType)
+                 .arg(companyId > 0 ? QString::number(companyId) : QStringLiteral("NULL")));
+    return tokenFor(login, QStringLiteral("pw-") + login);
+}
+
+qint64 DbTest::userId(const QString& login)
+{
+    return db->scalar(QStringLiteral("SELECT \"Id\" FROM \"UserTable\" WHERE \"Login\"='%1'").arg(login))
+        .toLongLong();
+}
+
+} // namespace testing_support

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "support/cgirunner.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+
+namespace testing_support {
+
+// The "Auth" token of a login and password under the default key.
+QString tokenFor(const QString& login, const QString& password);
+
+// The PostgreSQL cluster of this test run, started on a free port when it is not running.
+class PgServer {
+public:
+    static int port();
+    static QString password() { return QStringLiteral("granite"); }
+    // Creates an empty database owned by the program's role and returns its name.
+    static QString createDatabase();
+    static void dropDatabase(const QString& name);
+    // Connection parameters of a database, for a server.cnf.
+    static QMap<QString, QString> serverConfig(const QString& database);
+};
+
+// A fresh database and a connection to it for reading rows back.
+class TestDatabase {
+public:
+    TestDatabase();
+    ~TestDatabase();
+    QString name() const { return m_name; }
+    QSqlDatabase& connection() { return m_db; }
+    // Runs a statement; a failure fails the current test.
+    QSqlQuery exec(const QString& sql);
+    QVariant scalar(const QString& sql);
+    qint64 count(const QString& sql) { return scalar(sql).toLongLong(); }
+
+private:
+    QString m_name;
+    QString m_connectionName;
+    QSqlDatabase m_db;
+};
+
+// A test with its own database and an installation of the program configured for it.
+class DbTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    QString adminToken() const { return tokenFor(QStringLiteral("admin"), QStringLiteral("tulip")); }
+    // Runs a command as the given token (POST, URL-encoded).
+    CgiResult call(const QString& token, const QString& command, const Params& params = {}) const;
+    CgiResult callAsAdmin(const QString& command, const Params& params = {}) const
+    {
+        return call(adminToken(), command, params);
+    }
+    // Brings the schema in place with one request.
+    void initSchema();
+    // Inserts an account directly and returns a token for it.
+    QString createUser(const QString& login, int userType, qint64 companyId = 0, int status = 1);
+    qint64 userId(const QString& login);
+
+    std::unique_ptr<TestDatabase> db;
+    std::unique_ptr<CgiInstall> cgi;
+};
+
+} // namespace testing_support
+
+// Asserts the result code of a run and prints the envelope and log tail when it differs.
+#define EXPECT_CODE(result, expected)                                                            \
+    EXPECT_EQ((result).errorCode(), (expected)) << qPrintable((result).describe())
+#define ASSERT_CODE(result, expected)                                                            \
+    ASSERT_EQ((result).errorCode(), (expected)) << qPrintable((result).describe())

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Starts the service on this machine: a PostgreSQL cluster kept in .run/pg, the program
+# installed in .run/bin with its configuration in .run/cnf, and lighttpd serving it on
+# 127.0.0.1. Ctrl-C (or "run.sh stop" from another shell) stops everything.
+#
+# Settings (environment): ORVELA_HTTP_PORT (8080), ORVELA_PG_PORT (5433),
+# ORVELA_PG_PASSWORD (granite).
+source "$(dirname "$0")/common.sh"
+
+RUN_DIR=$ROOT/.run
+HTTP_PORT=${ORVELA_HTTP_PORT:-8080}
+PG_PORT=${ORVELA_PG_PORT:-5433}
+PG_PASSWORD=${ORVELA_PG_PASSWORD:-granite}
+
+stop_all() {
+    if [ -f "$RUN_DIR/lighttpd.pid" ]; then
+        kill "$(cat "$RUN_DIR/lighttpd.pid")" 2>/dev/null || true
+        rm -f "$RUN_DIR/lighttpd.pid"
+    fi
+    "$ROOT/scripts/pgcluster.sh" stop "$RUN_DIR/pg"
+}
+
+if [ "${1:-}" = stop ]; then
+    stop_all
+    echo "Stopped."
+    exit 0
+fi
+
+install_packages
+configure
+build --target orvela
+
+mkdir -p "$RUN_DIR/bin" "$RUN_DIR/cnf" "$RUN_DIR/log" "$RUN_DIR/www" "$RUN_DIR/images/avatar"
+install -m 755 "$BUILD_DIR/bin/orvela" "$RUN_DIR/bin/orvela"
+port=$("$ROOT/scripts/pgcluster.sh" start "$RUN_DIR/pg" "$PG_PORT" "$PG_PASSWORD")
+cat > "$RUN_DIR/cnf/server.cnf" <<CONF
+[orvela]
+server=127.0.0.1
+port=$port
+db=orvela
+user=orvela
+password=$PG_PASSWORD
+log=true
+dbg=false
+CONF
+cat > "$RUN_DIR/lighttpd.conf" <<CONF
+server.modules = ("mod_alias", "mod_cgi")
+server.bind = "127.0.0.1"
+server.port = $HTTP_PORT
+server.document-root = "$RUN_DIR/www"
+server.pid-file = "$RUN_DIR/lighttpd.pid"
+server.errorlog = "$RUN_DIR/lighttpd.error.log"
+alias.url = ("/images/avatar/" => "$RUN_DIR/images/avatar/", "/orvela" => "$RUN_DIR/bin/orvela")
+\$HTTP["url"] =~ "^/orvela" { cgi.assign = ("" => "") }
+CONF
+
+trap 'stop_all; exit 0' INT TERM
+lighttpd -D -f "$RUN_DIR/lighttpd.conf" &
+server_pid=$!
+for _ in $(seq 1 50); do
+    curl -s -o /dev/null "http://127.0.0.1:$HTTP_PORT/orvela?CMD=test" && break
+    sleep 0.1
+done
+cat <<TEXT
+The service is up: PostgreSQL on 127.0.0.1:$port, the API on http://127.0.0.1:$HTTP_PORT/orvela
+Logs of the requests: $RUN_DIR/log
+
+  curl -s 'http://127.0.0.1:$HTTP_PORT/orvela?CMD=test'
+  curl -s 'http://127.0.0.1:$HTTP_PORT/orvela?CMD=Get_UserData&Login=admin&Password=tulip'
+
+The second line logs in as admin; "authToken" in its answer is the "Auth" parameter of
+every other command. Stop with Ctrl-C, or run: scripts/run.sh stop
+TEXT
+wait "$server_pid"
+stop_all

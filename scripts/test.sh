@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs the whole test suite. The tests start
+# their own PostgreSQL cluster under the build folder and stop it at the end.
+source "$(dirname "$0")/common.sh"
+
+install_packages
+configure -DORVELA_BUILD_TESTS=ON
+build
+cd "$BUILD_DIR"
+ctest --output-on-failure --parallel "$(nproc)" "$@"

@@ -27,6 +27,6 @@ int main(int argc, char* argv[])
     client::Api api;
     QObject::connect(&api, &client::Api::done, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    QTimer::singleShot(5, &api, &client::Api::startProcess);
+    QTimer::singleShot(0, &api, &client::Api::startProcess);
     return app.exec();
 }

@@ -88,6 +88,23 @@ TEST_F(SchemaUpkeep, UpToDateDatabaseIsLeftAlone)
     EXPECT_EQ(snapshot(), before);
 }
 
+TEST_F(SchemaUpkeep, ChangedFunctionAndDroppedTablesAreRestored)
+{
+    ASSERT_CODE(touch(), 0);
+    const QString body = db->scalar("SELECT prosrc FROM pg_proc WHERE proname='get_archive'").toString();
+    db->exec("CREATE OR REPLACE FUNCTION public.get_archive(object_id bigint, date_time_from timestamp "
+             "without time zone, date_time_to timestamp without time zone) RETURNS TABLE(\"Id\" bigint, "
+             "\"DeviceId\" bigint, \"ArcDate\" timestamp without time zone, \"RecDate\" timestamp "
+             "without time zone, \"JsonErr\" json, \"JsonVal\" json) LANGUAGE plpgsql AS $$ BEGIN END; $$");
+    const int year = QDate::currentDate().year();
+    db->exec(QStringLiteral(R"(DROP TABLE "TechnicalTable%1")").arg(year + 2));
+    db->exec(R"(ALTER TABLE "ConcTable" DROP COLUMN "JsonData")");
+    ASSERT_CODE(touch(), 0);
+    EXPECT_EQ(db->scalar("SELECT prosrc FROM pg_proc WHERE proname='get_archive'").toString(), body);
+    EXPECT_EQ(db->count(QStringLiteral("SELECT count(*) FROM pg_class WHERE relname='TechnicalTable%1'").arg(year + 2)), 1);
+    EXPECT_EQ(db->count(R"(SELECT count(*) FROM pg_attribute WHERE attrelid='"ConcTable"'::regclass AND attname='JsonData' AND NOT attisdropped)"), 1);
+}
+
 TEST_F(SchemaUpkeep, OldDeviceTableGainsConnectTypeThenJsonData)
 {
     db->exec(R"(CREATE TABLE "DeviceTable" ("Id" BIGSERIAL PRIMARY KEY, "DevType" smallint, "ModelId" integer))");

@@ -5,8 +5,15 @@
 #include <QMap>
 #include <QObject>
 
+#include <functional>
+
+class QSqlQuery;
+
 namespace orvela {
+class Database;
 class HttpOrvelaServer;
+class JsonRow;
+struct CurrentUser;
 }
 
 namespace client {
@@ -43,8 +50,63 @@ private:
 
     orvela::HttpOrvelaServer& req() const { return *m_server; }
 
-    // Users.
+    // Handler toolkit (toolkit.cpp). Handlers read parameters as text (absent and empty
+    // alike), numbers by the program-wide integer rule, and fail by setting a result code.
+    QString text(const char* name) const;
+    bool given(const char* name) const { return !text(name).isEmpty(); }
+    qint64 int32Param(const char* name, qint64 failure = -1) const;
+    qint64 int64Param(const char* name, qint64 failure = -1) const;
+    bool fail(quint16 code);
+    bool succeed();
+    // Refuses with code 143 unless the caller's type lies in the range.
+    bool allowTypes(int lowest, int highest);
+    // The company a command acts for (0 for none); false with code 221.
+    bool resolveCompanyId(qint64* companyId);
+    orvela::Database& db() const;
+    const orvela::CurrentUser& user() const;
+    // Runs a read statement; a failure is logged and ends the command with failCode.
+    bool select(const QString& sql, QSqlQuery* query, quint16 failCode);
+    // Runs one changing statement in its own transaction; its code is the command's.
+    bool execute(const QString& sql, qint64* outId = nullptr);
+    // Runs a listing and appends one object per row; a row whose identifiers do not convert
+    // ends the command with badRowCode and no data.
+    using RowMaker = std::function<bool(const QSqlQuery&, QJsonObject*)>;
+    bool appendRows(const QString& sql, quint16 failCode, const RowMaker& makeRow,
+                    quint16 badRowCode = 177);
+    // The company test of a statement: "=<id>", or " IS NULL" for no company.
+    static QString companyMatch(qint64 companyId);
+    // Whether an object lies at an address of the company (0: of no company); 190 or 132.
+    bool checkObjectInCompany(qint64 objectId, qint64 companyId);
+
+    // Users (users.cpp).
     bool getUserData();
+    bool getUsersTable();
+    bool addUser();
+    bool updUser();
+    bool delUser();
+    bool failWithSourceLine(quint16 code, const char* file, int line);
+    bool userFilters(QStringList* conditions);
+    bool readTargetUser(qint64 userId, int* targetType);
+    bool userSetList(qint64 userId, QStringList* items);
+
+    // Companies (companies.cpp).
+    bool getCompanyTable();
+    bool getCompanyList();
+    bool addCompany();
+    bool updCompany();
+    bool delCompany();
+
+    // Manufacturers and models (models.cpp).
+    bool getManufTable();
+    bool addManuf();
+    bool updManuf();
+    bool delManuf();
+    bool getModelTable();
+    bool addModel();
+    bool updModel();
+    bool delModel();
+    bool modelConditions(QString* where);
+    bool loraDataFormat(QString* json);
 
     orvela::HttpOrvelaServer* m_server = nullptr;
     QMap<QString, int> m_commands;

@@ -2,12 +2,79 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "cgi/intrule.h"
+#include "db/database.h"
+#include "db/jsonrow.h"
+#include "db/lockedwrite.h"
+#include "db/sqltext.h"
 
 #include <QJsonObject>
+#include <QSqlQuery>
+
+#include <climits>
 
 namespace client {
 
 using namespace orvela;
+
+namespace {
+
+const char kDateTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
+constexpr qint64 kOnlineSeconds = 240;
+
+// "cgi/client/users" for this file: the record names the source the way a developer finds it.
+QString sourceName(const char* file)
+{
+    const QString path = QString::fromLatin1(file);
+    const int start = path.lastIndexOf(QStringLiteral("cgi/client/"));
+    const QString relative = start >= 0 ? path.mid(start) : path;
+    return relative.left(relative.lastIndexOf(QLatin1Char('.')));
+}
+
+QString utcText(const QVariant& value)
+{
+    QDateTime time = value.toDateTime();
+    time.setTimeSpec(Qt::UTC);
+    return time.toString(QString::fromLatin1(kDateTimeFormat));
+}
+
+// "В сети" while the session was updated within four minutes, with its log-in, log-out and
+// address lines.
+void addSessionState(const QSqlQuery& query, const QDateTime& now, QJsonObject* row)
+{
+    const QVariant sessionId = query.value(QStringLiteral("SessionId"));
+    if (sessionId.isNull()) {
+        row->insert(QStringLiteral("sessionStatus"), QObject::tr("Не в сети"));
+        row->insert(QStringLiteral("sessionLast"), QString(QLatin1String("")));
+        return;
+    }
+    QDateTime updated = query.value(QStringLiteral("DateUpd")).toDateTime();
+    updated.setTimeSpec(Qt::UTC);
+    const QString start = QObject::tr("Вход: ") + utcText(query.value(QStringLiteral("DateStart")));
+    const QString address = QObject::tr("\nIP: ") + columnText(query, "Addr");
+    const bool online = sessionId.toLongLong() != 0 && updated.secsTo(now) <= kOnlineSeconds;
+    row->insert(QStringLiteral("sessionStatus"), online ? QObject::tr("В сети") : QObject::tr("Не в сети"));
+    const QString logout = QObject::tr("\nВыход: ") + utcText(query.value(QStringLiteral("DateUpd")));
+    row->insert(QStringLiteral("sessionLast"), QString(start + (online ? QString() : logout) + address));
+}
+
+// An optional text that the client clears with "NULL" (any case) or by leaving it out.
+QString textOrNull(const QString& value)
+{
+    if (value.isEmpty() || value.trimmed().compare(QLatin1String("NULL"), Qt::CaseInsensitive) == 0) {
+        return QStringLiteral("NULL");
+    }
+    return sqlText(value);
+}
+
+} // namespace
+
+bool Api::failWithSourceLine(quint16 code, const char* file, int line)
+{
+    req().logError(QObject::tr("Файл:строка > ") + sourceName(file) + QLatin1Char(':') +
+                   QString::number(line));
+    return fail(code);
+}
 
 bool Api::getUserData()
 {
@@ -19,9 +86,9 @@ bool Api::getUserData()
     row.insert(QStringLiteral("phone"), user.phone);
     row.insert(QStringLiteral("status"), user.status);
     row.insert(QStringLiteral("userType"), user.userType);
-    row.insert(QStringLiteral("dateReg"), user.dateReg.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    row.insert(QStringLiteral("datePas"), QString());
-    row.insert(QStringLiteral("dateActive"), QString());
+    row.insert(QStringLiteral("dateReg"), user.dateReg.toString(QString::fromLatin1(kDateTimeFormat)));
+    row.insert(QStringLiteral("datePas"), QString(QLatin1String("")));
+    row.insert(QStringLiteral("dateActive"), QString(QLatin1String("")));
     row.insert(QStringLiteral("avatarURL"), user.avatarUrl);
     row.insert(QStringLiteral("authToken"), user.authData);
     if (user.isCompanyBound()) {
@@ -32,8 +99,301 @@ bool Api::getUserData()
         row.insert(QStringLiteral("accessType"), 0);
     }
     req().appendResponseRow(row);
-    req().setResultCode(0);
+    return succeed();
+}
+
+bool Api::userFilters(QStringList* conditions)
+{
+    if (user().userType == UserType::CompanyAdministrator) {
+        *conditions << QStringLiteral("(u.\"CompanyId\"=") + QString::number(user().companyId) +
+                           QLatin1Char(')');
+    } else if (given("CompanyId") &&
+               text("CompanyId").trimmed().compare(QLatin1String("NULL"), Qt::CaseInsensitive) != 0) {
+        const qint64 company = int64Param("CompanyId");
+        if (company < 0) {
+            return fail(221);
+        }
+        *conditions << (company == 0 ? QStringLiteral("(u.\"CompanyId\" IS NULL)")
+                                     : QStringLiteral("(u.\"CompanyId\" =") + QString::number(company) +
+                                           QLatin1Char(')'));
+    }
+    if (given("UserType")) {
+        const qint64 type = int32Param("UserType");
+        if (type < 0) {
+            return failWithSourceLine(276, __FILE__, __LINE__);
+        }
+        *conditions << QStringLiteral("(u.\"UserType\"=") + QString::number(type) + QLatin1Char(')');
+    }
+    if (given("Status")) {
+        const qint64 status = int32Param("Status");
+        if (status < 0) {
+            return failWithSourceLine(160, __FILE__, __LINE__);
+        }
+        *conditions << QStringLiteral("(u.\"Status\"=") + QString::number(status) + QLatin1Char(')');
+    }
+    for (const char* column : {"Login", "Mail", "Phone"}) {
+        if (given(column)) {
+            *conditions << QStringLiteral("(u.\"") + QLatin1String(column) + QStringLiteral("\" like ") +
+                               sqlText(QLatin1Char('%') + text(column) + QLatin1Char('%')) + QLatin1Char(')');
+        }
+    }
     return true;
+}
+
+bool Api::getUsersTable()
+{
+    if (user().userType > UserType::CompanyAdministrator) {
+        return failWithSourceLine(143, __FILE__, __LINE__);
+    }
+    QStringList conditions;
+    if (!userFilters(&conditions)) {
+        return false;
+    }
+    const QString where =
+        conditions.isEmpty() ? QString() : QStringLiteral(" where ") + conditions.join(QStringLiteral(" and "));
+    const QString sql =
+        QStringLiteral("select distinct u.\"Id\", u.\"Login\", u.\"Mail\", u.\"Phone\", u.\"Status\", "
+                       "u.\"UserType\", u.\"DateReg\", u.\"CompanyId\", u.\"Note\", s.\"SessionId\", "
+                       "s.\"DateStart\", s.\"DateUpd\", s.\"Addr\", c.\"Name\" from \"UserTable\" u "
+                       "left join \"SessionTable\" s on (u.\"Id\"=s.\"UserId\") left join "
+                       "\"CompanyTable\" c on (u.\"CompanyId\"=c.\"Id\") ") +
+        where + QStringLiteral(" order by \"CompanyId\" asc, \"Id\" asc limit 9999;");
+    QSqlQuery query = db().newQuery();
+    if (!db().select(sql, &query)) {
+        req().logError(QStringLiteral("whereStr > ") + where);
+        return fail(138);
+    }
+    const QDateTime now = req().requestTime();
+    while (query.next()) {
+        JsonRow row(query);
+        row.id(QStringLiteral("id"), "Id")
+            .text(QStringLiteral("login"), "Login")
+            .text(QStringLiteral("mail"), "Mail")
+            .text(QStringLiteral("phone"), "Phone")
+            .text(QStringLiteral("note"), "Note")
+            .number(QStringLiteral("companyId"), "CompanyId")
+            .text(QStringLiteral("companyName"), "Name")
+            .number(QStringLiteral("userType"), "UserType")
+            .number(QStringLiteral("status"), "Status")
+            .value(QStringLiteral("dateReg"),
+                   query.value(QStringLiteral("DateReg")).toDateTime().toString(QStringLiteral("yyyy-MM-dd")));
+        if (!row.valid()) {
+            req().clearResponseData();
+            return failWithSourceLine(177, __FILE__, __LINE__);
+        }
+        QJsonObject object = row.object();
+        addSessionState(query, now, &object);
+        req().appendResponseRow(object);
+    }
+    return succeed();
+}
+
+bool Api::addUser()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyAdministrator) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    const QString login = text("Login");
+    if (login.isEmpty()) {
+        return fail(284);
+    }
+    LockedWrite write(db(), LockedWrite::Subject::UserLogin);
+    qint64 existing = -1;
+    if (!write.ok()) {
+        return fail(132);
+    }
+    const quint16 lookup = db().findRecordId(QStringLiteral("UserTable"),
+                                             QStringLiteral("\"Login\"=") + sqlText(login), &existing);
+    if (lookup != 0) {
+        return fail(lookup);
+    }
+    if (existing != -1) {
+        return fail(154);
+    }
+    if (!given("Pas")) {
+        return fail(218);
+    }
+    if (!given("Status")) {
+        return fail(9);
+    }
+    const qint64 status = int32Param("Status");
+    if (status < 0) {
+        return fail(160);
+    }
+    const qint64 userType = int32Param("UserType");
+    if (userType < 0) {
+        return fail(276);
+    }
+    const QString sql =
+        QStringLiteral("insert into \"UserTable\" (\"Login\", \"PasHash\", \"Mail\", \"Phone\", \"Status\", "
+                       "\"UserType\", \"DateReg\", \"CompanyId\", \"Note\") values (") +
+        sqlText(login) + QStringLiteral(", md5(") + sqlText(text("Pas")) + QStringLiteral("), ") +
+        sqlTextOrNull(text("Mail")) + QStringLiteral(", ") + sqlTextOrNull(text("Phone")) +
+        QStringLiteral(", ") + QString::number(status) + QStringLiteral(", ") + QString::number(userType) +
+        QStringLiteral(", ") +
+        sqlText(QDateTime::currentDateTimeUtc().toString(QString::fromLatin1(kDateTimeFormat))) +
+        QStringLiteral("::timestamp, ") + (company > 0 ? QString::number(company) : QStringLiteral("NULL")) +
+        QStringLiteral(", ") + sqlTextOrNull(text("Note")) + QStringLiteral(" ) returning \"Id\";");
+    qint64 id = 0;
+    quint16 code = write.exec(sql, &id);
+    if (code == 0) {
+        code = write.commit();
+    }
+    if (code != 0) {
+        return fail(code);
+    }
+    req().setResponseId(id);
+    return succeed();
+}
+
+// The type of the account to change; a company-bound administrator reaches only accounts of
+// his own company, as when deleting.
+bool Api::readTargetUser(qint64 userId, int* targetType)
+{
+    if (userId == user().id) {
+        *targetType = user().userType;
+        return true;
+    }
+    if (user().userType > UserType::CompanyAdministrator) {
+        return fail(143);
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("SELECT \"Login\", \"UserType\", \"PasHash\", \"CompanyId\" FROM "
+                               "\"UserTable\" WHERE (\"Id\"=") +
+                    QString::number(userId) + QStringLiteral(") LIMIT 1;"),
+                &query, 138)) {
+        return false;
+    }
+    if (!query.next()) {
+        return fail(275);
+    }
+    *targetType = query.value(1).toInt();
+    const QVariant company = query.value(3);
+    if (user().isCompanyBound() && (company.isNull() || company.toLongLong() != user().companyId)) {
+        return fail(143);
+    }
+    return true;
+}
+
+bool Api::userSetList(qint64 userId, QStringList* items)
+{
+    if (given("Login")) {
+        qint64 existing = -1;
+        const quint16 lookup = db().findRecordId(
+            QStringLiteral("UserTable"), QStringLiteral("\"Login\"=") + sqlText(text("Login")), &existing);
+        if (lookup != 0) {
+            return fail(lookup);
+        }
+        if (existing >= 1 && existing != userId) {
+            return fail(154);
+        }
+        *items << QStringLiteral("\"Login\"=") + sqlText(text("Login"));
+    }
+    if (given("Pas")) {
+        *items << QStringLiteral("\"PasHash\"=md5(") + sqlText(text("Pas")) + QLatin1Char(')');
+    }
+    *items << QStringLiteral("\"Mail\"=") + textOrNull(text("Mail"));
+    *items << QStringLiteral("\"Phone\"=") + textOrNull(text("Phone"));
+    if (given("Status")) {
+        const qint64 status = int32Param("Status");
+        if (status < 0) {
+            return fail(160);
+        }
+        *items << QStringLiteral("\"Status\"=") + QString::number(status);
+    }
+    if (given("UserType")) {
+        const qint64 type = int32Param("UserType");
+        if (type < 0) {
+            return fail(276);
+        }
+        if (type < user().userType) {
+            return fail(143);
+        }
+        *items << QStringLiteral("\"UserType\"=") + QString::number(type);
+    }
+    *items << QStringLiteral("\"Note\"=") + textOrNull(text("Note"));
+    if (user().userType < UserType::CompanyAdministrator && given("CompanyId")) {
+        const QString company = textOrNull(text("CompanyId"));
+        if (company == QStringLiteral("NULL")) {
+            *items << QStringLiteral("\"CompanyId\"= NULL");
+        } else {
+            const qint64 id = int64Param("CompanyId");
+            if (id < 0) {
+                return fail(221);
+            }
+            *items << QStringLiteral("\"CompanyId\"= ") + (id == 0 ? QStringLiteral("NULL") : QString::number(id));
+        }
+    }
+    return true;
+}
+
+bool Api::updUser()
+{
+    if (!given("UserId")) {
+        return fail(149);
+    }
+    const qint64 userId = int64Param("UserId");
+    if (userId < 0) {
+        return fail(268);
+    }
+    int targetType = 0;
+    if (!readTargetUser(userId, &targetType)) {
+        return false;
+    }
+    if (user().userType > targetType) {
+        return fail(143);
+    }
+    LockedWrite write(db(), LockedWrite::Subject::UserLogin);
+    QStringList items;
+    if (!write.ok()) {
+        return fail(132);
+    }
+    if (!userSetList(userId, &items)) {
+        return false;
+    }
+    quint16 code = write.exec(QStringLiteral("UPDATE \"UserTable\" SET ") + items.join(QStringLiteral(", ")) +
+                              QStringLiteral(" WHERE (\"Id\"=") + QString::number(userId) +
+                              QStringLiteral(");"));
+    if (code == 0) {
+        code = write.commit();
+    }
+    return code == 0 ? succeed() : fail(code);
+}
+
+bool Api::delUser()
+{
+    if (!allowTypes(INT_MIN, UserType::CompanyAdministrator)) {
+        return false;
+    }
+    if (!given("UserId")) {
+        return fail(149);
+    }
+    const qint64 userId = int64Param("UserId");
+    if (userId < 0) {
+        return fail(268);
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("SELECT \"Login\", \"UserType\", \"PasHash\", \"CompanyId\" FROM "
+                               "\"UserTable\" WHERE (\"Id\"=") +
+                    QString::number(userId) + QStringLiteral(") LIMIT 1;"),
+                &query, 138)) {
+        return false;
+    }
+    if (!query.next()) {
+        return fail(275);
+    }
+    const QVariant company = query.value(3);
+    if (user().userType > UserType::User &&
+        (company.isNull() || company.toLongLong() != user().companyId)) {
+        return fail(143);
+    }
+    if (user().userType > query.value(1).toInt()) {
+        return fail(143);
+    }
+    const QString id = QString::number(userId);
+    return execute(QStringLiteral("delete from \"SessionTable\" where (\"UserId\"=") + id + QStringLiteral(");")) &&
+           execute(QStringLiteral("DELETE FROM \"UserTable\" WHERE \"Id\"=") + id + QLatin1Char(';'));
 }
 
 } // namespace client

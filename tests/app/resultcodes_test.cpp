@@ -1,5 +1,7 @@
 #include "app/resultcodes.h"
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

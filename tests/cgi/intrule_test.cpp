@@ -1,5 +1,7 @@
 #include "cgi/intrule.h"
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

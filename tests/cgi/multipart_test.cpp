@@ -2,6 +2,8 @@
 
 #include <QJsonObject>
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,5 +1,7 @@
 #include "cgi/pairparser.h"
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 using tarn::TextMap;

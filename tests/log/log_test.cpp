@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

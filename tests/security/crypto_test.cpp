@@ -1,5 +1,7 @@
 #include "security/crypto.h"
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -222,6 +222,15 @@ CgiResult CgiInstall::post(const Params& params, const Environment& extra) const
     return run(environment, body);
 }
 
+CgiResult CgiInstall::postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const
+{
+    QByteArray body;
+    for (const auto& pair : params) {
+        body += (body.isEmpty() ? "" : "&") + pair.first.toPercentEncoding() + '=' + pair.second.toPercentEncoding();
+    }
+    return run(postEnvironment(body), body);
+}
+
 CgiResult CgiInstall::postJson(const QJsonObject& body, const Environment& extra) const
 {
     const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);

@@ -57,6 +57,8 @@ public:
     CgiResult get(const Params& params, const Environment& extra = Environment()) const;
     // A POST request with a URL-encoded body.
     CgiResult post(const Params& params, const Environment& extra = Environment()) const;
+    // A POST request with a URL-encoded body of raw byte values (which may be invalid UTF-8).
+    CgiResult postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const;
     // A POST request with a JSON object body.
     CgiResult postJson(const QJsonObject& body, const Environment& extra = Environment()) const;
     // A POST request with a multipart/form-data body of text fields.

@@ -131,6 +131,28 @@ void DbTest::TearDown()
     db.reset();
 }
 
+QString HostileText::stored() const
+{
+    QString text = QString::fromUtf8(bytes.constData(), bytes.size());
+    return text.remove(QChar(0));
+}
+
+QList<HostileText> hostileTexts()
+{
+    return {
+        {"quote", "O'Brien"},
+        {"backslash", "back\\slash\\'"},
+        {"percent", "100%_done%"},
+        {"NULL word", "NULL"},
+        {"null word", "null"},
+        {"statement", "'; drop table \"UserTable\"; --"},
+        {"json text", R"([{"pas":"x","a":{"b":[1,2]}}])"},
+        {"invalid utf-8", "\xff\xfe ab \xc0"},
+        {"control characters", QByteArray("a\nb\tc\0d", 7)},
+        {"ten thousand letters", QString(10000, QChar(0x042B)).toUtf8()},
+    };
+}
+
 QString tokenFor(const QString& login, const QString& password)
 {
     tarn::Crypto crypto;
@@ -164,6 +186,17 @@ QString DbTest::createUser(const QString& login, int userType, qint64 companyId,
                  .arg(userType)
                  .arg(companyId > 0 ? QString::number(companyId) : QStringLiteral("NULL")));
     return tokenFor(login, QStringLiteral("pw-") + login);
+}
+
+qint64 DbTest::createCompany(const QString& name)
+{
+    return insertId(QStringLiteral(R"(INSERT INTO "CompanyTable" ("Name") VALUES ('%1') RETURNING "Id")").arg(name));
+}
+
+qint64 DbTest::insertId(const QString& sql)
+{
+    QSqlQuery query = db->exec(sql);
+    return query.next() ? query.value(0).toLongLong() : -1;
 }
 
 qint64 DbTest::userId(const QString& login)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/cgirunner.h"
+#include "support/qtprinters.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -9,6 +10,15 @@
 #include <gtest/gtest.h>
 
 namespace testing_support {
+
+// Texts that must never change a statement: each is stored as sent (the decoded form of
+// invalid UTF-8, NUL characters dropped) or refused with a code.
+struct HostileText {
+    const char* name;
+    QByteArray bytes;
+    QString stored() const;
+};
+QList<HostileText> hostileTexts();
 
 // The "Auth" token of a login and password under the default key.
 QString tokenFor(const QString& login, const QString& password);
@@ -61,6 +71,10 @@ protected:
     // Inserts an account directly and returns a token for it.
     QString createUser(const QString& login, int userType, qint64 companyId = 0, int status = 1);
     qint64 userId(const QString& login);
+    // Inserts a company directly and returns its id.
+    qint64 createCompany(const QString& name);
+    // Inserts rows directly: the id of the first column of a RETURNING statement.
+    qint64 insertId(const QString& sql);
 
     std::unique_ptr<TestDatabase> db;
     std::unique_ptr<CgiInstall> cgi;

@@ -1,0 +1,61 @@
+#include "db/jsonrow.h"
+
+#include <QJsonDocument>
+#include <QVariant>
+
+namespace orvela {
+
+QString columnText(const QSqlQuery& query, const char* column)
+{
+    const QVariant value = query.value(QString::fromLatin1(column));
+    return value.isNull() ? QString(QLatin1String("")) : value.toString();
+}
+
+qint64 columnNumber(const QSqlQuery& query, const char* column, bool* ok)
+{
+    const QVariant value = query.value(QString::fromLatin1(column));
+    bool converted = false;
+    const qint64 number = value.isNull() ? 0 : value.toLongLong(&converted);
+    if (ok) {
+        *ok = !value.isNull() && converted;
+    }
+    return converted ? number : 0;
+}
+
+QJsonObject columnObject(const QSqlQuery& query, const char* column, bool* isObject)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(columnText(query, column).toUtf8());
+    if (isObject) {
+        *isObject = doc.isObject();
+    }
+    return doc.object();
+}
+
+JsonRow& JsonRow::text(const QString& key, const char* column)
+{
+    m_object.insert(key, columnText(m_query, column));
+    return *this;
+}
+
+JsonRow& JsonRow::number(const QString& key, const char* column)
+{
+    m_object.insert(key, columnNumber(m_query, column));
+    return *this;
+}
+
+JsonRow& JsonRow::id(const QString& key, const char* column)
+{
+    bool ok = false;
+    const qint64 number = columnNumber(m_query, column, &ok);
+    m_valid = m_valid && ok;
+    m_object.insert(key, number);
+    return *this;
+}
+
+JsonRow& JsonRow::value(const QString& key, const QJsonValue& value)
+{
+    m_object.insert(key, value);
+    return *this;
+}
+
+} // namespace orvela

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QSqlQuery>
+
+namespace orvela {
+
+// Turns the current row of a query into a JSON object with the rules the clients rely on:
+// NULL texts become "", NULL numbers 0, and identifiers must convert or the row is invalid.
+class JsonRow {
+public:
+    explicit JsonRow(const QSqlQuery& query) : m_query(query) {}
+
+    JsonRow& text(const QString& key, const char* column);
+    JsonRow& number(const QString& key, const char* column);
+    // A number that must convert; a NULL or a non-number marks the row invalid.
+    JsonRow& id(const QString& key, const char* column);
+    JsonRow& value(const QString& key, const QJsonValue& value);
+
+    bool valid() const { return m_valid; }
+    QJsonObject object() const { return m_object; }
+
+private:
+    const QSqlQuery& m_query;
+    QJsonObject m_object;
+    bool m_valid = true;
+};
+
+// Column values read with the same rules, for handlers that compose texts from them.
+QString columnText(const QSqlQuery& query, const char* column);
+qint64 columnNumber(const QSqlQuery& query, const char* column, bool* ok = nullptr);
+
+// A JSON text parsed as an object; an empty object when it is NULL or anything else.
+QJsonObject columnObject(const QSqlQuery& query, const char* column, bool* isObject = nullptr);
+
+} // namespace orvela

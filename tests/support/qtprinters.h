@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <ostream>
+
+// Readable failure messages for the Qt types the tests compare.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toUtf8().constData() << '"';
+}
+
+inline void PrintTo(const QByteArray& bytes, std::ostream* out)
+{
+    *out << '"' << bytes.toStdString() << '"';
+}
+
+inline void PrintTo(const QStringList& list, std::ostream* out)
+{
+    *out << '[' << list.join(QStringLiteral("\", \"")).prepend('"').append('"').toUtf8().constData() << ']';
+}
+
+inline void PrintTo(const QJsonObject& object, std::ostream* out)
+{
+    *out << QJsonDocument(object).toJson(QJsonDocument::Compact).constData();
+}

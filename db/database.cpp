@@ -50,11 +50,11 @@ void Database::close()
     QSqlDatabase::removeDatabase(connectionName());
 }
 
+// Queries fetch their whole result at once: handlers often run a look-up for each row of a
+// listing, and a forward-only query would still be reading its rows from the connection.
 QSqlQuery Database::newQuery() const
 {
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    return query;
+    return QSqlQuery(m_db);
 }
 
 void Database::logStatementError(const QString& errorText)
@@ -186,7 +186,9 @@ QString Database::selectValue(const QString& table, const QString& field,
         }
         return QString();
     }
-    return query.value(0).toString();
+    // A NULL value reads as an empty text, not as the "0" of a null number.
+    const QVariant value = query.value(0);
+    return value.isNull() ? QString() : value.toString();
 }
 
 quint16 Database::findDevice(const QString& manId, qint64 identNum, int ver, int devType,

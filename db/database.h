@@ -30,7 +30,7 @@ public:
     void setDebug(bool on) { m_debug = on; }
     bool debug() const { return m_debug; }
 
-    // A query on this connection, forward-only.
+    // A query on this connection.
     QSqlQuery newQuery() const;
 
     // Runs a read statement; a failure is logged and false returned.

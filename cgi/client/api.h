@@ -2,8 +2,11 @@
 
 #include "app/resulttype.h"
 
+#include <QHash>
+#include <QJsonArray>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 
@@ -77,6 +80,19 @@ private:
     static QString companyMatch(qint64 companyId);
     // Whether an object lies at an address of the company (0: of no company); 190 or 132.
     bool checkObjectInCompany(qint64 objectId, qint64 companyId);
+    // Of the given objects, those that lie at addresses of the company; false with 132.
+    bool objectsInCompany(const QList<qint64>& objectIds, qint64 companyId, QSet<qint64>* found);
+    // "DATA": false with 156 when it is empty.
+    bool dataGiven();
+    // "DATA" as an array of objects: 157 (not a JSON array), 161 (size: one or more, or
+    // exactly one when single), 131 (an element that is not an object).
+    bool readDataArray(QJsonArray* array, bool single);
+
+    // Texts composed from several tables (texts.cpp).
+    // Name, phone and mail of an abonent; *code is 144 (none) or 117 (query failed, logged).
+    QString abonentSummary(qint64 abonentId, quint16* code = nullptr);
+    // The devices currently installed in an object whose model serves the resource.
+    QString deviceListText(qint64 objectId, qint64 resCode);
 
     // Users (users.cpp).
     bool getUserData();
@@ -107,6 +123,46 @@ private:
     bool delModel();
     bool modelConditions(QString* where);
     bool loraDataFormat(QString* json);
+
+    // Addresses (addresses.cpp).
+    bool addAddress();
+    bool updAddress();
+    bool delAddress();
+    bool getAddressTable();
+    bool getCompanyAddresses();
+    bool getAddressInfo();
+    bool addressCompanyValue(QString* value);
+    bool readTimeShift(qint64* minutes);
+    bool checkAddressOfCompany(qint64 addressId);
+    bool addressInfoRow(const QSqlQuery& query, QJsonObject* row);
+
+    // Objects (objects.cpp).
+    bool getObjectTable();
+    bool addObject();
+    bool updObject();
+    bool delObject();
+    bool checkObjectOfCompany(qint64 objectId);
+    bool objectSeries(qint64 addressId, qint64 objType, const QString& note);
+    bool objectFilters(QString* conditions);
+
+    // Abonents and personal accounts (abonents.cpp, licaccounts.cpp).
+    bool getAbonentsTable();
+    bool addAbonents();
+    bool updAbonent();
+    bool delAbonent();
+    bool getLicAccountTable();
+    bool addLicAccount();
+    bool updLicAccount();
+    bool delLicAccount();
+    struct AbonentRecord;
+    bool readAbonentRecord(const QJsonObject& element, AbonentRecord* record);
+    bool abonentObjectAllowed(qint64 objectId);
+    bool abonentFilters(QString* conditions);
+    bool licAccountRow(const QSqlQuery& query, QJsonObject* row);
+
+    // Texts already composed in this request, for listings that repeat them row after row.
+    QHash<qint64, QString> m_abonentSummaries;
+    QHash<QPair<qint64, qint64>, QString> m_deviceLists;
 
     orvela::HttpOrvelaServer* m_server = nullptr;
     QMap<QString, int> m_commands;

@@ -6,6 +6,7 @@
 #include "db/database.h"
 #include "db/sqltext.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlQuery>
 
@@ -13,9 +14,11 @@ namespace client {
 
 using namespace orvela;
 
+// NUL characters are dropped: no text column can hold them, and so every value a handler
+// reads is one that can be stored as it stands.
 QString Api::text(const char* name) const
 {
-    return req().parameterText(QString::fromLatin1(name));
+    return req().parameterText(QString::fromLatin1(name)).remove(QChar(0));
 }
 
 qint64 Api::int32Param(const char* name, qint64 failure) const
@@ -121,6 +124,56 @@ bool Api::checkObjectInCompany(qint64 objectId, qint64 companyId)
         return false;
     }
     return query.next() ? true : fail(190);
+}
+
+bool Api::objectsInCompany(const QList<qint64>& objectIds, qint64 companyId, QSet<qint64>* found)
+{
+    found->clear();
+    if (objectIds.isEmpty()) {
+        return true;
+    }
+    QStringList ids;
+    for (const qint64 id : objectIds) {
+        ids << QString::number(id);
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("select o.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o where "
+                               "(a.\"CompanyId\"") +
+                    companyMatch(companyId) + QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (o.\"Id\" in (") +
+                    ids.join(QLatin1Char(',')) + QStringLiteral("));"),
+                &query, 132)) {
+        return false;
+    }
+    while (query.next()) {
+        found->insert(query.value(0).toLongLong());
+    }
+    return true;
+}
+
+bool Api::dataGiven()
+{
+    return given("DATA") ? true : fail(156);
+}
+
+bool Api::readDataArray(QJsonArray* array, bool single)
+{
+    if (!dataGiven()) {
+        return false;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(text("DATA").toUtf8());
+    if (!doc.isArray()) {
+        return fail(157);
+    }
+    *array = doc.array();
+    if (array->isEmpty() || (single && array->size() != 1)) {
+        return fail(161);
+    }
+    for (const QJsonValue& element : *array) {
+        if (!element.isObject()) {
+            return fail(131);
+        }
+    }
+    return true;
 }
 
 } // namespace client

@@ -1,0 +1,327 @@
+// Abonents: the consumers attached to objects, with a log-in of their own.
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+#include "cgi/client/datafields.h"
+#include "db/database.h"
+#include "db/jsonrow.h"
+#include "db/lockedwrite.h"
+#include "db/sqltext.h"
+
+#include <QJsonObject>
+#include <QSqlQuery>
+
+#include <climits>
+
+namespace client {
+
+using namespace orvela;
+
+// One element of "DATA" as the abonent commands read it.
+struct Api::AbonentRecord {
+    qint64 objectId = 0;
+    QString name;
+    QString login;
+    QString pas;
+    QString mail;
+    QString phone;
+    qint64 status = 1;
+    bool changePas = false;
+
+    QString mailSql() const { return sqlTextOrNull(mail); }
+    QString phoneSql() const { return sqlTextOrNull(phone); }
+};
+
+namespace {
+
+QString exactOrLike(const QString& column, const QString& full, const QString& part)
+{
+    if (!full.isEmpty()) {
+        return QStringLiteral(" AND (") + column + QLatin1Char('=') + sqlText(full) + QLatin1Char(')');
+    }
+    if (!part.isEmpty()) {
+        return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") +
+               sqlText(QLatin1Char('%') + part + QLatin1Char('%')) + QLatin1Char(')');
+    }
+    return QString();
+}
+
+QString loginList(const QStringList& logins)
+{
+    QStringList quoted;
+    for (const QString& login : logins) {
+        quoted << sqlText(login);
+    }
+    return quoted.join(QLatin1Char(','));
+}
+
+} // namespace
+
+// Attaching an abonent to no object is left to the system-wide administrators and operators.
+bool Api::abonentObjectAllowed(qint64 objectId)
+{
+    return (objectId > 0 || (user().userType >= UserType::Top && user().userType <= UserType::Operator))
+               ? true
+               : fail(146);
+}
+
+bool Api::readAbonentRecord(const QJsonObject& element, AbonentRecord* record)
+{
+    if (!jsonToInt64(element.value(QStringLiteral("objectId")), &record->objectId)) {
+        return fail(146);
+    }
+    if (!abonentObjectAllowed(record->objectId)) {
+        return false;
+    }
+    record->name = jsonString(element.value(QStringLiteral("name")));
+    record->login = jsonString(element.value(QStringLiteral("login")));
+    record->pas = jsonString(element.value(QStringLiteral("pas")));
+    record->mail = jsonString(element.value(QStringLiteral("mail")));
+    record->phone = jsonString(element.value(QStringLiteral("phone")));
+    record->status = jsonInteger(element.value(QStringLiteral("status")), 1);
+    record->changePas = element.value(QStringLiteral("changePas")).toBool(false);
+    if (record->name.isEmpty()) {
+        return fail(234);
+    }
+    return record->login.isEmpty() ? fail(284) : true;
+}
+
+bool Api::abonentFilters(QString* conditions)
+{
+    if (given("AddressId")) {
+        const qint64 address = int64Param("AddressId");
+        if (address < 0) {
+            return fail(59);
+        }
+        if (address != 0) {
+            *conditions += QStringLiteral(" AND (ob.\"AddressId\"=") + QString::number(address) + QLatin1Char(')');
+        }
+    }
+    *conditions += exactOrLike(QStringLiteral("ab.\"Name\""), text("AbonentNameFull"), text("AbonentName"));
+    for (const char* column : {"Phone", "Mail", "Login"}) {
+        const QByteArray full = QByteArray(column) + "Full";
+        *conditions += exactOrLike(QStringLiteral("ab.\"") + QLatin1String(column) + QLatin1Char('"'),
+                                   text(full.constData()), text(column));
+    }
+    if (given("Id")) {
+        const qint64 id = int64Param("Id");
+        if (id < 0) {
+            return fail(216);
+        }
+        *conditions += QStringLiteral(" AND (ab.\"Id\"=") + QString::number(id) + QLatin1Char(')');
+    }
+    return true;
+}
+
+bool Api::getAbonentsTable()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    QString conditions;
+    if (!abonentFilters(&conditions)) {
+        return false;
+    }
+    const QString sql =
+        QStringLiteral("SELECT DISTINCT ab.\"Id\", ab.\"Name\", ab.\"Phone\", ab.\"Mail\", ab.\"Login\", "
+                       "ob.\"Id\" as \"ObjectId\", ob.\"AddressId\", adr.\"Name\" as \"AddressName\", ob.\"Obj\"  "
+                       "FROM \"AbonentTable\" ab, \"AddressTable\" adr, \"ObjectTable\" ob WHERE "
+                       "(ab.\"Id\"=ob.\"AbonentId\") AND (ob.\"AddressId\"=adr.\"Id\") AND (adr.\"CompanyId\"") +
+        companyMatch(company) + QStringLiteral(") ") + conditions + QStringLiteral(" ORDER BY \"Id\" ASC LIMIT 9999;");
+    return appendRows(sql, 117, [](const QSqlQuery& query, QJsonObject* object) {
+        JsonRow row(query);
+        row.id(QStringLiteral("id"), "Id")
+            .text(QStringLiteral("name"), "Name")
+            .text(QStringLiteral("phone"), "Phone")
+            .text(QStringLiteral("mail"), "Mail")
+            .text(QStringLiteral("login"), "Login")
+            .number(QStringLiteral("addressId"), "AddressId")
+            .number(QStringLiteral("objectId"), "ObjectId");
+        QString address = columnText(query, "AddressName");
+        if (!query.value(QStringLiteral("ObjectId")).isNull()) {
+            address += (address.isEmpty() ? QString() : QStringLiteral(", ")) + columnText(query, "Obj");
+        }
+        row.value(QStringLiteral("address"), address);
+        *object = row.object();
+        return row.valid();
+    });
+}
+
+bool Api::addAbonents()
+{
+    qint64 company = 0;
+    QJsonArray data;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !readDataArray(&data, false)) {
+        return false;
+    }
+    // What the checks need from the database is read at once for all elements, under the
+    // login lock, so that a large batch costs two look-ups rather than two per element.
+    QStringList logins;
+    QList<qint64> objects;
+    for (const QJsonValue& element : data) {
+        logins << jsonString(element.toObject().value(QStringLiteral("login")));
+        qint64 objectId = 0;
+        if (jsonToInt64(element.toObject().value(QStringLiteral("objectId")), &objectId) && objectId > 0) {
+            objects << objectId;
+        }
+    }
+    LockedWrite write(db(), LockedWrite::Subject::AbonentLogin);
+    QSqlQuery taken = db().newQuery();
+    QSet<qint64> companyObjects;
+    if (!write.ok() || !select(QStringLiteral("SELECT \"Login\" FROM \"AbonentTable\" WHERE \"Id\">0 AND \"Login\" IN (") +
+                                   loginList(logins) + QStringLiteral(");"),
+                               &taken, 132) ||
+        !objectsInCompany(objects, company, &companyObjects)) {
+        return fail(132);
+    }
+    QSet<QString> usedLogins;
+    while (taken.next()) {
+        usedLogins.insert(taken.value(0).toString());
+    }
+    QList<AbonentRecord> records;
+    for (const QJsonValue& element : data) {
+        AbonentRecord record;
+        if (!readAbonentRecord(element.toObject(), &record)) {
+            return false;
+        }
+        if (record.pas.isEmpty()) {
+            return fail(218);
+        }
+        // A login repeated inside the batch is as taken as a stored one.
+        if (usedLogins.contains(record.login)) {
+            return fail(122);
+        }
+        usedLogins.insert(record.login);
+        if (record.objectId > 0 && !companyObjects.contains(record.objectId)) {
+            return fail(190);
+        }
+        records << record;
+    }
+    qint64 lastId = 0;
+    for (const AbonentRecord& record : records) {
+        quint16 code = write.exec(
+            QStringLiteral("insert into \"AbonentTable\" (\"Name\", \"Login\", \"PasHash\", \"Mail\", \"Phone\", "
+                           "\"Status\") values  (") +
+                sqlText(record.name) + QStringLiteral(", ") + sqlText(record.login) + QStringLiteral(", md5(") +
+                sqlText(record.pas) + QStringLiteral("), ") + record.mailSql() + QStringLiteral(", ") +
+                record.phoneSql() + QStringLiteral(", ") + QString::number(record.status) +
+                QStringLiteral(") returning \"Id\";"),
+            &lastId);
+        if (code == 0 && record.objectId > 0) {
+            code = write.exec(QStringLiteral("update \"ObjectTable\" set \"AbonentId\"=") + QString::number(lastId) +
+                              QStringLiteral(" where (\"Id\"=") + QString::number(record.objectId) +
+                              QStringLiteral(");"));
+        }
+        if (code != 0) {
+            return fail(code);
+        }
+    }
+    const quint16 code = write.commit();
+    if (code != 0) {
+        return fail(code);
+    }
+    if (records.size() == 1) {
+        req().setResponseId(lastId);
+    }
+    return succeed();
+}
+
+bool Api::updAbonent()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven()) {
+        return false;
+    }
+    if (!given("AbonentId")) {
+        return fail(124);
+    }
+    const qint64 abonentId = int64Param("AbonentId");
+    QJsonArray data;
+    AbonentRecord record;
+    if (abonentId < 0) {
+        return fail(116);
+    }
+    if (!readDataArray(&data, true) || !readAbonentRecord(data.first().toObject(), &record)) {
+        return false;
+    }
+    if (record.changePas && record.pas.isEmpty()) {
+        return fail(218);
+    }
+    LockedWrite write(db(), LockedWrite::Subject::AbonentLogin);
+    qint64 existing = -1;
+    const quint16 lookup = write.ok() ? db().findRecordId(QStringLiteral("AbonentTable"),
+                                                          QStringLiteral("\"Login\"=") + sqlText(record.login), &existing)
+                                      : 132;
+    if (lookup != 0) {
+        return fail(lookup);
+    }
+    if (existing >= 1 && existing != abonentId) {
+        return fail(122);
+    }
+    // The object is checked before anything is written, so that a refused object leaves the
+    // abonent as it was.
+    if (record.objectId > 0 && !checkObjectInCompany(record.objectId, company)) {
+        return false;
+    }
+    quint16 code = write.exec(
+        QStringLiteral("update \"AbonentTable\" set \"Name\"=") + sqlText(record.name) + QStringLiteral(", \"Login\"=") +
+        sqlText(record.login) + QStringLiteral(", \"Mail\"=") + record.mailSql() + QStringLiteral(", \"Phone\"=") +
+        record.phoneSql() +
+        (record.changePas ? QStringLiteral(", \"PasHash\"=md5(") + sqlText(record.pas) + QLatin1Char(')') : QString()) +
+        QStringLiteral(", \"Status\"=") + QString::number(record.status) + QStringLiteral(" where (\"Id\"=") +
+        QString::number(abonentId) + QStringLiteral(");"));
+    if (code == 0 && record.objectId > 0) {
+        code = write.exec(QStringLiteral("update \"ObjectTable\" set \"AbonentId\"=") + QString::number(abonentId) +
+                          QStringLiteral(" where (\"Id\"=") + QString::number(record.objectId) + QStringLiteral(");"));
+    }
+    if (code == 0) {
+        code = write.commit();
+    }
+    return code == 0 ? succeed() : fail(code);
+}
+
+bool Api::delAbonent()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    if (!given("AbonentId")) {
+        return fail(124);
+    }
+    const qint64 abonentId = int64Param("AbonentId");
+    if (abonentId < 0) {
+        return fail(116);
+    }
+    const QString id = QString::number(abonentId);
+    if (user().userType > UserType::User) {
+        QSqlQuery query = db().newQuery();
+        if (!select(QStringLiteral("select o.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o where (a.\"CompanyId\"=") +
+                        QString::number(company) + QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (o.\"AbonentId\"=") +
+                        id + QStringLiteral(") limit 1;"),
+                    &query, 132)) {
+            return false;
+        }
+        if (!query.next()) {
+            return fail(190);
+        }
+        if (!select(QStringLiteral("select o.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o where (o.\"AbonentId\"=") +
+                        id + QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (a.\"CompanyId\" <> ") +
+                        QString::number(company) + QStringLiteral(") limit 1;"),
+                    &query, 132)) {
+            return false;
+        }
+        if (query.next()) {
+            return fail(120);
+        }
+    }
+    // Unlinking and deleting go together: a failed delete leaves the links in place.
+    const quint16 code = db().execAllInTransaction(
+        {QStringLiteral("update \"ObjectTable\" set \"AbonentId\"=NULL where (\"AbonentId\"=") + id + QStringLiteral(");"),
+         QStringLiteral("delete from \"AbonentTable\" where (\"Id\"=") + id + QStringLiteral(");")});
+    return code == 0 ? succeed() : fail(code);
+}
+
+} // namespace client

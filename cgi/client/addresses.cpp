@@ -1,0 +1,375 @@
+// Addresses: the buildings and sites at which premises and devices lie.
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+#include "cgi/intrule.h"
+#include "db/database.h"
+#include "db/jsonrow.h"
+#include "db/sqltext.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlQuery>
+
+#include <climits>
+
+namespace client {
+
+using namespace orvela;
+
+namespace {
+
+// An exact match when the "...Full" parameter is given, else a substring.
+QString textFilter(const QString& column, const QString& full, const QString& part)
+{
+    if (!full.isEmpty()) {
+        return QStringLiteral(" AND (") + column + QLatin1Char('=') + sqlText(full) + QLatin1Char(')');
+    }
+    if (!part.isEmpty()) {
+        return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") +
+               sqlText(QLatin1Char('%') + part + QLatin1Char('%')) + QLatin1Char(')');
+    }
+    return QString();
+}
+
+QString compactJson(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+constexpr qint64 kBadTimeShift = -999999;
+
+} // namespace
+
+// The company of an address being written: the caller's own for a company-bound caller,
+// else "CompanyId" ("NULL" or a text that is no number is refused with 221; absent or 0 is
+// none, so a global caller sends the company again with every change).
+bool Api::addressCompanyValue(QString* value)
+{
+    if (user().isCompanyBound()) {
+        *value = QString::number(user().companyId);
+        return true;
+    }
+    if (!given("CompanyId")) {
+        *value = QStringLiteral("NULL");
+        return true;
+    }
+    const qint64 company = int32Param("CompanyId");
+    if (company < 0) {
+        return fail(221);
+    }
+    *value = company == 0 ? QStringLiteral("NULL") : QString::number(company);
+    return true;
+}
+
+// The offset in minutes, written as the converted number so that a hexadecimal text such as
+// 0x3C becomes 60 in the statement.
+bool Api::readTimeShift(qint64* minutes)
+{
+    if (text("TimeShift").trimmed().isEmpty()) {
+        return fail(126);
+    }
+    *minutes = int32Param("TimeShift", kBadTimeShift);
+    return *minutes == kBadTimeShift ? fail(127) : true;
+}
+
+bool Api::addAddress()
+{
+    QString company;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !addressCompanyValue(&company)) {
+        return false;
+    }
+    const QString name = text("Name").trimmed();
+    if (name.isEmpty()) {
+        return fail(234);
+    }
+    qint64 timeShift = 0;
+    if (!readTimeShift(&timeShift)) {
+        return false;
+    }
+    QJsonObject data;
+    if (given("Fias")) {
+        data.insert(QStringLiteral("fias"), text("Fias").trimmed());
+    }
+    const QString sql =
+        QStringLiteral("INSERT INTO \"AddressTable\" (\"Name\", \"PostIndex\", \"CompanyId\", \"CoordLat\", "
+                       "\"CoordLong\", \"TimeShift\", \"Note\", \"JsonData\") VALUES (") +
+        sqlText(name) + QStringLiteral(", ") + sqlText(text("PostIndex")) + QStringLiteral(", ") + company +
+        QStringLiteral(", ") + sqlText(text("CoordLat")) + QStringLiteral(", ") + sqlText(text("CoordLong")) +
+        QStringLiteral(", ") + QString::number(timeShift) + QStringLiteral(", ") + sqlText(text("Note")) +
+        QStringLiteral(", ") + sqlText(compactJson(data)) + QStringLiteral("::json ) RETURNING \"Id\";");
+    qint64 id = 0;
+    if (!execute(sql, &id)) {
+        return false;
+    }
+    req().setResponseId(id);
+    return true;
+}
+
+bool Api::updAddress()
+{
+    QString company;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !addressCompanyValue(&company)) {
+        return false;
+    }
+    if (!given("AddressId")) {
+        return fail(76);
+    }
+    const qint64 addressId = int64Param("AddressId");
+    if (addressId < 0) {
+        return fail(59);
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("select \"CompanyId\", \"JsonData\"::varchar AS \"JsonData\" from \"AddressTable\" "
+                               "where (\"Id\"=") +
+                    QString::number(addressId) + QStringLiteral(") limit 1;"),
+                &query, 60)) {
+        return false;
+    }
+    if (!query.next()) {
+        return fail(112);
+    }
+    const QVariant owner = query.value(0);
+    if (user().isCompanyBound() && (owner.isNull() || owner.toLongLong() != user().companyId)) {
+        return fail(217);
+    }
+    QJsonObject data = columnObject(query, "JsonData");
+    if (!given("Name")) {
+        return fail(234);
+    }
+    QString list = QStringLiteral("\"Name\"=") + sqlText(text("Name"));
+    if (!user().isCompanyBound()) {
+        list += QStringLiteral(", \"CompanyId\"=") + company;
+    }
+    qint64 timeShift = 0;
+    if (!readTimeShift(&timeShift)) {
+        return false;
+    }
+    list += QStringLiteral(", \"TimeShift\"=") + QString::number(timeShift);
+    for (const char* column : {"PostIndex", "CoordLat", "CoordLong", "Note"}) {
+        list += QStringLiteral(", \"") + QLatin1String(column) + QStringLiteral("\"=") + sqlText(text(column));
+    }
+    if (given("Fias")) {
+        data.insert(QStringLiteral("fias"), text("Fias").trimmed());
+    } else {
+        data.remove(QStringLiteral("fias"));
+    }
+    list += QStringLiteral(", \"JsonData\"=") + sqlText(compactJson(data)) + QStringLiteral("::json ");
+    return execute(QStringLiteral("UPDATE \"AddressTable\" SET ") + list + QStringLiteral(" WHERE (\"Id\"=") +
+                   QString::number(addressId) + QStringLiteral(");"));
+}
+
+// A company-bound caller may touch only addresses of his company.
+bool Api::checkAddressOfCompany(qint64 addressId)
+{
+    if (!user().isCompanyBound()) {
+        return true;
+    }
+    quint16 code = 0;
+    const QString owner = db().selectValue(QStringLiteral("AddressTable"), QStringLiteral("CompanyId"),
+                                           QStringLiteral("\"Id\"=") + QString::number(addressId), &code);
+    if (code != 0) {
+        return fail(code);
+    }
+    if (owner.isEmpty()) {
+        return fail(112);
+    }
+    return owner.toLongLong() == user().companyId ? true : fail(217);
+}
+
+bool Api::delAddress()
+{
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator)) {
+        return false;
+    }
+    if (!given("AddressId")) {
+        return fail(76);
+    }
+    const qint64 addressId = int64Param("AddressId");
+    if (addressId < 0) {
+        return fail(59);
+    }
+    if (!checkAddressOfCompany(addressId)) {
+        return false;
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("SELECT \"Id\" FROM \"ObjectTable\" WHERE (\"AddressId\"=") +
+                    QString::number(addressId) + QStringLiteral(") LIMIT 1;"),
+                &query, 132)) {
+        return false;
+    }
+    if (query.next()) {
+        return fail(204);
+    }
+    return execute(QStringLiteral("DELETE FROM \"AddressTable\" WHERE (\"Id\"=") + QString::number(addressId) +
+                   QStringLiteral(");"));
+}
+
+bool Api::getAddressTable()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    QString conditions;
+    if (given("AddressId")) {
+        const qint64 id = int64Param("AddressId");
+        if (id < 0) {
+            return fail(59);
+        }
+        conditions += QStringLiteral(" AND (a.\"Id\"=") + QString::number(id) + QLatin1Char(')');
+    }
+    for (const char* column : {"Name", "PostIndex", "CoordLat", "CoordLong"}) {
+        const QByteArray full = QByteArray(column) + "Full";
+        conditions += textFilter(QStringLiteral("a.\"") + QLatin1String(column) + QLatin1Char('"'),
+                                 text(full.constData()), text(column));
+    }
+    const QString sql =
+        QStringLiteral("SELECT DISTINCT a.\"Id\", a.\"Name\", a.\"PostIndex\", a.\"CompanyId\", a.\"CoordLat\", "
+                       "a.\"CoordLong\", a.\"TimeShift\", a.\"Note\", (a.\"JsonData\"::varchar) as \"JsonData\"  "
+                       "FROM \"AddressTable\" a WHERE (a.\"CompanyId\"") +
+        companyMatch(company) + QLatin1Char(')') + conditions +
+        QStringLiteral(" ORDER BY \"Name\" ASC, \"Id\" ASC LIMIT 9999;");
+    return appendRows(sql, 60, [](const QSqlQuery& query, QJsonObject* object) {
+        JsonRow row(query);
+        row.id(QStringLiteral("id"), "Id")
+            .text(QStringLiteral("name"), "Name")
+            .text(QStringLiteral("postIndex"), "PostIndex")
+            .text(QStringLiteral("coordLat"), "CoordLat")
+            .text(QStringLiteral("coordLong"), "CoordLong")
+            .text(QStringLiteral("note"), "Note")
+            .number(QStringLiteral("timeShift"), "TimeShift");
+        bool isObject = false;
+        const QJsonObject data = columnObject(query, "JsonData", &isObject);
+        if (isObject) {
+            row.value(QStringLiteral("data"), data);
+        }
+        *object = row.object();
+        return row.valid();
+    });
+}
+
+bool Api::getCompanyAddresses()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    QString conditions;
+    if (given("AddressId")) {
+        const qint64 id = int64Param("AddressId");
+        if (id < 0) {
+            return fail(59);
+        }
+        conditions += QStringLiteral(" AND (a.\"Id\"=") + QString::number(id) + QLatin1Char(')');
+    }
+    conditions += textFilter(QStringLiteral("a.\"Name\""), text("NameFull"), text("Name"));
+    const QString abonent = textFilter(QStringLiteral("ab.\"Name\""), text("AbonentNameFull"), text("AbonentName"));
+    const bool byAbonent = !abonent.isEmpty();
+    if (byAbonent) {
+        conditions += QStringLiteral(" AND (o.\"AddressId\"=a.\"Id\") AND (o.\"AbonentId\"=ab.\"Id\")") + abonent;
+    }
+    const QString sql =
+        QStringLiteral("SELECT DISTINCT a.\"Id\", a.\"Name\", a.\"PostIndex\", a.\"Note\", a.\"CoordLat\", "
+                       "a.\"CoordLong\", a.\"TimeShift\" ") +
+        (byAbonent ? QStringLiteral(", o.\"Id\" AS \"ObjId\", o.\"ObjType\", o.\"Obj\", o.\"AbonentId\", "
+                                    "ab.\"Name\" AS \"AbonentName\"")
+                   : QString()) +
+        QStringLiteral(" FROM \"AddressTable\" a") +
+        (byAbonent ? QStringLiteral(", \"ObjectTable\" o, \"AbonentTable\" ab") : QString()) +
+        QStringLiteral(" WHERE (a.\"CompanyId\"") + companyMatch(company) + QStringLiteral(") ") + conditions +
+        QStringLiteral(" ORDER BY \"Name\" ASC LIMIT 9999;");
+    return appendRows(sql, 60, [](const QSqlQuery& query, QJsonObject* object) {
+        JsonRow row(query);
+        row.id(QStringLiteral("id"), "Id")
+            .text(QStringLiteral("name"), "Name")
+            .text(QStringLiteral("postIndex"), "PostIndex")
+            .text(QStringLiteral("coordLat"), "CoordLat")
+            .text(QStringLiteral("coordLong"), "CoordLong")
+            .text(QStringLiteral("note"), "Note")
+            .number(QStringLiteral("timeShift"), "TimeShift");
+        *object = row.object();
+        return row.valid();
+    });
+}
+
+bool Api::addressInfoRow(const QSqlQuery& query, QJsonObject* row)
+{
+    JsonRow info(query);
+    info.id(QStringLiteral("id"), "Id")
+        .id(QStringLiteral("addressId"), "AddressId")
+        .text(QStringLiteral("name"), "Name")
+        .number(QStringLiteral("objType"), "ObjType")
+        .text(QStringLiteral("obj"), "Obj")
+        .number(QStringLiteral("abonentId"), "AbonentId")
+        .text(QStringLiteral("postIndex"), "PostIndex")
+        .number(QStringLiteral("companyId"), "CompanyId")
+        .text(QStringLiteral("coordLat"), "CoordLat")
+        .text(QStringLiteral("coordLong"), "CoordLong")
+        .text(QStringLiteral("sq"), "Sq")
+        .text(QStringLiteral("note"), "Note");
+    QString abonent;
+    if (!query.value(QStringLiteral("AbonentId")).isNull()) {
+        bool ok = false;
+        const qint64 abonentId = columnNumber(query, "AbonentId", &ok);
+        if (!ok) {
+            return fail(181);
+        }
+        abonent = abonentSummary(abonentId);
+    }
+    info.value(QStringLiteral("abonent"), abonent);
+    QString company;
+    if (!query.value(QStringLiteral("CompanyId")).isNull()) {
+        quint16 code = 0;
+        company = db().selectValue(QStringLiteral("CompanyTable"), QStringLiteral("Name"),
+                                   QStringLiteral("\"Id\"=") + QString::number(columnNumber(query, "CompanyId")),
+                                   &code);
+        if (code != 0) {
+            return fail(code);
+        }
+    }
+    info.value(QStringLiteral("company"), company);
+    *row = info.object();
+    return true;
+}
+
+bool Api::getAddressInfo()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    if (!given("ObjectId")) {
+        return fail(76);
+    }
+    const qint64 objectId = int64Param("ObjectId");
+    if (objectId < 0) {
+        return fail(59);
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("SELECT DISTINCT o.\"Id\", o.\"ObjType\", o.\"Obj\", o.\"Note\", o.\"Sq\", "
+                               "a.\"Name\", a.\"PostIndex\", a.\"CoordLat\", a.\"CoordLong\", a.\"CompanyId\", "
+                               "o.\"AbonentId\", o.\"AddressId\" FROM \"ObjectTable\" o, \"AddressTable\" a WHERE "
+                               "(o.\"Id\"=") +
+                    QString::number(objectId) + QStringLiteral(") AND (o.\"AddressId\"=a.\"Id\") LIMIT 1;"),
+                &query, 60)) {
+        return false;
+    }
+    if (!query.next()) {
+        return fail(112);
+    }
+    // A company-bound caller reads only the premises of his own company: another company's
+    // object, abonent and contacts are not his to see.
+    const QVariant owner = query.value(QStringLiteral("CompanyId"));
+    if (user().isCompanyBound() && (owner.isNull() || owner.toLongLong() != user().companyId)) {
+        return fail(112);
+    }
+    QJsonObject row;
+    if (!addressInfoRow(query, &row)) {
+        return false;
+    }
+    req().appendResponseRow(row);
+    return succeed();
+}
+
+} // namespace client

@@ -1,0 +1,276 @@
+// Objects: the premises at an address (flats, houses, common areas).
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+#include "cgi/intrule.h"
+#include "db/database.h"
+#include "db/jsonrow.h"
+#include "db/sqltext.h"
+
+#include <QJsonObject>
+#include <QSqlQuery>
+
+#include <climits>
+
+namespace client {
+
+using namespace orvela;
+
+namespace {
+constexpr qint64 kLargestSeries = 1000;
+} // namespace
+
+// A company-bound caller may touch only objects at addresses of his company.
+bool Api::checkObjectOfCompany(qint64 objectId)
+{
+    if (!user().isCompanyBound()) {
+        return true;
+    }
+    quint16 code = 0;
+    const QString address = db().selectValue(QStringLiteral("ObjectTable"), QStringLiteral("AddressId"),
+                                             QStringLiteral("\"Id\"=") + QString::number(objectId), &code);
+    if (code != 0) {
+        return fail(code);
+    }
+    if (address.isEmpty()) {
+        return fail(112);
+    }
+    return checkAddressOfCompany(address.toLongLong());
+}
+
+bool Api::objectFilters(QString* conditions)
+{
+    if (given("ObjectId")) {
+        const qint64 id = int64Param("ObjectId");
+        if (id < 0) {
+            return fail(146);
+        }
+        *conditions += QStringLiteral(" AND (o.\"Id\"=") + QString::number(id) + QLatin1Char(')');
+    }
+    if (given("ObjFull")) {
+        *conditions += QStringLiteral(" AND (\"Obj\"=") + sqlText(text("ObjFull")) + QLatin1Char(')');
+    } else if (given("Obj")) {
+        *conditions += QStringLiteral(" AND (\"Obj\" LIKE ") + sqlText(QLatin1Char('%') + text("Obj") + QLatin1Char('%')) +
+                       QLatin1Char(')');
+    }
+    if (given("ObjType")) {
+        const qint64 type = int32Param("ObjType");
+        if (type < 0) {
+            return fail(220);
+        }
+        *conditions += QStringLiteral(" AND (\"ObjType\"=") + QString::number(type) + QLatin1Char(')');
+    }
+    if (given("AbonentId")) {
+        const qint64 abonent = int64Param("AbonentId");
+        if (abonent < 0) {
+            return fail(116);
+        }
+        *conditions += QStringLiteral(" AND (\"AbonentId\"=") + QString::number(abonent) + QLatin1Char(')');
+    }
+    return true;
+}
+
+bool Api::getObjectTable()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    if (!given("AddressId")) {
+        return fail(76);
+    }
+    const qint64 addressId = int64Param("AddressId");
+    if (addressId < 0) {
+        return fail(59);
+    }
+    QString conditions;
+    if (!objectFilters(&conditions)) {
+        return false;
+    }
+    const QString sql = QStringLiteral("SELECT DISTINCT o.\"Id\", \"AddressId\", \"ObjType\", \"Obj\", \"AbonentId\", "
+                                       "\"Sq\", o.\"Note\"  FROM \"ObjectTable\" o, \"AddressTable\" a  WHERE "
+                                       "(\"AddressId\"=") +
+                        QString::number(addressId) + QStringLiteral(") AND (\"AddressId\"=a.\"Id\") AND (\"CompanyId\"") +
+                        companyMatch(company) + QLatin1Char(')') + conditions +
+                        QStringLiteral(" ORDER BY \"ObjType\" ASC, \"Id\" ASC LIMIT 9999;");
+    return appendRows(
+        sql, 132,
+        [this](const QSqlQuery& query, QJsonObject* object) {
+            JsonRow row(query);
+            row.id(QStringLiteral("id"), "Id")
+                .number(QStringLiteral("objType"), "ObjType")
+                .text(QStringLiteral("obj"), "Obj")
+                .number(QStringLiteral("abonentId"), "AbonentId")
+                .text(QStringLiteral("sq"), "Sq")
+                .text(QStringLiteral("note"), "Note");
+            QString abonentName;
+            if (!query.value(QStringLiteral("AbonentId")).isNull()) {
+                quint16 code = 0;
+                abonentName = db().selectValue(QStringLiteral("AbonentTable"), QStringLiteral("Name"),
+                                               QStringLiteral("\"Id\"=") +
+                                                   QString::number(columnNumber(query, "AbonentId")),
+                                               &code);
+                if (code != 0) {
+                    return false;
+                }
+            }
+            row.value(QStringLiteral("abonentName"), abonentName);
+            *object = row.object();
+            return row.valid();
+        },
+        132);
+}
+
+// ObjCount objects named prefix + number, all in one statement so that a series is written
+// whole or not at all.
+bool Api::objectSeries(qint64 addressId, qint64 objType, const QString& note)
+{
+    const qint64 count = given("ObjCount") ? int32Param("ObjCount", 0) : 1;
+    if (count < 1) {
+        return fail(177);
+    }
+    const qint64 start = given("StartNum") ? int32Param("StartNum", LLONG_MIN) : 1;
+    if (start == LLONG_MIN) {
+        return fail(177);
+    }
+    const QString prefix = given("ObjPrefix") ? text("ObjPrefix") : QStringLiteral("obj");
+    const QString head = QStringLiteral("INSERT INTO \"ObjectTable\" (\"AddressId\", \"ObjType\", \"Obj\", "
+                                        "\"AbonentId\", \"Sq\", \"Note\") VALUES ");
+    if (count == 1) {
+        qint64 abonent = -1;
+        if (given("AbonentId")) {
+            abonent = int64Param("AbonentId");
+            if (abonent < 0) {
+                return fail(116);
+            }
+        }
+        const QString obj = given("Obj") ? text("Obj") : prefix + QString::number(start);
+        qint64 id = 0;
+        if (!execute(head + QStringLiteral(" (") + QString::number(addressId) + QStringLiteral(", ") +
+                         QString::number(objType) + QStringLiteral(", ") + sqlText(obj) + QStringLiteral(", ") +
+                         (abonent < 0 ? QStringLiteral("NULL") : QString::number(abonent)) + QStringLiteral(", ") +
+                         sqlText(text("Sq")) + QStringLiteral(", ") + note + QStringLiteral(") RETURNING \"Id\";"),
+                     &id)) {
+            return false;
+        }
+        req().setResponseId(id);
+        return true;
+    }
+    if (count > kLargestSeries) {
+        return fail(229);
+    }
+    QStringList rows;
+    for (qint64 i = 0; i < count; ++i) {
+        rows << QStringLiteral(" (") + QString::number(addressId) + QStringLiteral(", ") + QString::number(objType) +
+                    QStringLiteral(", ") + sqlText(prefix + QString::number(start + i)) +
+                    QStringLiteral(", NULL, '', ") + note + QLatin1Char(')');
+    }
+    return execute(head + rows.join(QStringLiteral(", ")) + QLatin1Char(';'));
+}
+
+bool Api::addObject()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    if (!given("AddressId")) {
+        return fail(76);
+    }
+    const qint64 addressId = int64Param("AddressId");
+    if (addressId < 0) {
+        return fail(59);
+    }
+    if (!checkAddressOfCompany(addressId)) {
+        return false;
+    }
+    if (!given("ObjType")) {
+        return fail(219);
+    }
+    const qint64 objType = int32Param("ObjType");
+    if (objType < 0) {
+        return fail(220);
+    }
+    return objectSeries(addressId, objType, sqlText(text("Note")));
+}
+
+bool Api::updObject()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    if (!given("ObjectId")) {
+        return fail(145);
+    }
+    const qint64 objectId = int64Param("ObjectId");
+    if (objectId < 0) {
+        return fail(146);
+    }
+    if (!checkObjectOfCompany(objectId)) {
+        return false;
+    }
+    if (!given("Obj")) {
+        return fail(230);
+    }
+    QString list = QStringLiteral("\"Obj\"=") + sqlText(text("Obj"));
+    if (!given("ObjType")) {
+        return fail(219);
+    }
+    const qint64 objType = int32Param("ObjType");
+    if (objType < 0) {
+        return fail(220);
+    }
+    list += QStringLiteral(", \"ObjType\"=") + QString::number(objType);
+    if (given("AbonentId")) {
+        if (text("AbonentId").trimmed().compare(QLatin1String("null"), Qt::CaseInsensitive) == 0) {
+            list += QStringLiteral(", \"AbonentId\"=NULL");
+        } else {
+            const qint64 abonent = int64Param("AbonentId");
+            if (abonent < 0) {
+                return fail(116);
+            }
+            list += QStringLiteral(", \"AbonentId\"=") + QString::number(abonent);
+        }
+    }
+    for (const char* column : {"Sq", "Note"}) {
+        if (given(column)) {
+            list += QStringLiteral(", \"") + QLatin1String(column) + QStringLiteral("\"=") + sqlText(text(column));
+        }
+    }
+    return execute(QStringLiteral("UPDATE \"ObjectTable\" SET ") + list + QStringLiteral(" WHERE (\"Id\"=") +
+                   QString::number(objectId) + QStringLiteral(");"));
+}
+
+bool Api::delObject()
+{
+    qint64 company = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
+        return false;
+    }
+    if (!given("ObjectId")) {
+        return fail(145);
+    }
+    const qint64 objectId = int64Param("ObjectId");
+    if (objectId < 0) {
+        return fail(146);
+    }
+    if (!checkObjectOfCompany(objectId)) {
+        return false;
+    }
+    for (const char* table : {"InstallTable", "LicAccountTable"}) {
+        qint64 found = -1;
+        const quint16 code = db().findRecordId(QString::fromLatin1(table),
+                                               QStringLiteral("\"ObjectId\"=") + QString::number(objectId), &found);
+        if (code != 0) {
+            return fail(code);
+        }
+        if (found >= 1) {
+            return fail(204);
+        }
+    }
+    return execute(QStringLiteral("DELETE FROM \"ObjectTable\" WHERE (\"Id\"=") + QString::number(objectId) +
+                   QStringLiteral(");"));
+}
+
+} // namespace client

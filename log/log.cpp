@@ -52,15 +52,23 @@ QString Log::fileNameFor(const QDateTime& startTime, int suffix)
            QStringLiteral("%1").arg(suffix, 2, 10, QLatin1Char('0')) + QStringLiteral(".log");
 }
 
-QString Log::pickFileName() const
+// Processes started in the same millisecond race for one name: the file is created only if
+// it does not exist yet, so that each of them gets a file of its own.
+bool Log::createFile()
 {
     for (int suffix = kFirstSuffix; suffix >= kLastCheckedSuffix; --suffix) {
-        const QString name = fileNameFor(m_startTime, suffix);
-        if (!QFile::exists(m_directory + name)) {
-            return name;
+        m_fileName = fileNameFor(m_startTime, suffix);
+        m_file.setFileName(m_directory + m_fileName);
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text)) {
+            return true;
+        }
+        if (!QFile::exists(m_file.fileName())) {
+            return false;
         }
     }
-    return fileNameFor(m_startTime, kFallbackSuffix);
+    m_fileName = fileNameFor(m_startTime, kFallbackSuffix);
+    m_file.setFileName(m_directory + m_fileName);
+    return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
 }
 
 bool Log::open(bool debug)
@@ -74,9 +82,7 @@ bool Log::open(bool debug)
         m_errorText = QObject::tr("Не удалось создать каталог для лог-файла.");
         return false;
     }
-    m_fileName = pickFileName();
-    m_file.setFileName(m_directory + m_fileName);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    if (!createFile()) {
         m_errorText = QObject::tr("Не удалось создать лог-файл.");
         return false;
     }

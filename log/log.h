@@ -44,7 +44,7 @@ signals:
 private:
     bool writeRecord(int type, const QString& text);
     QTime recordTime() const;
-    QString pickFileName() const;
+    bool createFile();
 
     QDateTime m_startTime;
     QString m_fileName;

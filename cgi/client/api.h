@@ -14,6 +14,7 @@ class QSqlQuery;
 
 namespace orvela {
 class Database;
+class LockedWrite;
 class HttpOrvelaServer;
 class JsonRow;
 struct CurrentUser;
@@ -159,6 +160,25 @@ private:
     bool abonentObjectAllowed(qint64 objectId);
     bool abonentFilters(QString* conditions);
     bool licAccountRow(const QSqlQuery& query, QJsonObject* row);
+
+    // Metering devices (devices.cpp).
+    bool addDevices();
+    bool updDevice();
+    bool delDevice();
+    struct DeviceRecord;
+    bool readDeviceRecord(const QJsonObject& element, bool identityOnly, DeviceRecord* record);
+    bool findIdentities(const QList<DeviceRecord>& records, QHash<QString, qint64>* stored);
+    bool checkDeviceOfCompany(qint64 deviceId);
+    quint16 updateInstallation(qint64 deviceId, const DeviceRecord& record, orvela::LockedWrite& write);
+    void deleteYearlyRows(qint64 deviceId);
+
+    // Device tasks (tasks.cpp).
+    bool addTask();
+    bool getTaskTable();
+    bool delTask();
+    bool clearTask();
+    bool taskStart(qint64* deviceId, qint64* company);
+    bool readTaskQueue(qint64 deviceId, qint64 companyId, QSqlQuery* query);
 
     // Texts already composed in this request, for listings that repeat them row after row.
     QHash<qint64, QString> m_abonentSummaries;

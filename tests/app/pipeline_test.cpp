@@ -2,6 +2,8 @@
 // commands, the envelope, the credentials and command checks that need no database.
 #include "support/pgfixture.h"
 
+#include "security/crypto.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -125,12 +127,15 @@ TEST_F(Pipeline, CredentialsAreCheckedBeforeTheCommand)
         int code;
     };
     const QString shortHash = tokenFor("admin", "x").left(30);
+    QByteArray blankCipher;
+    tarn::Crypto().encryptData("    ", QStringLiteral("quartz"), &blankCipher);
     const Case cases[] = {
         {{{"CMD", "Get_UsersTable"}}, 136},
         {{{"CMD", "Get_UserData"}}, 284},
         {{{"CMD", "Get_UserData"}, {"Login", "admin"}}, 218},
         {{{"CMD", "Get_UsersTable"}, {"Auth", shortHash}}, 134},
         {{{"CMD", "Get_UsersTable"}, {"Auth", QString(32, '0')}}, 135},
+        {{{"CMD", "Get_UsersTable"}, {"Auth", QString::fromLatin1(blankCipher.toHex())}}, 137},
         {{{"Auth", token}}, 2},
         {{{"CMD", "Get_UsersTable "}, {"Auth", token}}, 1},
         {{{"CMD", "get_userdata"}, {"Auth", token}}, 1},

@@ -28,6 +28,7 @@ TEST_F(Authentication, PasswordLogInGivesATokenThatOtherCommandsAccept)
     ASSERT_CODE(again, 0);
     EXPECT_EQ(again.row()["id"], profile["id"]);
     EXPECT_EQ(again.row()["authToken"].toString(), adminToken());
+    EXPECT_CODE(call(profile["authToken"].toString(), "Get_UsersTable"), 0);
 }
 
 TEST_F(Authentication, MailLogInContinuesUnderTheAccountsLogin)

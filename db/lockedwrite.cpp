@@ -12,7 +12,7 @@ namespace {
 constexpr int kLockClass = 0x4F52;
 } // namespace
 
-LockedWrite::LockedWrite(Database& db, Subject subject, qint64 key)
+LockedWrite::LockedWrite(Database& db, LockSubject subject, qint64 key)
     : m_db(db), m_transaction(db.connection(), true)
 {
     if (!m_transaction.began()) {
@@ -37,6 +37,12 @@ quint16 LockedWrite::exec(const QString& sql, qint64* outId)
         m_ok = false;
     }
     return code;
+}
+
+quint16 LockedWrite::execAndCommit(const QString& sql, qint64* outId)
+{
+    const quint16 code = exec(sql, outId);
+    return code == 0 ? commit() : code;
 }
 
 quint16 LockedWrite::commit()

@@ -34,18 +34,6 @@ struct Api::AbonentRecord {
 
 namespace {
 
-QString exactOrLike(const QString& column, const QString& full, const QString& part)
-{
-    if (!full.isEmpty()) {
-        return QStringLiteral(" AND (") + column + QLatin1Char('=') + sqlText(full) + QLatin1Char(')');
-    }
-    if (!part.isEmpty()) {
-        return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") +
-               sqlText(QLatin1Char('%') + part + QLatin1Char('%')) + QLatin1Char(')');
-    }
-    return QString();
-}
-
 QString loginList(const QStringList& logins)
 {
     QStringList quoted;
@@ -97,30 +85,20 @@ bool Api::abonentFilters(QString* conditions)
             *conditions += QStringLiteral(" AND (ob.\"AddressId\"=") + QString::number(address) + QLatin1Char(')');
         }
     }
-    *conditions += exactOrLike(QStringLiteral("ab.\"Name\""), text("AbonentNameFull"), text("AbonentName"));
+    *conditions += textFilter(QStringLiteral("ab.\"Name\""), "AbonentNameFull", "AbonentName");
     for (const char* column : {"Phone", "Mail", "Login"}) {
-        const QByteArray full = QByteArray(column) + "Full";
-        *conditions += exactOrLike(QStringLiteral("ab.\"") + QLatin1String(column) + QLatin1Char('"'),
-                                   text(full.constData()), text(column));
+        const QByteArray exact = QByteArray(column) + "Full";
+        *conditions += textFilter(QStringLiteral("ab.\"") + QLatin1String(column) + QLatin1Char('"'), exact.constData(), column);
     }
-    if (given("Id")) {
-        const qint64 id = int64Param("Id");
-        if (id < 0) {
-            return fail(216);
-        }
-        *conditions += QStringLiteral(" AND (ab.\"Id\"=") + QString::number(id) + QLatin1Char(')');
-    }
-    return true;
+    return numberFilter("Id", QStringLiteral("ab.\"Id\""), 216, conditions);
 }
 
 bool Api::getAbonentsTable()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
-        return false;
-    }
     QString conditions;
-    if (!abonentFilters(&conditions)) {
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !abonentFilters(&conditions)) {
         return false;
     }
     const QString sql =
@@ -167,7 +145,7 @@ bool Api::addAbonents()
             objects << objectId;
         }
     }
-    LockedWrite write(db(), LockedWrite::Subject::AbonentLogin);
+    LockedWrite write(db(), LockSubject::AbonentLogin);
     QSqlQuery taken = db().newQuery();
     QSet<qint64> companyObjects;
     if (!write.ok() || !select(QStringLiteral("SELECT \"Login\" FROM \"AbonentTable\" WHERE \"Id\">0 AND \"Login\" IN (") +
@@ -218,14 +196,7 @@ bool Api::addAbonents()
             return fail(code);
         }
     }
-    const quint16 code = write.commit();
-    if (code != 0) {
-        return fail(code);
-    }
-    if (records.size() == 1) {
-        req().setResponseId(lastId);
-    }
-    return succeed();
+    return commitBatch(write, records.size(), lastId);
 }
 
 bool Api::updAbonent()
@@ -249,7 +220,7 @@ bool Api::updAbonent()
     if (record.changePas && record.pas.isEmpty()) {
         return fail(218);
     }
-    LockedWrite write(db(), LockedWrite::Subject::AbonentLogin);
+    LockedWrite write(db(), LockSubject::AbonentLogin);
     qint64 existing = -1;
     const quint16 lookup = write.ok() ? db().findRecordId(QStringLiteral("AbonentTable"),
                                                           QStringLiteral("\"Login\"=") + sqlText(record.login), &existing)
@@ -279,21 +250,16 @@ bool Api::updAbonent()
     if (code == 0) {
         code = write.commit();
     }
-    return code == 0 ? succeed() : fail(code);
+    return finish(code);
 }
 
 bool Api::delAbonent()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
+    qint64 abonentId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("AbonentId", 124, 116, &abonentId)) {
         return false;
-    }
-    if (!given("AbonentId")) {
-        return fail(124);
-    }
-    const qint64 abonentId = int64Param("AbonentId");
-    if (abonentId < 0) {
-        return fail(116);
     }
     const QString id = QString::number(abonentId);
     if (user().userType > UserType::User) {
@@ -321,7 +287,7 @@ bool Api::delAbonent()
     const quint16 code = db().execAllInTransaction(
         {QStringLiteral("update \"ObjectTable\" set \"AbonentId\"=NULL where (\"AbonentId\"=") + id + QStringLiteral(");"),
          QStringLiteral("delete from \"AbonentTable\" where (\"Id\"=") + id + QStringLiteral(");")});
-    return code == 0 ? succeed() : fail(code);
+    return finish(code);
 }
 
 } // namespace client

@@ -19,25 +19,27 @@ using namespace orvela;
 
 namespace {
 
-// An exact match when the "...Full" parameter is given, else a substring.
-QString textFilter(const QString& column, const QString& full, const QString& part)
-{
-    if (!full.isEmpty()) {
-        return QStringLiteral(" AND (") + column + QLatin1Char('=') + sqlText(full) + QLatin1Char(')');
-    }
-    if (!part.isEmpty()) {
-        return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") +
-               sqlText(QLatin1Char('%') + part + QLatin1Char('%')) + QLatin1Char(')');
-    }
-    return QString();
-}
-
 QString compactJson(const QJsonObject& object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 constexpr qint64 kBadTimeShift = -999999;
+
+// The columns both address listings return.
+bool addressRow(const QSqlQuery& query, QJsonObject* object)
+{
+    JsonRow row(query);
+    row.id(QStringLiteral("id"), "Id")
+        .text(QStringLiteral("name"), "Name")
+        .text(QStringLiteral("postIndex"), "PostIndex")
+        .text(QStringLiteral("coordLat"), "CoordLat")
+        .text(QStringLiteral("coordLong"), "CoordLong")
+        .text(QStringLiteral("note"), "Note")
+        .number(QStringLiteral("timeShift"), "TimeShift");
+    *object = row.object();
+    return row.valid();
+}
 
 } // namespace
 
@@ -109,15 +111,10 @@ bool Api::addAddress()
 bool Api::updAddress()
 {
     QString company;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !addressCompanyValue(&company)) {
+    qint64 addressId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !addressCompanyValue(&company) ||
+        !requiredId("AddressId", 76, 59, &addressId)) {
         return false;
-    }
-    if (!given("AddressId")) {
-        return fail(76);
-    }
-    const qint64 addressId = int64Param("AddressId");
-    if (addressId < 0) {
-        return fail(59);
     }
     QSqlQuery query = db().newQuery();
     if (!select(QStringLiteral("select \"CompanyId\", \"JsonData\"::varchar AS \"JsonData\" from \"AddressTable\" "
@@ -179,17 +176,9 @@ bool Api::checkAddressOfCompany(qint64 addressId)
 
 bool Api::delAddress()
 {
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator)) {
-        return false;
-    }
-    if (!given("AddressId")) {
-        return fail(76);
-    }
-    const qint64 addressId = int64Param("AddressId");
-    if (addressId < 0) {
-        return fail(59);
-    }
-    if (!checkAddressOfCompany(addressId)) {
+    qint64 addressId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !requiredId("AddressId", 76, 59, &addressId) ||
+        !checkAddressOfCompany(addressId)) {
         return false;
     }
     QSqlQuery query = db().newQuery();
@@ -208,21 +197,14 @@ bool Api::delAddress()
 bool Api::getAddressTable()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+    QString conditions;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !numberFilter("AddressId", QStringLiteral("a.\"Id\""), 59, &conditions)) {
         return false;
     }
-    QString conditions;
-    if (given("AddressId")) {
-        const qint64 id = int64Param("AddressId");
-        if (id < 0) {
-            return fail(59);
-        }
-        conditions += QStringLiteral(" AND (a.\"Id\"=") + QString::number(id) + QLatin1Char(')');
-    }
     for (const char* column : {"Name", "PostIndex", "CoordLat", "CoordLong"}) {
-        const QByteArray full = QByteArray(column) + "Full";
-        conditions += textFilter(QStringLiteral("a.\"") + QLatin1String(column) + QLatin1Char('"'),
-                                 text(full.constData()), text(column));
+        const QByteArray exact = QByteArray(column) + "Full";
+        conditions += textFilter(QStringLiteral("a.\"") + QLatin1String(column) + QLatin1Char('"'), exact.constData(), column);
     }
     const QString sql =
         QStringLiteral("SELECT DISTINCT a.\"Id\", a.\"Name\", a.\"PostIndex\", a.\"CompanyId\", a.\"CoordLat\", "
@@ -231,40 +213,27 @@ bool Api::getAddressTable()
         companyMatch(company) + QLatin1Char(')') + conditions +
         QStringLiteral(" ORDER BY \"Name\" ASC, \"Id\" ASC LIMIT 9999;");
     return appendRows(sql, 60, [](const QSqlQuery& query, QJsonObject* object) {
-        JsonRow row(query);
-        row.id(QStringLiteral("id"), "Id")
-            .text(QStringLiteral("name"), "Name")
-            .text(QStringLiteral("postIndex"), "PostIndex")
-            .text(QStringLiteral("coordLat"), "CoordLat")
-            .text(QStringLiteral("coordLong"), "CoordLong")
-            .text(QStringLiteral("note"), "Note")
-            .number(QStringLiteral("timeShift"), "TimeShift");
+        const bool valid = addressRow(query, object);
+        // "data" only when the stored text is a JSON object.
         bool isObject = false;
         const QJsonObject data = columnObject(query, "JsonData", &isObject);
         if (isObject) {
-            row.value(QStringLiteral("data"), data);
+            object->insert(QStringLiteral("data"), data);
         }
-        *object = row.object();
-        return row.valid();
+        return valid;
     });
 }
 
 bool Api::getCompanyAddresses()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+    QString conditions;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !numberFilter("AddressId", QStringLiteral("a.\"Id\""), 59, &conditions)) {
         return false;
     }
-    QString conditions;
-    if (given("AddressId")) {
-        const qint64 id = int64Param("AddressId");
-        if (id < 0) {
-            return fail(59);
-        }
-        conditions += QStringLiteral(" AND (a.\"Id\"=") + QString::number(id) + QLatin1Char(')');
-    }
-    conditions += textFilter(QStringLiteral("a.\"Name\""), text("NameFull"), text("Name"));
-    const QString abonent = textFilter(QStringLiteral("ab.\"Name\""), text("AbonentNameFull"), text("AbonentName"));
+    conditions += textFilter(QStringLiteral("a.\"Name\""), "NameFull", "Name");
+    const QString abonent = textFilter(QStringLiteral("ab.\"Name\""), "AbonentNameFull", "AbonentName");
     const bool byAbonent = !abonent.isEmpty();
     if (byAbonent) {
         conditions += QStringLiteral(" AND (o.\"AddressId\"=a.\"Id\") AND (o.\"AbonentId\"=ab.\"Id\")") + abonent;
@@ -279,18 +248,7 @@ bool Api::getCompanyAddresses()
         (byAbonent ? QStringLiteral(", \"ObjectTable\" o, \"AbonentTable\" ab") : QString()) +
         QStringLiteral(" WHERE (a.\"CompanyId\"") + companyMatch(company) + QStringLiteral(") ") + conditions +
         QStringLiteral(" ORDER BY \"Name\" ASC LIMIT 9999;");
-    return appendRows(sql, 60, [](const QSqlQuery& query, QJsonObject* object) {
-        JsonRow row(query);
-        row.id(QStringLiteral("id"), "Id")
-            .text(QStringLiteral("name"), "Name")
-            .text(QStringLiteral("postIndex"), "PostIndex")
-            .text(QStringLiteral("coordLat"), "CoordLat")
-            .text(QStringLiteral("coordLong"), "CoordLong")
-            .text(QStringLiteral("note"), "Note")
-            .number(QStringLiteral("timeShift"), "TimeShift");
-        *object = row.object();
-        return row.valid();
-    });
+    return appendRows(sql, 60, addressRow);
 }
 
 bool Api::addressInfoRow(const QSqlQuery& query, QJsonObject* row)
@@ -336,15 +294,10 @@ bool Api::addressInfoRow(const QSqlQuery& query, QJsonObject* row)
 bool Api::getAddressInfo()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
+    qint64 objectId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !requiredId("ObjectId", 76, 59, &objectId)) {
         return false;
-    }
-    if (!given("ObjectId")) {
-        return fail(76);
-    }
-    const qint64 objectId = int64Param("ObjectId");
-    if (objectId < 0) {
-        return fail(59);
     }
     QSqlQuery query = db().newQuery();
     if (!select(QStringLiteral("SELECT DISTINCT o.\"Id\", o.\"ObjType\", o.\"Obj\", o.\"Note\", o.\"Sq\", "

@@ -15,6 +15,7 @@ class QSqlQuery;
 namespace orvela {
 class Database;
 class LockedWrite;
+enum class LockSubject : int;
 class HttpOrvelaServer;
 class JsonRow;
 struct CurrentUser;
@@ -60,8 +61,20 @@ private:
     bool given(const char* name) const { return !text(name).isEmpty(); }
     qint64 int32Param(const char* name, qint64 failure = -1) const;
     qint64 int64Param(const char* name, qint64 failure = -1) const;
+    // A required integer parameter: absentCode when missing, badCode when negative or no number.
+    bool requiredId(const char* name, quint16 absentCode, quint16 badCode, qint64* value, bool wide = true);
+    // An optional integer filter: adds " AND (<column>=<n>)" when the parameter is given.
+    bool numberFilter(const char* name, const QString& column, quint16 badCode, QString* conditions,
+                      bool wide = true);
+    // " AND (<column>='<text>')" for the exact parameter, else " AND (<column> LIKE '%<text>%')"
+    // for the part, else nothing.
+    QString textFilter(const QString& column, const char* exactName, const char* partName) const;
     bool fail(quint16 code);
     bool succeed();
+    // Commits a batch written under one lock; a batch of one answers the new record's id.
+    bool commitBatch(orvela::LockedWrite& write, int count, qint64 lastId);
+    // Ends a command with the code of its last step.
+    bool finish(quint16 code) { return code == 0 ? succeed() : fail(code); }
     // Refuses with code 143 unless the caller's type lies in the range.
     bool allowTypes(int lowest, int highest);
     // The company a command acts for (0 for none); false with code 221.
@@ -104,7 +117,14 @@ private:
     bool failWithSourceLine(quint16 code, const char* file, int line);
     bool userFilters(QStringList* conditions);
     bool readTargetUser(qint64 userId, int* targetType);
+    bool readUserRow(qint64 userId, QSqlQuery* query);
     bool userSetList(qint64 userId, QStringList* items);
+
+    // Records with unique names: companies, manufacturers, models (named.cpp).
+    bool insertNamed(orvela::LockSubject subject, const char* table, const std::function<bool(QString*)>& statement);
+    bool beginNamedUpdate(orvela::LockedWrite& write, const char* table, qint64 id, bool renaming);
+    bool deleteUnused(const char* table, qint64 id, const char* usedBy, const char* usedByColumn,
+                      const QString& statement);
 
     // Companies (companies.cpp).
     bool getCompanyTable();
@@ -123,6 +143,7 @@ private:
     bool updModel();
     bool delModel();
     bool modelConditions(QString* where);
+    bool modelNumbers(QString* list);
     bool loraDataFormat(QString* json);
 
     // Addresses (addresses.cpp).
@@ -179,6 +200,7 @@ private:
     bool clearTask();
     bool taskStart(qint64* deviceId, qint64* company);
     bool readTaskQueue(qint64 deviceId, qint64 companyId, QSqlQuery* query);
+    bool lockTaskQueue(orvela::LockedWrite& write, qint64 deviceId);
 
     // Texts already composed in this request, for listings that repeat them row after row.
     QHash<qint64, QString> m_abonentSummaries;

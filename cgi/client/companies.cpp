@@ -21,9 +21,9 @@ bool Api::getCompanyTable()
     }
     QStringList conditions;
     for (const char* column : {"Name", "Mail", "Phone"}) {
-        if (given(column)) {
-            conditions << QStringLiteral("(c.\"") + QLatin1String(column) + QStringLiteral("\" LIKE ") +
-                              sqlText(QLatin1Char('%') + text(column) + QLatin1Char('%')) + QLatin1Char(')');
+        const QString filter = textFilter(QStringLiteral("c.\"") + QLatin1String(column) + QLatin1Char('"'), "", column);
+        if (!filter.isEmpty()) {
+            conditions << filter.mid(5); // without the leading " AND "
         }
     }
     const QString sql =
@@ -68,91 +68,42 @@ bool Api::addCompany()
     if (!given("Name")) {
         return fail(234);
     }
-    LockedWrite write(db(), LockedWrite::Subject::CompanyName);
-    qint64 existing = -1;
-    const quint16 lookup = write.ok() ? db().findRecordId(QStringLiteral("CompanyTable"),
-                                                          QStringLiteral("\"Name\"=") + sqlText(text("Name")),
-                                                          &existing)
-                                      : 132;
-    if (lookup != 0) {
-        return fail(lookup);
-    }
-    if (existing != -1) {
-        return fail(203);
-    }
-    const QString sql = QStringLiteral("INSERT INTO \"CompanyTable\" (\"Name\", \"Mail\", \"Phone\", "
-                                       "\"Address\", \"Note\") VALUES (") +
-                        sqlText(text("Name")) + QStringLiteral(", ") + sqlText(text("Mail")) +
-                        QStringLiteral(", ") + sqlText(text("Phone")) + QStringLiteral(", ") +
-                        sqlText(text("Address")) + QStringLiteral(", ") + sqlText(text("Note")) +
-                        QStringLiteral(") RETURNING \"Id\";");
-    qint64 id = 0;
-    quint16 code = write.exec(sql, &id);
-    if (code == 0) {
-        code = write.commit();
-    }
-    if (code != 0) {
-        return fail(code);
-    }
-    req().setResponseId(id);
-    return succeed();
+    return insertNamed(LockSubject::CompanyName, "CompanyTable", [this](QString* sql) {
+        *sql = QStringLiteral("INSERT INTO \"CompanyTable\" (\"Name\", \"Mail\", \"Phone\", \"Address\", \"Note\") "
+                              "VALUES (") +
+               sqlText(text("Name")) + QStringLiteral(", ") + sqlText(text("Mail")) + QStringLiteral(", ") +
+               sqlText(text("Phone")) + QStringLiteral(", ") + sqlText(text("Address")) + QStringLiteral(", ") +
+               sqlText(text("Note")) + QStringLiteral(") RETURNING \"Id\";");
+        return true;
+    });
 }
 
 bool Api::updCompany()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    qint64 id = 0;
+    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 216, 177, &id)) {
         return false;
-    }
-    if (!given("Id")) {
-        return fail(216);
-    }
-    const qint64 id = int64Param("Id");
-    if (id < 0) {
-        return fail(177);
     }
     if (!given("Name")) {
         return fail(234);
     }
-    LockedWrite write(db(), LockedWrite::Subject::CompanyName);
-    if (!write.ok()) {
-        return fail(132);
-    }
-    qint64 found = -1;
-    quint16 code = db().findRecordId(QStringLiteral("CompanyTable"),
-                                     QStringLiteral("\"Id\"=") + QString::number(id), &found);
-    if (code != 0 || found == -1) {
-        return fail(code != 0 ? code : 235);
-    }
-    code = db().findRecordId(QStringLiteral("CompanyTable"), QStringLiteral("\"Name\"=") + sqlText(text("Name")),
-                             &found);
-    if (code != 0) {
-        return fail(code);
-    }
-    if (found != -1 && found != id) {
-        return fail(203);
-    }
-    code = write.exec(QStringLiteral("UPDATE \"CompanyTable\" SET \"Name\"=") + sqlText(text("Name")) +
-                      QStringLiteral(",  \"Mail\"=") + sqlText(text("Mail")) + QStringLiteral(", \"Phone\"=") +
-                      sqlText(text("Phone")) + QStringLiteral(", \"Address\"=") + sqlText(text("Address")) +
-                      QStringLiteral(", \"Note\"=") + sqlText(text("Note")) + QStringLiteral(" WHERE \"Id\"=") +
-                      QString::number(id) + QLatin1Char(';'));
-    if (code == 0) {
-        code = write.commit();
-    }
-    return code == 0 ? succeed() : fail(code);
-}
-
-bool Api::delCompany()
-{
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    LockedWrite write(db(), LockSubject::CompanyName);
+    if (!beginNamedUpdate(write, "CompanyTable", id, true)) {
         return false;
     }
-    if (!given("Id")) {
-        return fail(216);
-    }
-    const qint64 id = int64Param("Id");
-    if (id < 0) {
-        return fail(177);
+    return finish(write.execAndCommit(
+        QStringLiteral("UPDATE \"CompanyTable\" SET \"Name\"=") + sqlText(text("Name")) + QStringLiteral(",  \"Mail\"=") +
+        sqlText(text("Mail")) + QStringLiteral(", \"Phone\"=") + sqlText(text("Phone")) + QStringLiteral(", \"Address\"=") +
+        sqlText(text("Address")) + QStringLiteral(", \"Note\"=") + sqlText(text("Note")) + QStringLiteral(" WHERE \"Id\"=") +
+        QString::number(id) + QLatin1Char(';')));
+}
+
+// A company that addresses use stays; one without goes with its accounts.
+bool Api::delCompany()
+{
+    qint64 id = 0;
+    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 216, 177, &id)) {
+        return false;
     }
     const QString idText = QString::number(id);
     qint64 address = -1;

@@ -189,7 +189,7 @@ bool Api::addDevices()
     }
     // The identities are looked up and written under one lock, so that two batches cannot
     // both register a device.
-    LockedWrite write(db(), LockedWrite::Subject::DeviceIdentity);
+    LockedWrite write(db(), LockSubject::DeviceIdentity);
     QHash<QString, qint64> stored;
     if (!write.ok() || !findIdentities(records, &stored)) {
         return fail(132);
@@ -246,14 +246,7 @@ bool Api::addDevices()
             return fail(code);
         }
     }
-    const quint16 code = write.commit();
-    if (code != 0) {
-        return fail(code);
-    }
-    if (records.size() == 1) {
-        req().setResponseId(deviceId);
-    }
-    return succeed();
+    return commitBatch(write, records.size(), deviceId);
 }
 
 // A company-bound caller reaches a device only through its current installation in his
@@ -306,15 +299,10 @@ quint16 Api::updateInstallation(qint64 deviceId, const DeviceRecord& record, Loc
 bool Api::updDevice()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven()) {
+    qint64 deviceId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven() ||
+        !requiredId("DeviceId", 110, 216, &deviceId)) {
         return false;
-    }
-    if (!given("DeviceId")) {
-        return fail(110);
-    }
-    const qint64 deviceId = int64Param("DeviceId");
-    if (deviceId < 0) {
-        return fail(216);
     }
     QJsonArray data;
     DeviceRecord record;
@@ -322,7 +310,7 @@ bool Api::updDevice()
         !checkDeviceOfCompany(deviceId)) {
         return false;
     }
-    LockedWrite write(db(), LockedWrite::Subject::DeviceIdentity);
+    LockedWrite write(db(), LockSubject::DeviceIdentity);
     qint64 other = -1;
     const quint16 lookup =
         write.ok() ? db().findRecordId(QStringLiteral("DeviceTable"), record.identityCondition(), &other) : 132;
@@ -350,7 +338,7 @@ bool Api::updDevice()
     if (code == 0) {
         code = write.commit();
     }
-    return code == 0 ? succeed() : fail(code);
+    return finish(code);
 }
 
 // Archive and technical rows of the next year down to four years back; a failure here is
@@ -381,17 +369,9 @@ void Api::deleteYearlyRows(qint64 deviceId)
 bool Api::delDevice()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
-        return false;
-    }
-    if (!given("Id")) {
-        return fail(110);
-    }
-    const qint64 deviceId = int64Param("Id");
-    if (deviceId < 0) {
-        return fail(216);
-    }
-    if (!checkDeviceOfCompany(deviceId)) {
+    qint64 deviceId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("Id", 110, 216, &deviceId) || !checkDeviceOfCompany(deviceId)) {
         return false;
     }
     // The device and its own rows go together, or not at all.

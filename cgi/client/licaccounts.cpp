@@ -73,30 +73,13 @@ bool Api::licAccountRow(const QSqlQuery& query, QJsonObject* object)
 bool Api::getLicAccountTable()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
-        return false;
-    }
-    if (!given("AddressId")) {
-        return fail(76);
-    }
-    const qint64 addressId = int64Param("AddressId");
-    if (addressId < 0) {
-        return fail(59);
-    }
+    qint64 addressId = 0;
     QString conditions;
-    if (given("ResCode")) {
-        const qint64 resCode = int32Param("ResCode");
-        if (resCode < 0) {
-            return fail(239);
-        }
-        conditions += QStringLiteral(" AND (l.\"ResCode\"=") + QString::number(resCode) + QLatin1Char(')');
-    }
-    if (given("Id")) {
-        const qint64 id = int64Param("Id");
-        if (id < 0) {
-            return fail(216);
-        }
-        conditions += QStringLiteral(" AND (l.\"Id\"=") + QString::number(id) + QLatin1Char(')');
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !requiredId("AddressId", 76, 59, &addressId) ||
+        !numberFilter("ResCode", QStringLiteral("l.\"ResCode\""), 239, &conditions, false) ||
+        !numberFilter("Id", QStringLiteral("l.\"Id\""), 216, &conditions)) {
+        return false;
     }
     const QString sql =
         QStringLiteral("SELECT DISTINCT l.\"Id\", l.\"ResCode\", l.\"ObjectId\", l.\"Name\", o.\"Obj\", o.\"AbonentId\"  "
@@ -172,24 +155,16 @@ bool Api::addLicAccount()
         return true;
     }
     const quint16 code = db().execAllInTransaction(statements);
-    return code == 0 ? succeed() : fail(code);
+    return finish(code);
 }
 
 bool Api::updLicAccount()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven()) {
-        return false;
-    }
-    if (!given("Id")) {
-        return fail(110);
-    }
-    const qint64 id = int64Param("Id");
-    if (id < 0) {
-        return fail(216);
-    }
+    qint64 id = 0;
     QJsonArray data;
-    if (!readDataArray(&data, true)) {
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven() ||
+        !requiredId("Id", 110, 216, &id) || !readDataArray(&data, true)) {
         return false;
     }
     bool objectConverts = false;
@@ -215,15 +190,10 @@ bool Api::updLicAccount()
 bool Api::delLicAccount()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
+    qint64 id = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("Id", 110, 216, &id)) {
         return false;
-    }
-    if (!given("Id")) {
-        return fail(110);
-    }
-    const qint64 id = int64Param("Id");
-    if (id < 0) {
-        return fail(216);
     }
     if (user().userType > UserType::User) {
         QSqlQuery query = db().newQuery();

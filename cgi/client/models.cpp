@@ -15,55 +15,15 @@ namespace client {
 
 using namespace orvela;
 
-namespace {
-
-// A name match: exact when the "...Full" parameter is given, else a substring.
-QString nameCondition(const QString& column, const QString& full, const QString& part)
-{
-    if (!full.isEmpty()) {
-        return QLatin1Char('(') + column + QLatin1Char('=') + sqlText(full) + QLatin1Char(')');
-    }
-    return QLatin1Char('(') + column + QStringLiteral(" LIKE ") +
-           sqlText(QLatin1Char('%') + part + QLatin1Char('%')) + QLatin1Char(')');
-}
-
-// Runs a name look-up and refuses a name that another record of the table already has.
-quint16 checkNameIsFree(Database& db, const QString& table, const QString& name, qint64 ownId)
-{
-    qint64 found = -1;
-    const quint16 code = db.findRecordId(table, QStringLiteral("\"Name\"=") + sqlText(name), &found);
-    if (code != 0) {
-        return code;
-    }
-    return (found != -1 && found != ownId) ? 203 : 0;
-}
-
-// Whether a record with the id exists: 0, 235 when it does not, or the look-up's code.
-quint16 checkExists(Database& db, const QString& table, qint64 id)
-{
-    qint64 found = -1;
-    const quint16 code = db.findRecordId(table, QStringLiteral("\"Id\"=") + QString::number(id), &found);
-    return code != 0 ? code : (found == -1 ? 235 : 0);
-}
-
-} // namespace
-
 bool Api::getManufTable()
 {
-    QStringList conditions;
-    if (given("Id")) {
-        const qint64 id = int32Param("Id");
-        if (id < 0) {
-            return fail(177);
-        }
-        conditions << QStringLiteral("(\"Id\"=") + QString::number(id) + QLatin1Char(')');
+    QString conditions;
+    if (!numberFilter("Id", QStringLiteral("\"Id\""), 177, &conditions, false)) {
+        return false;
     }
-    if (given("NameFull") || given("Name")) {
-        conditions << nameCondition(QStringLiteral("\"Name\""), text("NameFull"), text("Name"));
-    }
+    conditions += textFilter(QStringLiteral("\"Name\""), "NameFull", "Name");
     const QString sql = QStringLiteral("SELECT DISTINCT \"Id\", \"Name\", \"Note\" FROM \"ManufTable\" ") +
-                        (conditions.isEmpty() ? QString()
-                                              : QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND "))) +
+                        (conditions.isEmpty() ? QString() : QStringLiteral("WHERE ") + conditions.mid(5)) +
                         QStringLiteral(" ORDER BY \"Name\" ASC LIMIT 9999;");
     return appendRows(sql, 132, [](const QSqlQuery& query, QJsonObject* object) {
         JsonRow row(query);
@@ -81,117 +41,57 @@ bool Api::addManuf()
     if (!given("Name")) {
         return fail(234);
     }
-    LockedWrite write(db(), LockedWrite::Subject::ManufacturerName);
-    quint16 code = write.ok() ? checkNameIsFree(db(), QStringLiteral("ManufTable"), text("Name"), -1) : 132;
-    qint64 id = 0;
-    if (code == 0) {
-        code = write.exec(QStringLiteral("INSERT INTO \"ManufTable\" (\"Name\", \"Note\") VALUES (") +
-                              sqlText(text("Name")) + QStringLiteral(", ") + sqlText(text("Note")) +
-                              QStringLiteral(") RETURNING \"Id\";"),
-                          &id);
-    }
-    if (code == 0) {
-        code = write.commit();
-    }
-    if (code != 0) {
-        return fail(code);
-    }
-    req().setResponseId(id);
-    return succeed();
+    return insertNamed(LockSubject::ManufacturerName, "ManufTable", [this](QString* sql) {
+        *sql = QStringLiteral("INSERT INTO \"ManufTable\" (\"Name\", \"Note\") VALUES (") + sqlText(text("Name")) +
+               QStringLiteral(", ") + sqlText(text("Note")) + QStringLiteral(") RETURNING \"Id\";");
+        return true;
+    });
 }
 
 bool Api::updManuf()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    qint64 id = 0;
+    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
-    if (!given("Id")) {
-        return fail(209);
+    LockedWrite write(db(), LockSubject::ManufacturerName);
+    if (!beginNamedUpdate(write, "ManufTable", id, given("Name"))) {
+        return false;
     }
-    const qint64 id = int32Param("Id");
-    if (id < 0) {
-        return fail(177);
-    }
-    LockedWrite write(db(), LockedWrite::Subject::ManufacturerName);
-    quint16 code = write.ok() ? checkExists(db(), QStringLiteral("ManufTable"), id) : 132;
-    QString list;
-    if (code == 0 && given("Name")) {
-        code = checkNameIsFree(db(), QStringLiteral("ManufTable"), text("Name"), id);
-        list = QStringLiteral("\"Name\"=") + sqlText(text("Name")) + QStringLiteral(", ");
-    }
-    list += QStringLiteral(" \"Note\"=") + sqlText(text("Note"));
-    if (code == 0) {
-        code = write.exec(QStringLiteral("UPDATE \"ManufTable\" SET ") + list + QStringLiteral(" WHERE \"Id\"=") +
-                          QString::number(id) + QLatin1Char(';'));
-    }
-    if (code == 0) {
-        code = write.commit();
-    }
-    return code == 0 ? succeed() : fail(code);
+    const QString name = given("Name") ? QStringLiteral("\"Name\"=") + sqlText(text("Name")) + QStringLiteral(", ")
+                                       : QString();
+    return finish(write.execAndCommit(QStringLiteral("UPDATE \"ManufTable\" SET ") + name + QStringLiteral(" \"Note\"=") +
+                                      sqlText(text("Note")) + QStringLiteral(" WHERE \"Id\"=") + QString::number(id) +
+                                      QLatin1Char(';')));
 }
 
 bool Api::delManuf()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    qint64 id = 0;
+    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
-    if (!given("Id")) {
-        return fail(209);
-    }
-    const qint64 id = int32Param("Id");
-    if (id < 0) {
-        return fail(177);
-    }
-    quint16 code = checkExists(db(), QStringLiteral("ManufTable"), id);
-    if (code != 0) {
-        return fail(code);
-    }
-    qint64 model = -1;
-    code = db().findRecordId(QStringLiteral("ModelTable"), QStringLiteral("\"ManufId\"=") + QString::number(id),
-                             &model);
-    if (code != 0) {
-        return fail(code);
-    }
-    if (model != -1) {
-        return fail(204);
-    }
-    return execute(QStringLiteral("DELETE FROM \"ManufTable\" WHERE \"Id\"=") + QString::number(id) +
-                   QLatin1Char(';'));
+    return deleteUnused("ManufTable", id, "ModelTable", "ManufId",
+                        QStringLiteral("DELETE FROM \"ManufTable\" WHERE \"Id\"=") + QString::number(id) +
+                            QLatin1Char(';'));
 }
 
 bool Api::modelConditions(QString* where)
 {
-    QStringList conditions;
-    const auto addNumber = [&](const char* parameter, const char* column) {
-        if (!given(parameter)) {
-            return true;
-        }
-        const qint64 value = int32Param(parameter);
-        if (value < 0) {
-            return fail(177);
-        }
-        conditions << QLatin1Char('(') + QLatin1String(column) + QLatin1Char('=') + QString::number(value) +
-                          QLatin1Char(')');
-        return true;
-    };
-    if (!addNumber("Id", "m.\"Id\"")) {
+    QString conditions;
+    if (!numberFilter("Id", QStringLiteral("m.\"Id\""), 177, &conditions, false)) {
         return false;
     }
-    if (given("ModelNameFull") || given("ModelName")) {
-        conditions << nameCondition(QStringLiteral("m.\"Name\""), text("ModelNameFull"), text("ModelName"));
-    }
-    if (!addNumber("ResCode", "m.\"ResCode\"") || !addNumber("PovInterval", "m.\"PovInterval\"")) {
+    conditions += textFilter(QStringLiteral("m.\"Name\""), "ModelNameFull", "ModelName");
+    if (!numberFilter("ResCode", QStringLiteral("m.\"ResCode\""), 177, &conditions, false) ||
+        !numberFilter("PovInterval", QStringLiteral("m.\"PovInterval\""), 177, &conditions, false)) {
         return false;
     }
-    conditions << QStringLiteral("(m.\"ManufId\"=p.\"Id\")");
-    if (!addNumber("ManufId", "p.\"Id\"")) {
+    conditions += QStringLiteral(" AND (m.\"ManufId\"=p.\"Id\")");
+    if (!numberFilter("ManufId", QStringLiteral("p.\"Id\""), 177, &conditions, false)) {
         return false;
     }
-    *where = conditions.join(QStringLiteral(" AND "));
-    if (given("ManufNameFull") || given("ManufName")) {
-        *where += QStringLiteral(" AND ") +
-                  nameCondition(QStringLiteral("p.\"Name\""), text("ManufNameFull"), text("ManufName"));
-    }
+    *where = conditions.mid(5) + textFilter(QStringLiteral("p.\"Name\""), "ManufNameFull", "ManufName");
     return true;
 }
 
@@ -245,122 +145,70 @@ bool Api::addModel()
     if (!given("Name")) {
         return fail(234);
     }
-    LockedWrite write(db(), LockedWrite::Subject::ModelName);
-    const quint16 nameCode = write.ok() ? checkNameIsFree(db(), QStringLiteral("ModelTable"), text("Name"), -1) : 132;
-    if (nameCode != 0) {
-        return fail(nameCode);
+    return insertNamed(LockSubject::ModelName, "ModelTable", [this](QString* sql) {
+        qint64 manufacturer = 0;
+        if (!requiredId("ManufId", 209, 177, &manufacturer, false)) {
+            return false;
+        }
+        const qint64 resCode = given("ResCode") ? int32Param("ResCode") : 0;
+        const qint64 interval = given("PovInterval") ? int32Param("PovInterval") : 72;
+        QString json;
+        if (resCode < 0 || interval < 0) {
+            return fail(resCode < 0 ? 239 : 108);
+        }
+        if (!loraDataFormat(&json)) {
+            return false;
+        }
+        *sql = QStringLiteral("INSERT INTO \"ModelTable\" (\"ManufId\", \"Name\", \"ResCode\", \"PovInterval\", "
+                              "\"Photo\", \"Note\", \"JsonData\") VALUES (") +
+               QString::number(manufacturer) + QStringLiteral(", ") + sqlText(text("Name")) + QStringLiteral(", ") +
+               QString::number(resCode) + QStringLiteral(", ") + QString::number(interval) + QStringLiteral(", '', ") +
+               sqlText(text("Note")) + QStringLiteral(", ") + sqlText(json) + QStringLiteral("::json) RETURNING \"Id\";");
+        return true;
+    });
+}
+
+// " "ManufId"=n,  "ResCode"=n,  "PovInterval"=n, ": all three are required on a change.
+bool Api::modelNumbers(QString* list)
+{
+    for (const char* column : {"ManufId", "ResCode", "PovInterval"}) {
+        qint64 value = 0;
+        if (!requiredId(column, 209, 177, &value, false)) {
+            return false;
+        }
+        *list += QStringLiteral(" \"") + QLatin1String(column) + QStringLiteral("\"=") + QString::number(value) +
+                 QStringLiteral(", ");
     }
-    if (!given("ManufId")) {
-        return fail(209);
-    }
-    const qint64 manufacturer = int32Param("ManufId");
-    const qint64 resCode = given("ResCode") ? int32Param("ResCode") : 0;
-    const qint64 interval = given("PovInterval") ? int32Param("PovInterval") : 72;
-    QString json;
-    if (manufacturer < 0) {
-        return fail(177);
-    }
-    if (resCode < 0) {
-        return fail(239);
-    }
-    if (interval < 0) {
-        return fail(108);
-    }
-    if (!loraDataFormat(&json)) {
-        return false;
-    }
-    qint64 id = 0;
-    quint16 code = write.exec(
-        QStringLiteral("INSERT INTO \"ModelTable\" (\"ManufId\", \"Name\", \"ResCode\", \"PovInterval\", \"Photo\", "
-                       "\"Note\", \"JsonData\") VALUES (") +
-            QString::number(manufacturer) + QStringLiteral(", ") + sqlText(text("Name")) + QStringLiteral(", ") +
-            QString::number(resCode) + QStringLiteral(", ") + QString::number(interval) + QStringLiteral(", '', ") +
-            sqlText(text("Note")) + QStringLiteral(", ") + sqlText(json) + QStringLiteral("::json) RETURNING \"Id\";"),
-        &id);
-    if (code == 0) {
-        code = write.commit();
-    }
-    if (code != 0) {
-        return fail(code);
-    }
-    req().setResponseId(id);
-    return succeed();
+    return true;
 }
 
 bool Api::updModel()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    qint64 id = 0;
+    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
-    if (!given("Id")) {
-        return fail(209);
-    }
-    const qint64 id = int32Param("Id");
-    if (id < 0) {
-        return fail(177);
-    }
-    LockedWrite write(db(), LockedWrite::Subject::ModelName);
-    quint16 code = write.ok() ? checkExists(db(), QStringLiteral("ModelTable"), id) : 132;
-    QString list;
-    if (code == 0 && given("Name")) {
-        code = checkNameIsFree(db(), QStringLiteral("ModelTable"), text("Name"), id);
-        list = QStringLiteral("\"Name\"=") + sqlText(text("Name")) + QStringLiteral(", ");
-    }
-    if (code != 0) {
-        return fail(code);
-    }
-    for (const char* column : {"ManufId", "ResCode", "PovInterval"}) {
-        if (!given(column)) {
-            return fail(209);
-        }
-        const qint64 value = int32Param(column);
-        if (value < 0) {
-            return fail(177);
-        }
-        list += QStringLiteral(" \"") + QLatin1String(column) + QStringLiteral("\"=") + QString::number(value) +
-                QStringLiteral(", ");
-    }
+    LockedWrite write(db(), LockSubject::ModelName);
+    QString list = given("Name") ? QStringLiteral("\"Name\"=") + sqlText(text("Name")) + QStringLiteral(", ") : QString();
     QString json;
-    if (!loraDataFormat(&json)) {
+    if (!beginNamedUpdate(write, "ModelTable", id, given("Name")) || !modelNumbers(&list) || !loraDataFormat(&json)) {
         return false;
     }
-    list += QStringLiteral(" \"Note\"=") + sqlText(text("Note")) + QStringLiteral(", ") +
-            QStringLiteral("\"JsonData\"=") + sqlText(json) + QStringLiteral("::json ");
-    code = write.exec(QStringLiteral("UPDATE \"ModelTable\" SET ") + list + QStringLiteral(" WHERE \"Id\"=") +
-                      QString::number(id) + QLatin1Char(';'));
-    if (code == 0) {
-        code = write.commit();
-    }
-    return code == 0 ? succeed() : fail(code);
+    list += QStringLiteral(" \"Note\"=") + sqlText(text("Note")) + QStringLiteral(", \"JsonData\"=") + sqlText(json) +
+            QStringLiteral("::json ");
+    return finish(write.execAndCommit(QStringLiteral("UPDATE \"ModelTable\" SET ") + list +
+                                      QStringLiteral(" WHERE \"Id\"=") + QString::number(id) + QLatin1Char(';')));
 }
 
 bool Api::delModel()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    qint64 id = 0;
+    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
-    if (!given("Id")) {
-        return fail(209);
-    }
-    const qint64 id = int32Param("Id");
-    if (id < 0) {
-        return fail(177);
-    }
-    quint16 code = checkExists(db(), QStringLiteral("ModelTable"), id);
-    if (code != 0) {
-        return fail(code);
-    }
-    qint64 device = -1;
-    code = db().findRecordId(QStringLiteral("DeviceTable"), QStringLiteral("\"ModelId\"=") + QString::number(id),
-                             &device);
-    if (code != 0) {
-        return fail(code);
-    }
-    if (device != -1) {
-        return fail(204);
-    }
-    return execute(QStringLiteral("DELETE FROM \"ModelTable\" WHERE (\"Id\"=") + QString::number(id) +
-                   QStringLiteral(");"));
+    return deleteUnused("ModelTable", id, "DeviceTable", "ModelId",
+                        QStringLiteral("DELETE FROM \"ModelTable\" WHERE (\"Id\"=") + QString::number(id) +
+                            QStringLiteral(");"));
 }
 
 } // namespace client

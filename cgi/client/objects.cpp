@@ -40,32 +40,13 @@ bool Api::checkObjectOfCompany(qint64 objectId)
 
 bool Api::objectFilters(QString* conditions)
 {
-    if (given("ObjectId")) {
-        const qint64 id = int64Param("ObjectId");
-        if (id < 0) {
-            return fail(146);
-        }
-        *conditions += QStringLiteral(" AND (o.\"Id\"=") + QString::number(id) + QLatin1Char(')');
+    if (!numberFilter("ObjectId", QStringLiteral("o.\"Id\""), 146, conditions)) {
+        return false;
     }
-    if (given("ObjFull")) {
-        *conditions += QStringLiteral(" AND (\"Obj\"=") + sqlText(text("ObjFull")) + QLatin1Char(')');
-    } else if (given("Obj")) {
-        *conditions += QStringLiteral(" AND (\"Obj\" LIKE ") + sqlText(QLatin1Char('%') + text("Obj") + QLatin1Char('%')) +
-                       QLatin1Char(')');
-    }
-    if (given("ObjType")) {
-        const qint64 type = int32Param("ObjType");
-        if (type < 0) {
-            return fail(220);
-        }
-        *conditions += QStringLiteral(" AND (\"ObjType\"=") + QString::number(type) + QLatin1Char(')');
-    }
-    if (given("AbonentId")) {
-        const qint64 abonent = int64Param("AbonentId");
-        if (abonent < 0) {
-            return fail(116);
-        }
-        *conditions += QStringLiteral(" AND (\"AbonentId\"=") + QString::number(abonent) + QLatin1Char(')');
+    *conditions += textFilter(QStringLiteral("\"Obj\""), "ObjFull", "Obj");
+    if (!numberFilter("ObjType", QStringLiteral("\"ObjType\""), 220, conditions, false) ||
+        !numberFilter("AbonentId", QStringLiteral("\"AbonentId\""), 116, conditions)) {
+        return false;
     }
     return true;
 }
@@ -73,18 +54,10 @@ bool Api::objectFilters(QString* conditions)
 bool Api::getObjectTable()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company)) {
-        return false;
-    }
-    if (!given("AddressId")) {
-        return fail(76);
-    }
-    const qint64 addressId = int64Param("AddressId");
-    if (addressId < 0) {
-        return fail(59);
-    }
+    qint64 addressId = 0;
     QString conditions;
-    if (!objectFilters(&conditions)) {
+    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !requiredId("AddressId", 76, 59, &addressId) || !objectFilters(&conditions)) {
         return false;
     }
     const QString sql = QStringLiteral("SELECT DISTINCT o.\"Id\", \"AddressId\", \"ObjType\", \"Obj\", \"AbonentId\", "
@@ -171,25 +144,12 @@ bool Api::objectSeries(qint64 addressId, qint64 objType, const QString& note)
 bool Api::addObject()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
+    qint64 addressId = 0;
+    qint64 objType = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("AddressId", 76, 59, &addressId) || !checkAddressOfCompany(addressId) ||
+        !requiredId("ObjType", 219, 220, &objType, false)) {
         return false;
-    }
-    if (!given("AddressId")) {
-        return fail(76);
-    }
-    const qint64 addressId = int64Param("AddressId");
-    if (addressId < 0) {
-        return fail(59);
-    }
-    if (!checkAddressOfCompany(addressId)) {
-        return false;
-    }
-    if (!given("ObjType")) {
-        return fail(219);
-    }
-    const qint64 objType = int32Param("ObjType");
-    if (objType < 0) {
-        return fail(220);
     }
     return objectSeries(addressId, objType, sqlText(text("Note")));
 }
@@ -197,29 +157,18 @@ bool Api::addObject()
 bool Api::updObject()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
-        return false;
-    }
-    if (!given("ObjectId")) {
-        return fail(145);
-    }
-    const qint64 objectId = int64Param("ObjectId");
-    if (objectId < 0) {
-        return fail(146);
-    }
-    if (!checkObjectOfCompany(objectId)) {
+    qint64 objectId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("ObjectId", 145, 146, &objectId) || !checkObjectOfCompany(objectId)) {
         return false;
     }
     if (!given("Obj")) {
         return fail(230);
     }
     QString list = QStringLiteral("\"Obj\"=") + sqlText(text("Obj"));
-    if (!given("ObjType")) {
-        return fail(219);
-    }
-    const qint64 objType = int32Param("ObjType");
-    if (objType < 0) {
-        return fail(220);
+    qint64 objType = 0;
+    if (!requiredId("ObjType", 219, 220, &objType, false)) {
+        return false;
     }
     list += QStringLiteral(", \"ObjType\"=") + QString::number(objType);
     if (given("AbonentId")) {
@@ -245,17 +194,9 @@ bool Api::updObject()
 bool Api::delObject()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company)) {
-        return false;
-    }
-    if (!given("ObjectId")) {
-        return fail(145);
-    }
-    const qint64 objectId = int64Param("ObjectId");
-    if (objectId < 0) {
-        return fail(146);
-    }
-    if (!checkObjectOfCompany(objectId)) {
+    qint64 objectId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("ObjectId", 145, 146, &objectId) || !checkObjectOfCompany(objectId)) {
         return false;
     }
     for (const char* table : {"InstallTable", "LicAccountTable"}) {

@@ -105,6 +105,16 @@ bool Api::taskStart(qint64* deviceId, qint64* company)
     return *deviceId < 0 ? fail(216) : true;
 }
 
+// Queue changes hold the device's lock, so that concurrent changes all land, and the row's
+// lock against the component that works the queue.
+bool Api::lockTaskQueue(LockedWrite& write, qint64 deviceId)
+{
+    const quint16 code = write.ok() ? write.exec(QStringLiteral("SELECT \"Id\" FROM \"TaskTable\" WHERE (\"DeviceId\"=") +
+                                                 QString::number(deviceId) + QStringLiteral(") FOR UPDATE;"))
+                                    : 132;
+    return code == 0 ? true : fail(code);
+}
+
 // The queue row of a device reachable through its current installation at an address of the
 // company; 246 when there is none.
 bool Api::readTaskQueue(qint64 deviceId, qint64 companyId, QSqlQuery* query)
@@ -135,12 +145,9 @@ bool Api::addTask()
         return false;
     }
     const QString dromexNum = text("DromexNum");
-    if (!given("CommandCode")) {
-        return fail(141);
-    }
-    const qint64 command = int32Param("CommandCode");
-    if (command < 0) {
-        return fail(142);
+    qint64 command = 0;
+    if (!requiredId("CommandCode", 141, 142, &command, false)) {
+        return false;
     }
     if (!given("Value")) {
         return fail(301);
@@ -164,9 +171,8 @@ bool Api::addTask()
             return fail(27);
         }
     }
-    // The queue is read and rewritten under a lock on the device, so that concurrent
-    // additions all land, and under a row lock against the component that works the queue.
-    LockedWrite write(db(), LockedWrite::Subject::TaskQueue, deviceId);
+    // Read and rewritten under the queue's locks, as in lockTaskQueue; the row may not exist yet.
+    LockedWrite write(db(), LockSubject::TaskQueue, deviceId);
     QSqlQuery query = db().newQuery();
     if (!write.ok() || !select(QStringLiteral("SELECT \"Id\", \"DeviceId\", \"DromexNum\", (\"JsonTask\"::varchar) AS "
                                               "\"JsonTask\" FROM \"TaskTable\" WHERE (\"DeviceId\"=") +
@@ -207,7 +213,7 @@ bool Api::addTask()
     if (code == 0) {
         code = write.commit();
     }
-    return code == 0 ? succeed() : fail(code);
+    return finish(code);
 }
 
 bool Api::getTaskTable()
@@ -243,23 +249,13 @@ bool Api::delTask()
 {
     qint64 deviceId = 0;
     qint64 company = 0;
-    if (!taskStart(&deviceId, &company)) {
+    qint64 taskId = 0;
+    if (!taskStart(&deviceId, &company) || !requiredId("TaskId", 304, 305, &taskId)) {
         return false;
     }
-    if (!given("TaskId")) {
-        return fail(304);
-    }
-    const qint64 taskId = int64Param("TaskId");
-    if (taskId < 0) {
-        return fail(305);
-    }
-    LockedWrite write(db(), LockedWrite::Subject::TaskQueue, deviceId);
+    LockedWrite write(db(), LockSubject::TaskQueue, deviceId);
     QSqlQuery query = db().newQuery();
-    if (!write.ok() || write.exec(QStringLiteral("SELECT \"Id\" FROM \"TaskTable\" WHERE (\"DeviceId\"=") +
-                                  QString::number(deviceId) + QStringLiteral(") FOR UPDATE;")) != 0) {
-        return fail(132);
-    }
-    if (!readTaskQueue(deviceId, company, &query)) {
+    if (!lockTaskQueue(write, deviceId) || !readTaskQueue(deviceId, company, &query)) {
         return false;
     }
     const QJsonDocument stored = QJsonDocument::fromJson(columnText(query, "JsonTask").toUtf8());
@@ -280,13 +276,9 @@ bool Api::delTask()
         return fail(306);
     }
     queue.removeAt(found);
-    quint16 code = write.exec(QStringLiteral("update \"TaskTable\" set \"JsonTask\"=") + sqlText(compact(queue)) +
+    return finish(write.execAndCommit(QStringLiteral("update \"TaskTable\" set \"JsonTask\"=") + sqlText(compact(queue)) +
                               QStringLiteral("::json where (\"DeviceId\"=") + QString::number(deviceId) +
-                              QStringLiteral(");"));
-    if (code == 0) {
-        code = write.commit();
-    }
-    return code == 0 ? succeed() : fail(code);
+                              QStringLiteral(");")));
 }
 
 bool Api::clearTask()
@@ -296,20 +288,13 @@ bool Api::clearTask()
     if (!taskStart(&deviceId, &company)) {
         return false;
     }
-    LockedWrite write(db(), LockedWrite::Subject::TaskQueue, deviceId);
+    LockedWrite write(db(), LockSubject::TaskQueue, deviceId);
     QSqlQuery query = db().newQuery();
-    if (!write.ok()) {
-        return fail(132);
-    }
-    if (!readTaskQueue(deviceId, company, &query)) {
+    if (!lockTaskQueue(write, deviceId) || !readTaskQueue(deviceId, company, &query)) {
         return false;
     }
-    quint16 code = write.exec(QStringLiteral("update \"TaskTable\" set \"JsonTask\"='[]'::json where (\"DeviceId\"=") +
-                              QString::number(deviceId) + QStringLiteral(");"));
-    if (code == 0) {
-        code = write.commit();
-    }
-    return code == 0 ? succeed() : fail(code);
+    return finish(write.execAndCommit(QStringLiteral("update \"TaskTable\" set \"JsonTask\"='[]'::json where (\"DeviceId\"=") +
+                              QString::number(deviceId) + QStringLiteral(");")));
 }
 
 } // namespace client

@@ -4,6 +4,7 @@
 #include "app/httporvelaserver.h"
 #include "cgi/intrule.h"
 #include "db/database.h"
+#include "db/lockedwrite.h"
 #include "db/sqltext.h"
 
 #include <QJsonDocument>
@@ -29,6 +30,54 @@ qint64 Api::int32Param(const char* name, qint64 failure) const
 qint64 Api::int64Param(const char* name, qint64 failure) const
 {
     return parseInt64(text(name), failure);
+}
+
+bool Api::requiredId(const char* name, quint16 absentCode, quint16 badCode, qint64* value, bool wide)
+{
+    if (!given(name)) {
+        return fail(absentCode);
+    }
+    *value = wide ? int64Param(name) : int32Param(name);
+    return *value < 0 ? fail(badCode) : true;
+}
+
+bool Api::numberFilter(const char* name, const QString& column, quint16 badCode, QString* conditions, bool wide)
+{
+    if (!given(name)) {
+        return true;
+    }
+    const qint64 value = wide ? int64Param(name) : int32Param(name);
+    if (value < 0) {
+        return fail(badCode);
+    }
+    *conditions += QStringLiteral(" AND (") + column + QLatin1Char('=') + QString::number(value) + QLatin1Char(')');
+    return true;
+}
+
+QString Api::textFilter(const QString& column, const char* exactName, const char* partName) const
+{
+    const QString exact = text(exactName);
+    if (!exact.isEmpty()) {
+        return QStringLiteral(" AND (") + column + QLatin1Char('=') + sqlText(exact) + QLatin1Char(')');
+    }
+    const QString part = text(partName);
+    if (!part.isEmpty()) {
+        return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") +
+               sqlText(QLatin1Char('%') + part + QLatin1Char('%')) + QLatin1Char(')');
+    }
+    return QString();
+}
+
+bool Api::commitBatch(LockedWrite& write, int count, qint64 lastId)
+{
+    const quint16 code = write.commit();
+    if (code != 0) {
+        return fail(code);
+    }
+    if (count == 1) {
+        req().setResponseId(lastId);
+    }
+    return succeed();
 }
 
 bool Api::fail(quint16 code)
@@ -86,7 +135,7 @@ bool Api::select(const QString& sql, QSqlQuery* query, quint16 failCode)
 bool Api::execute(const QString& sql, qint64* outId)
 {
     const quint16 code = db().execInTransaction(sql, outId);
-    return code == 0 ? succeed() : fail(code);
+    return finish(code);
 }
 
 bool Api::appendRows(const QString& sql, quint16 failCode, const RowMaker& makeRow,

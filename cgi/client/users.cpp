@@ -69,6 +69,18 @@ QString textOrNull(const QString& value)
 
 } // namespace
 
+// The account a change or deletion aims at: 138 when the look-up fails, 275 when it is gone.
+bool Api::readUserRow(qint64 userId, QSqlQuery* query)
+{
+    if (!select(QStringLiteral("SELECT \"Login\", \"UserType\", \"PasHash\", \"CompanyId\" FROM \"UserTable\" "
+                               "WHERE (\"Id\"=") +
+                    QString::number(userId) + QStringLiteral(") LIMIT 1;"),
+                query, 138)) {
+        return false;
+    }
+    return query->next() ? true : fail(275);
+}
+
 bool Api::failWithSourceLine(quint16 code, const char* file, int line)
 {
     req().logError(QObject::tr("Файл:строка > ") + sourceName(file) + QLatin1Char(':') +
@@ -198,7 +210,7 @@ bool Api::addUser()
     if (login.isEmpty()) {
         return fail(284);
     }
-    LockedWrite write(db(), LockedWrite::Subject::UserLogin);
+    LockedWrite write(db(), LockSubject::UserLogin);
     qint64 existing = -1;
     if (!write.ok()) {
         return fail(132);
@@ -214,12 +226,9 @@ bool Api::addUser()
     if (!given("Pas")) {
         return fail(218);
     }
-    if (!given("Status")) {
-        return fail(9);
-    }
-    const qint64 status = int32Param("Status");
-    if (status < 0) {
-        return fail(160);
+    qint64 status = 0;
+    if (!requiredId("Status", 9, 160, &status, false)) {
+        return false;
     }
     const qint64 userType = int32Param("UserType");
     if (userType < 0) {
@@ -259,14 +268,8 @@ bool Api::readTargetUser(qint64 userId, int* targetType)
         return fail(143);
     }
     QSqlQuery query = db().newQuery();
-    if (!select(QStringLiteral("SELECT \"Login\", \"UserType\", \"PasHash\", \"CompanyId\" FROM "
-                               "\"UserTable\" WHERE (\"Id\"=") +
-                    QString::number(userId) + QStringLiteral(") LIMIT 1;"),
-                &query, 138)) {
+    if (!readUserRow(userId, &query)) {
         return false;
-    }
-    if (!query.next()) {
-        return fail(275);
     }
     *targetType = query.value(1).toInt();
     const QVariant company = query.value(3);
@@ -330,21 +333,15 @@ bool Api::userSetList(qint64 userId, QStringList* items)
 
 bool Api::updUser()
 {
-    if (!given("UserId")) {
-        return fail(149);
-    }
-    const qint64 userId = int64Param("UserId");
-    if (userId < 0) {
-        return fail(268);
-    }
+    qint64 userId = 0;
     int targetType = 0;
-    if (!readTargetUser(userId, &targetType)) {
+    if (!requiredId("UserId", 149, 268, &userId) || !readTargetUser(userId, &targetType)) {
         return false;
     }
     if (user().userType > targetType) {
         return fail(143);
     }
-    LockedWrite write(db(), LockedWrite::Subject::UserLogin);
+    LockedWrite write(db(), LockSubject::UserLogin);
     QStringList items;
     if (!write.ok()) {
         return fail(132);
@@ -352,36 +349,20 @@ bool Api::updUser()
     if (!userSetList(userId, &items)) {
         return false;
     }
-    quint16 code = write.exec(QStringLiteral("UPDATE \"UserTable\" SET ") + items.join(QStringLiteral(", ")) +
+    return finish(write.execAndCommit(QStringLiteral("UPDATE \"UserTable\" SET ") + items.join(QStringLiteral(", ")) +
                               QStringLiteral(" WHERE (\"Id\"=") + QString::number(userId) +
-                              QStringLiteral(");"));
-    if (code == 0) {
-        code = write.commit();
-    }
-    return code == 0 ? succeed() : fail(code);
+                              QStringLiteral(");")));
 }
 
 bool Api::delUser()
 {
-    if (!allowTypes(INT_MIN, UserType::CompanyAdministrator)) {
+    qint64 userId = 0;
+    if (!allowTypes(INT_MIN, UserType::CompanyAdministrator) || !requiredId("UserId", 149, 268, &userId)) {
         return false;
-    }
-    if (!given("UserId")) {
-        return fail(149);
-    }
-    const qint64 userId = int64Param("UserId");
-    if (userId < 0) {
-        return fail(268);
     }
     QSqlQuery query = db().newQuery();
-    if (!select(QStringLiteral("SELECT \"Login\", \"UserType\", \"PasHash\", \"CompanyId\" FROM "
-                               "\"UserTable\" WHERE (\"Id\"=") +
-                    QString::number(userId) + QStringLiteral(") LIMIT 1;"),
-                &query, 138)) {
+    if (!readUserRow(userId, &query)) {
         return false;
-    }
-    if (!query.next()) {
-        return fail(275);
     }
     const QVariant company = query.value(3);
     if (user().userType > UserType::User &&

@@ -29,18 +29,13 @@ protected:
         water = createCompany("Water");
         heat = createCompany("Heat");
         waterOperator = createUser("wop", 130, water);
-        waterAddress = insertId(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name", "CompanyId") VALUES ('Лесная 5', %1) RETURNING "Id")").arg(water));
-        heatAddress = insertId(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name", "CompanyId") VALUES ('Полевая 7', %1) RETURNING "Id")").arg(heat));
+        waterAddress = address(QStringLiteral("Лесная 5"), water);
+        heatAddress = address(QStringLiteral("Полевая 7"), heat);
         flat1 = object(waterAddress, "1");
         flat2 = object(waterAddress, "2");
         heatFlat = object(heatAddress, "9");
     }
-    qint64 object(qint64 address, const QString& obj)
-    {
-        return insertId(QStringLiteral(R"(INSERT INTO "ObjectTable" ("AddressId", "Obj") VALUES (%1, '%2') RETURNING "Id")").arg(address).arg(obj));
-    }
     qint64 count(const char* table) { return db->count(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table)); }
-    QString row(const QString& sql) { return db->scalar(sql).toString(); }
 
     qint64 water = 0, heat = 0, waterAddress = 0, heatAddress = 0, flat1 = 0, flat2 = 0, heatFlat = 0;
     QString waterOperator;
@@ -73,7 +68,7 @@ TEST_F(Abonents, AddLinksObjectsAndLeavesUnattachedOnesToAdministrators)
     const CgiResult two = call(waterOperator, "Add_Abonents", {{"DATA", json({abonent(flat1, "a1"), abonent(flat2, "a2")})}});
     ASSERT_CODE(two, 0);
     EXPECT_EQ(two.id(), "");
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT concat_ws('|', a."Name", a."PasHash", a."Mail", coalesce(a."Phone", 'null'), a."Status") FROM "AbonentTable" a JOIN "ObjectTable" o ON o."AbonentId"=a."Id" WHERE o."Id"=%1)").arg(flat2)),
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', a."Name", a."PasHash", a."Mail", coalesce(a."Phone", 'null'), a."Status") FROM "AbonentTable" a JOIN "ObjectTable" o ON o."AbonentId"=a."Id" WHERE o."Id"=%1)").arg(flat2)),
               QStringLiteral("Абонент|") + tarn::md5Hex("p-a2") + "|a2@x.org|null|1");
     EXPECT_CODE(callAsAdmin("Add_Abonents", {{"DATA", json({abonent(0, "a1")})}}), 122);
     EXPECT_CODE(call(createUser("u4", 4), "Add_Abonents", {{"DATA", json({abonent(0, "a3")})}}), 146);
@@ -96,22 +91,18 @@ TEST_F(Abonents, UpdateChecksTheObjectBeforeChangingAnything)
     QJsonObject change = abonent(flat2, "anna", "Анна");
     change["pas"] = "ignored";
     ASSERT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", id}, {"DATA", json({change})}}), 0);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT concat_ws('|', "Name", "PasHash") FROM "AbonentTable" WHERE "Id"=%1)").arg(id)),
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "Name", "PasHash") FROM "AbonentTable" WHERE "Id"=%1)").arg(id)),
               QStringLiteral("Анна|") + hash);
     EXPECT_EQ(db->scalar(QStringLiteral(R"(SELECT "AbonentId" FROM "ObjectTable" WHERE "Id"=%1)").arg(flat2)).toString(), id);
     change["changePas"] = true;
     ASSERT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", id}, {"DATA", json({change})}}), 0);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT "PasHash" FROM "AbonentTable" WHERE "Id"=%1)").arg(id)), tarn::md5Hex("ignored"));
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "PasHash" FROM "AbonentTable" WHERE "Id"=%1)").arg(id)), tarn::md5Hex("ignored"));
 
     QJsonObject foreign = abonent(heatFlat, "anna", "Чужая");
     EXPECT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", id}, {"DATA", json({foreign})}}), 190);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT "Name" FROM "AbonentTable" WHERE "Id"=%1)").arg(id)), QStringLiteral("Анна"));
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "Name" FROM "AbonentTable" WHERE "Id"=%1)").arg(id)), QStringLiteral("Анна"));
     callAsAdmin("Add_Abonents", {{"DATA", json({abonent(0, "taken")})}});
     EXPECT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", id}, {"DATA", json({abonent(flat1, "taken")})}}), 122);
-    EXPECT_CODE(call(waterOperator, "Upd_Abonent", {{"DATA", json({change})}}), 124);
-    EXPECT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", "x"}, {"DATA", json({change})}}), 116);
-    EXPECT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", id}, {"DATA", json({change, change})}}), 161);
-    EXPECT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", id}}), 156);
     change["pas"] = "";
     EXPECT_CODE(call(waterOperator, "Upd_Abonent", {{"AbonentId", id}, {"DATA", json({change})}}), 218);
 }
@@ -119,7 +110,7 @@ TEST_F(Abonents, UpdateChecksTheObjectBeforeChangingAnything)
 TEST_F(Abonents, ListAndDeleteWithinTheCompany)
 {
     ASSERT_CODE(call(waterOperator, "Add_Abonents", {{"DATA", json({abonent(flat1, "both"), abonent(flat2, "mine")})}}), 0);
-    const qint64 both = row(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='both')").toLongLong();
+    const qint64 both = value(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='both')").toLongLong();
     db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)").arg(both).arg(heatFlat));
 
     const CgiResult list = call(waterOperator, "Get_AbonentsTable", {{"AddressId", "0"}});
@@ -130,11 +121,10 @@ TEST_F(Abonents, ListAndDeleteWithinTheCompany)
                                         {"objectId", flat1}, {"address", QStringLiteral("Лесная 5, 1")}}));
     EXPECT_EQ(call(waterOperator, "Get_AbonentsTable", {{"LoginFull", "mine"}, {"Login", "b"}}).data().size(), 1);
     EXPECT_EQ(callAsAdmin("Get_AbonentsTable", {{"CompanyId", QString::number(heat)}}).data().size(), 1);
-    EXPECT_CODE(callAsAdmin("Get_AbonentsTable", {{"Id", "q"}}), 216);
 
     EXPECT_CODE(call(waterOperator, "Del_Abonent", {{"AbonentId", QString::number(both)}}), 120);
     EXPECT_EQ(count("AbonentTable"), 2);
-    const QString mine = row(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='mine')");
+    const QString mine = value(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='mine')");
     ASSERT_CODE(call(waterOperator, "Del_Abonent", {{"AbonentId", mine}}), 0);
     EXPECT_EQ(db->count(QStringLiteral(R"(SELECT count(*) FROM "ObjectTable" WHERE "AbonentId"=%1)").arg(mine)), 0);
     EXPECT_CODE(call(createUser("hop", 130, heat), "Del_Abonent", {{"AbonentId", mine}}), 190);
@@ -170,12 +160,9 @@ TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
 
     const qint64 person = insertId(R"(INSERT INTO "AbonentTable" ("Name", "PasHash", "Phone", "Mail") VALUES ('Орлов', 'x', '123', 'o@x') RETURNING "Id")");
     db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)").arg(person).arg(flat1));
-    const qint64 manuf = insertId(R"(INSERT INTO "ManufTable" ("Name") VALUES ('M') RETURNING "Id")");
-    const qint64 model = insertId(QStringLiteral(R"(INSERT INTO "ModelTable" ("Name", "ManufId", "ResCode") VALUES ('ВСХ-15', %1, 2) RETURNING "Id")").arg(manuf));
-    for (const char* zav : {"A1", "B2"}) {
-        const qint64 device = insertId(QStringLiteral(R"(INSERT INTO "DeviceTable" ("ModelId", "ZavNum") VALUES (%1, '%2') RETURNING "Id")").arg(model).arg(zav));
-        db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (%1, %2, '2020-01-01', 1))").arg(device).arg(flat1));
-    }
+    const qint64 coldWater = model(2);
+    installedDevice(coldWater, flat1, 1);
+    installedDevice(coldWater, flat1, 2);
     const CgiResult list = call(waterOperator, "Get_LicAccountTable", {{"AddressId", QString::number(waterAddress)}});
     ASSERT_CODE(list, 0);
     ASSERT_EQ(list.data().size(), 2);
@@ -183,7 +170,7 @@ TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
     first.remove("id");
     EXPECT_EQ(first, (QJsonObject{{"objectId", flat1}, {"name", QStringLiteral("ЛС-1")}, {"resCode", 2}, {"obj", "1"},
                                   {"abonentId", person}, {"abonent", QStringLiteral("Орлов\nТел.: 123\nE-mail: o@x")},
-                                  {"device", QStringLiteral("ВСХ-15 (A1)\nВСХ-15 (B2)")}}));
+                                  {"device", QStringLiteral("Model (Z1)\nModel (Z2)")}}));
     EXPECT_FALSE(list.row(1).contains("abonentId"));
     EXPECT_EQ(list.row(1)["abonent"].toString(), "");
     EXPECT_EQ(list.row(1)["device"].toString(), "");
@@ -191,9 +178,8 @@ TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
 
     const QString id = QString::number(list.row(1)["id"].toVariant().toLongLong());
     ASSERT_CODE(call(waterOperator, "Upd_LicAccount", {{"Id", id}, {"DATA", json({account1})}}), 0);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT concat_ws('|', "ObjectId", "ResCode", "Name") FROM "LicAccountTable" WHERE "Id"=%1)").arg(id)),
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "ObjectId", "ResCode", "Name") FROM "LicAccountTable" WHERE "Id"=%1)").arg(id)),
               QStringLiteral("%1|2|ЛС-1").arg(flat1));
-    EXPECT_CODE(call(waterOperator, "Upd_LicAccount", {{"DATA", json({account1})}}), 110);
     EXPECT_CODE(call(createUser("hop", 130, heat), "Del_LicAccount", {{"Id", id}}), 235);
     EXPECT_CODE(call(waterOperator, "Del_LicAccount", {{"Id", id}}), 0);
     EXPECT_EQ(count("LicAccountTable"), 1);

@@ -16,20 +16,9 @@ protected:
         waterAdmin = createUser("wadmin", 129, water);
         waterUser = createUser("wuser", 131, water);
     }
-    qint64 address(const QString& name, qint64 company)
-    {
-        return insertId(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name", "CompanyId") VALUES ('%1', %2) RETURNING "Id")")
-                            .arg(name, company > 0 ? QString::number(company) : QStringLiteral("NULL")));
-    }
-    qint64 object(qint64 addressId, const QString& obj = "1")
-    {
-        return insertId(QStringLiteral(R"(INSERT INTO "ObjectTable" ("AddressId", "Obj") VALUES (%1, '%2') RETURNING "Id")")
-                            .arg(addressId).arg(obj));
-    }
-    QString row(const QString& sql) { return db->scalar(sql).toString(); }
     QString addressRow(qint64 id)
     {
-        return row(QStringLiteral(R"(SELECT concat_ws('|', "Name", "PostIndex", coalesce("CompanyId"::text, 'null'), "CoordLat", "CoordLong", "TimeShift", "Note", "JsonData"::text) FROM "AddressTable" WHERE "Id"=%1)").arg(id));
+        return value(QStringLiteral(R"(SELECT concat_ws('|', "Name", "PostIndex", coalesce("CompanyId"::text, 'null'), "CoordLat", "CoordLong", "TimeShift", "Note", "JsonData"::text) FROM "AddressTable" WHERE "Id"=%1)").arg(id));
     }
 
     qint64 water = 0;
@@ -52,7 +41,6 @@ TEST_F(Premises, AddAddressStoresTrimmedNameConvertedShiftAndFias)
     EXPECT_EQ(db->count(QStringLiteral(R"(SELECT count(*) FROM "AddressTable" WHERE "Name"='c' AND "CompanyId"=%1)").arg(water)), 1);
 
     EXPECT_CODE(callAsAdmin("Add_Address", {{"Name", "d"}, {"TimeShift", "abc"}}), 127);
-    EXPECT_CODE(callAsAdmin("Add_Address", {{"Name", "d"}, {"TimeShift", "  "}}), 126);
     EXPECT_CODE(callAsAdmin("Add_Address", {{"Name", "  "}, {"TimeShift", "1"}}), 234);
     EXPECT_CODE(callAsAdmin("Add_Address", {{"Name", "d"}, {"TimeShift", "1"}, {"CompanyId", "NULL"}}), 221);
     EXPECT_CODE(call(waterUser, "Add_Address", {{"Name", "d"}, {"TimeShift", "1"}}), 143);
@@ -75,10 +63,8 @@ TEST_F(Premises, UpdateAddressRewritesFieldsAndKeepsOtherJsonKeys)
     EXPECT_CODE(call(waterAdmin, "Upd_Address", Params{{"AddressId", QString::number(theirs)}} + rest), 217);
     EXPECT_CODE(call(waterAdmin, "Upd_Address", Params{{"AddressId", QString::number(loose)}} + rest), 217);
     EXPECT_CODE(callAsAdmin("Upd_Address", Params{{"AddressId", "999"}} + rest), 112);
-    EXPECT_CODE(callAsAdmin("Upd_Address", rest), 76);
-    EXPECT_CODE(callAsAdmin("Upd_Address", Params{{"AddressId", "x"}} + rest), 59);
     EXPECT_CODE(callAsAdmin("Upd_Address", {{"AddressId", QString::number(theirs)}, {"Name", "x"}}), 126);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT "Name" FROM "AddressTable" WHERE "Id"=%1)").arg(theirs)), "t");
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "Name" FROM "AddressTable" WHERE "Id"=%1)").arg(theirs)), "t");
 }
 
 TEST_F(Premises, DeleteAddressRefusesUsedOrForeignAddresses)
@@ -110,7 +96,6 @@ TEST_F(Premises, AddressListsFollowTheCompanyScope)
     EXPECT_EQ(callAsAdmin("Get_AddressTable").data().size(), 1);
     EXPECT_EQ(callAsAdmin("Get_AddressTable", {{"CompanyId", "NULL"}}).row()["name"].toString(), "Gamma");
     EXPECT_EQ(callAsAdmin("Get_AddressTable", {{"CompanyId", QString::number(water)}, {"NameFull", "Beta"}, {"Name", "Al"}}).row()["name"].toString(), "Beta");
-    EXPECT_CODE(callAsAdmin("Get_AddressTable", {{"CompanyId", "z"}}), 221);
 
     const qint64 flat1 = object(a, "1");
     const qint64 flat2 = object(a, "2");
@@ -119,7 +104,6 @@ TEST_F(Premises, AddressListsFollowTheCompanyScope)
     const CgiResult byAbonent = call(waterUser, "Get_CompanyAddresses", {{"AbonentName", QStringLiteral("ван")}});
     ASSERT_CODE(byAbonent, 0);
     EXPECT_EQ(byAbonent.data().size(), 2);
-    EXPECT_EQ(byAbonent.row().keys(), (QStringList{"coordLat", "coordLong", "id", "name", "note", "postIndex", "timeShift"}));
     EXPECT_EQ(call(waterUser, "Get_CompanyAddresses").data().size(), 2);
 }
 
@@ -143,7 +127,6 @@ TEST_F(Premises, AddressInfoComposesAbonentAndCompany)
     // Another company's premises are not shown to a company-bound caller.
     EXPECT_CODE(call(waterUser, "Get_AddressInfo", {{"ObjectId", QString::number(bare)}}), 112);
     EXPECT_CODE(callAsAdmin("Get_AddressInfo", {{"ObjectId", "999"}}), 112);
-    EXPECT_CODE(callAsAdmin("Get_AddressInfo", {}), 76);
 }
 
 TEST_F(Premises, ObjectsOneAtATimeOrInSeries)
@@ -152,12 +135,12 @@ TEST_F(Premises, ObjectsOneAtATimeOrInSeries)
     const CgiResult one = call(waterAdmin, "Add_Object", {{"AddressId", a}, {"ObjType", "1"}, {"AbonentId", "0x10"},
                                                           {"Sq", "40"}, {"Note", "n"}});
     ASSERT_CODE(one, 0);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT concat_ws('|', "Obj", "ObjType", "AbonentId", "Sq", "Note") FROM "ObjectTable" WHERE "Id"=%1)").arg(one.id())),
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "Obj", "ObjType", "AbonentId", "Sq", "Note") FROM "ObjectTable" WHERE "Id"=%1)").arg(one.id())),
               "obj1|1|16|40|n");
     ASSERT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "0"}, {"StartNum", "0"}}), 0);
     ASSERT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "0"}, {"ObjCount", "3"}, {"StartNum", "5"},
                                            {"ObjPrefix", "кв"}, {"AbonentId", "7"}, {"Sq", "9"}}), 0);
-    EXPECT_EQ(row(R"(SELECT string_agg(concat_ws(':', "Obj", coalesce("AbonentId"::text, 'null'), "Sq"), ',' ORDER BY "Id") FROM "ObjectTable")"),
+    EXPECT_EQ(value(R"(SELECT string_agg(concat_ws(':', "Obj", coalesce("AbonentId"::text, 'null'), "Sq"), ',' ORDER BY "Id") FROM "ObjectTable")"),
               QStringLiteral("obj1:16:40,obj0:null:,кв5:null:,кв6:null:,кв7:null:"));
 
     const CgiResult thousand = callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "2"}, {"ObjCount", "1000"}, {"ObjPrefix", "kv"}});
@@ -165,12 +148,7 @@ TEST_F(Premises, ObjectsOneAtATimeOrInSeries)
     EXPECT_EQ(db->count(R"(SELECT count(*) FROM "ObjectTable" WHERE "ObjType"=2 AND "Obj" ~ '^kv([1-9][0-9]{0,2}|1000)$')"), 1000);
     EXPECT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "3"}, {"ObjCount", "1001"}}), 229);
     EXPECT_EQ(db->count(R"(SELECT count(*) FROM "ObjectTable" WHERE "ObjType"=3)"), 0);
-    for (const char* count : {"0", "abc", "-2"}) {
-        EXPECT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "3"}, {"ObjCount", count}}), 177) << count;
-    }
-    EXPECT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "3"}, {"StartNum", "x"}}), 177);
-    EXPECT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}}), 219);
-    EXPECT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "t"}}), 220);
+    EXPECT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "3"}, {"ObjCount", "0"}}), 177);
     EXPECT_CODE(call(waterAdmin, "Add_Object", {{"AddressId", QString::number(address("H", heat))}, {"ObjType", "1"}}), 217);
     EXPECT_CODE(call(waterUser, "Add_Object", {{"AddressId", a}, {"ObjType", "1"}}), 143);
 }
@@ -182,25 +160,22 @@ TEST_F(Premises, ObjectChangesKeepScopeAndReferences)
     db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=5, "Sq"='10', "Note"='keep' WHERE "Id"=%1)").arg(flat));
     const QString id = QString::number(flat);
     ASSERT_CODE(call(waterAdmin, "Upd_Object", {{"ObjectId", id}, {"Obj", "1a"}, {"ObjType", "4"}}), 0);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT concat_ws('|', "Obj", "ObjType", "AbonentId", "Sq", "Note") FROM "ObjectTable" WHERE "Id"=%1)").arg(flat)), "1a|4|5|10|keep");
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "Obj", "ObjType", "AbonentId", "Sq", "Note") FROM "ObjectTable" WHERE "Id"=%1)").arg(flat)), "1a|4|5|10|keep");
     ASSERT_CODE(call(waterAdmin, "Upd_Object", {{"ObjectId", id}, {"Obj", "1a"}, {"ObjType", "4"}, {"AbonentId", "Null"}, {"Sq", ""}}), 0);
     EXPECT_TRUE(db->scalar(QStringLiteral(R"(SELECT "AbonentId" FROM "ObjectTable" WHERE "Id"=%1)").arg(flat)).isNull());
     EXPECT_CODE(call(waterAdmin, "Upd_Object", {{"ObjectId", id}, {"ObjType", "4"}, {"Note", "only"}}), 230);
-    EXPECT_CODE(call(waterAdmin, "Upd_Object", {{"ObjectId", id}, {"Obj", "x"}}), 219);
-    EXPECT_CODE(call(waterAdmin, "Upd_Object", {{"Obj", "x"}}), 145);
-    EXPECT_CODE(call(waterAdmin, "Upd_Object", {{"ObjectId", "-"}}), 146);
     const QString foreign = QString::number(object(address("H", heat)));
     const QString loose = QString::number(object(address("L", 0)));
     EXPECT_CODE(call(waterAdmin, "Upd_Object", {{"ObjectId", foreign}, {"Obj", "x"}, {"ObjType", "1"}}), 217);
     EXPECT_CODE(call(waterAdmin, "Del_Object", {{"ObjectId", loose}}), 112);
     EXPECT_CODE(call(waterAdmin, "Del_Object", {{"ObjectId", "12345"}}), 132);
 
-    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall") VALUES (1, %1, '2020-01-01'))").arg(flat));
-    EXPECT_CODE(callAsAdmin("Del_Object", {{"ObjectId", id}}), 204);
-    db->exec(R"(DELETE FROM "InstallTable")");
-    db->exec(QStringLiteral(R"(INSERT INTO "LicAccountTable" ("ResCode", "ObjectId", "Name") VALUES (1, %1, 'L'))").arg(flat));
-    EXPECT_CODE(callAsAdmin("Del_Object", {{"ObjectId", id}}), 204);
-    db->exec(R"(DELETE FROM "LicAccountTable")");
+    for (const char* use : {R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall") VALUES (1, %1, '2020-01-01'))",
+                            R"(INSERT INTO "LicAccountTable" ("ResCode", "ObjectId", "Name") VALUES (1, %1, 'L'))"}) {
+        db->exec(QString::fromLatin1(use).arg(flat));
+        EXPECT_CODE(callAsAdmin("Del_Object", {{"ObjectId", id}}), 204);
+        db->exec(R"(DELETE FROM "InstallTable"; DELETE FROM "LicAccountTable")");
+    }
     EXPECT_CODE(callAsAdmin("Del_Object", {{"ObjectId", id}}), 0);
     EXPECT_EQ(db->count(QStringLiteral(R"(SELECT count(*) FROM "ObjectTable" WHERE "Id"=%1)").arg(flat)), 0);
 }
@@ -224,9 +199,6 @@ TEST_F(Premises, ObjectListWithAbonentNamesAndFilters)
     EXPECT_EQ(call(waterUser, "Get_ObjectTable", where + Params{{"ObjType", "1"}}).data().size(), 1);
     EXPECT_EQ(call(waterUser, "Get_ObjectTable", where + Params{{"AbonentId", QString::number(abonent)}}).data().size(), 1);
     EXPECT_EQ(callAsAdmin("Get_ObjectTable", where).data().size(), 0);
-    EXPECT_CODE(call(waterUser, "Get_ObjectTable", where + Params{{"ObjType", "x"}}), 220);
-    EXPECT_CODE(call(waterUser, "Get_ObjectTable", where + Params{{"AbonentId", "x"}}), 116);
-    EXPECT_CODE(call(waterUser, "Get_ObjectTable"), 76);
     // An object whose abonent is gone makes the listing fail as a whole.
     db->exec(R"(DELETE FROM "AbonentTable")");
     const CgiResult broken = call(waterUser, "Get_ObjectTable", where);

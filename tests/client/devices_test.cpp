@@ -22,32 +22,25 @@ protected:
         water = createCompany("Water");
         heat = createCompany("Heat");
         waterOperator = createUser("wop", 130, water);
-        const qint64 manuf = insertId(R"(INSERT INTO "ManufTable" ("Name") VALUES ('M') RETURNING "Id")");
-        model = insertId(QStringLiteral(R"(INSERT INTO "ModelTable" ("Name", "ManufId") VALUES ('X', %1) RETURNING "Id")").arg(manuf));
-        flat = object(water);
-        flat2 = object(water);
-        heatFlat = object(heat);
-    }
-    qint64 object(qint64 company)
-    {
-        const qint64 address = insertId(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name", "CompanyId") VALUES ('a', %1) RETURNING "Id")").arg(company));
-        return insertId(QStringLiteral(R"(INSERT INTO "ObjectTable" ("AddressId") VALUES (%1) RETURNING "Id")").arg(address));
+        deviceModel = model();
+        flat = objectOf(water);
+        flat2 = objectOf(water);
+        heatFlat = objectOf(heat);
     }
     QJsonObject device(int identNum, qint64 objectId = 0, const QString& date = QString())
     {
         QJsonObject d{{"devType", 7}, {"manId", "abc"}, {"identNum", identNum}, {"ver", 1}, {"zavNum", "Z"},
-                      {"modelId", model}, {"objectId", objectId}};
+                      {"modelId", deviceModel}, {"objectId", objectId}};
         if (!date.isEmpty()) {
             d.insert("dateInstall", date);
         }
         return d;
     }
-    QString row(const QString& sql) { return db->scalar(sql).toString(); }
     qint64 count(const QString& sql) { return db->count(sql); }
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
     const int year = QDate::currentDate().year();
 
-    qint64 water = 0, heat = 0, model = 0, flat = 0, flat2 = 0, heatFlat = 0;
+    qint64 water = 0, heat = 0, deviceModel = 0, flat = 0, flat2 = 0, heatFlat = 0;
     QString waterOperator;
 };
 
@@ -55,15 +48,15 @@ TEST_F(Devices, BatchRegistrationWithAndWithoutInstallation)
 {
     const CgiResult loose = callAsAdmin("Add_Devices", {{"DATA", json({device(12345678)})}});
     ASSERT_CODE(loose, 0);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT concat_ws('|', "DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId", "Status", "TransKoef", "ConnectType") FROM "DeviceTable" WHERE "Id"=%1)").arg(loose.id())),
-              QStringLiteral("7|ABC|12345678|1|Z|%1|0|1|0").arg(model));
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId", "Status", "TransKoef", "ConnectType") FROM "DeviceTable" WHERE "Id"=%1)").arg(loose.id())),
+              QStringLiteral("7|ABC|12345678|1|Z|%1|0|1|0").arg(deviceModel));
     EXPECT_EQ(count(R"(SELECT count(*) FROM "InstallTable")"), 0);
 
     const CgiResult installed = call(waterOperator, "Add_Devices",
                                      {{"DATA", json({device(1, flat, "2010-01-01"), device(2, flat2, today)})}});
     ASSERT_CODE(installed, 0);
     EXPECT_EQ(installed.id(), "");
-    EXPECT_EQ(row(R"(SELECT string_agg(i."ObjectId" || '@' || i."DateInstall" || '/' || i."Actual", ',' ORDER BY d."IdentNum") FROM "InstallTable" i JOIN "DeviceTable" d ON d."Id"=i."DeviceId")"),
+    EXPECT_EQ(value(R"(SELECT string_agg(i."ObjectId" || '@' || i."DateInstall" || '/' || i."Actual", ',' ORDER BY d."IdentNum") FROM "InstallTable" i JOIN "DeviceTable" d ON d."Id"=i."DeviceId")"),
               QStringLiteral("%1@2010-01-01/1,%2@%3/1").arg(flat).arg(flat2).arg(today));
 }
 
@@ -110,10 +103,6 @@ TEST_F(Devices, RecordRulesGiveTheirCodes)
         EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", json({device(9, flat, date)})}}), 256) << qPrintable(date);
     }
     EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", json({device(9)})}}), 146);
-    EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", "[]"}}), 161);
-    EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", "{}"}}), 157);
-    EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", "[7]"}}), 131);
-    EXPECT_CODE(call(waterOperator, "Add_Devices", {}), 156);
     EXPECT_CODE(call(createUser("u131", 131, water), "Add_Devices", {{"DATA", json({device(9)})}}), 143);
     EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable")"), 0);
     EXPECT_CODE(callAsAdmin("Add_Devices", {{"DATA", json({device(99999999)})}}), 0);
@@ -124,26 +113,23 @@ TEST_F(Devices, UpdateRewritesTheCurrentInstallationInPlace)
     const CgiResult added = call(waterOperator, "Add_Devices", {{"DATA", json({device(1, flat, "2020-05-05")})}});
     ASSERT_CODE(added, 0);
     const QString id = added.id();
-    const QString install = row(R"(SELECT "Id" FROM "InstallTable")");
+    const QString install = value(R"(SELECT "Id" FROM "InstallTable")");
     QJsonObject change = device(1, flat2, "2021-06-06");
     change["zavNum"] = "Z2";
     ASSERT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", id}, {"DATA", json({change})}}), 0);
-    EXPECT_EQ(row(R"(SELECT concat_ws('|', "Id", "ObjectId", "DateInstall", "Actual") FROM "InstallTable")"),
+    EXPECT_EQ(value(R"(SELECT concat_ws('|', "Id", "ObjectId", "DateInstall", "Actual") FROM "InstallTable")"),
               QStringLiteral("%1|%2|2021-06-06|1").arg(install).arg(flat2));
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)").arg(id)), "Z2");
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)").arg(id)), "Z2");
     // Without an object the installation stays as it is.
     ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", id}, {"DATA", json({device(1, 0)})}}), 0);
     ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", id}, {"DATA", json({device(1, -5)})}}), 0);
-    EXPECT_EQ(row(R"(SELECT concat_ws('|', "Id", "ObjectId") FROM "InstallTable")"), QStringLiteral("%1|%2").arg(install).arg(flat2));
+    EXPECT_EQ(value(R"(SELECT concat_ws('|', "Id", "ObjectId") FROM "InstallTable")"), QStringLiteral("%1|%2").arg(install).arg(flat2));
 
     const CgiResult other = callAsAdmin("Add_Devices", {{"DATA", json({device(2)})}});
     EXPECT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", other.id()}, {"DATA", json({device(1)})}}), 151);
     ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", other.id()}, {"DATA", json({device(2, flat, today)})},
                                            {"CompanyId", QString::number(water)}}), 0);
     EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "InstallTable" WHERE "DeviceId"=%1 AND "Actual"=1)").arg(other.id())), 1);
-    EXPECT_CODE(callAsAdmin("Upd_Device", {{"DATA", json({device(2)})}}), 110);
-    EXPECT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", "x"}, {"DATA", json({device(2)})}}), 216);
-    EXPECT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", id}, {"DATA", json({device(2), device(3)})}}), 161);
 }
 
 TEST_F(Devices, CompanyBoundCallersReachOnlyTheirInstalledDevices)
@@ -156,7 +142,7 @@ TEST_F(Devices, CompanyBoundCallersReachOnlyTheirInstalledDevices)
     QJsonObject moved = device(2, heatFlat, today);
     moved["zavNum"] = "stolen";
     EXPECT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", mine.id()}, {"DATA", json({moved})}}), 190);
-    EXPECT_EQ(row(QStringLiteral(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)").arg(mine.id())), "Z");
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)").arg(mine.id())), "Z");
     EXPECT_CODE(call(waterOperator, "Del_Device", {{"Id", theirs.id()}}), 190);
     EXPECT_CODE(call(createUser("hop", 130, heat), "Del_Device", {{"Id", mine.id()}}), 190);
 }
@@ -188,8 +174,6 @@ TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
     }
     EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1")").arg(year - 5)), 2);
     EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "TechnicalTable%1")").arg(year)), 0);
-    EXPECT_CODE(callAsAdmin("Del_Device", {}), 110);
-    EXPECT_CODE(callAsAdmin("Del_Device", {{"Id", "-"}}), 216);
 }
 
 TEST_F(Devices, AFailedRemovalLeavesTheDeviceWhole)

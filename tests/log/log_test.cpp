@@ -77,21 +77,6 @@ TEST(Log, RecordsSplitIntoLinesAndDebugRecordsFollowTheFlag)
                                             QStringLiteral("[txt] Текст")}));
 }
 
-TEST(Log, RecordTimeIsUtcForAUtcStartTime)
-{
-    const QTime utc = QDateTime::currentDateTimeUtc().time();
-    const QString prefix = tarn::Log::recordPrefix(utc, LogWarning);
-    EXPECT_EQ(prefix, "[" + utc.toString("HH:mm:ss.zzz") + "][wrn] ");
-    QTemporaryDir dir;
-    QString path;
-    {
-        tarn::Log log(nullptr, QDateTime::currentDateTimeUtc(), dir.path(), true);
-        path = log.filePath();
-    }
-    const QTime stamped = QTime::fromString(readLines(path).value(0).mid(1, 12), "HH:mm:ss.zzz");
-    EXPECT_LT(qAbs(stamped.msecsTo(QDateTime::currentDateTimeUtc().time())), 5000);
-}
-
 TEST(Log, FailuresKeepTheirReasonAndWriteNothing)
 {
     QTemporaryDir dir;

@@ -5,60 +5,26 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSet>
 #include <QUrl>
 
 #include <unistd.h>
 
-#include <vector>
-
 namespace testing_support {
-
-int CgiResult::errorCode() const
-{
-    return json.value(QStringLiteral("info")).toObject().value(QStringLiteral("errorCode")).toInt(-1);
-}
-
-QString CgiResult::errorText() const
-{
-    return json.value(QStringLiteral("info")).toObject().value(QStringLiteral("errorText")).toString();
-}
-
-QString CgiResult::resultType() const
-{
-    return json.value(QStringLiteral("info")).toObject().value(QStringLiteral("resultType")).toString();
-}
-
-QJsonArray CgiResult::data() const { return json.value(QStringLiteral("data")).toArray(); }
-
-QJsonObject CgiResult::row(int index) const { return data().at(index).toObject(); }
-
-QString CgiResult::text() const { return json.value(QStringLiteral("text")).toString(); }
-
-QString CgiResult::id() const { return json.value(QStringLiteral("id")).toString(); }
-
-qint64 CgiResult::idNumber() const { return id().toLongLong(); }
-
-QStringList CgiResult::logLines() const { return log.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
 QString CgiResult::describe() const
 {
     const QStringList lines = logLines();
-    const QStringList tail = lines.mid(qMax(0, lines.size() - 25));
     return QStringLiteral("\n--- output ---\n") + QString::fromUtf8(output.left(4000)) +
-           QStringLiteral("\n--- log tail ---\n") + tail.join(QLatin1Char('\n'));
+           QStringLiteral("\n--- log tail ---\n") + lines.mid(qMax(0, lines.size() - 25)).join(QLatin1Char('\n'));
 }
 
 QByteArray urlEncode(const Params& params)
 {
-    QByteArray encoded;
+    QList<QByteArray> pairs;
     for (const auto& pair : params) {
-        if (!encoded.isEmpty()) {
-            encoded += '&';
-        }
-        encoded += QUrl::toPercentEncoding(pair.first) + '=' + QUrl::toPercentEncoding(pair.second);
+        pairs << QUrl::toPercentEncoding(pair.first) + '=' + QUrl::toPercentEncoding(pair.second);
     }
-    return encoded;
+    return pairs.join('&');
 }
 
 CgiInstall::CgiInstall()
@@ -74,24 +40,14 @@ CgiInstall::CgiInstall()
 
 CgiInstall::~CgiInstall() = default;
 
-QString CgiInstall::root() const { return m_dir->path() + QLatin1Char('/'); }
-
-QString CgiInstall::binary() const { return root() + QStringLiteral("bin/orvela"); }
-
 void CgiInstall::writeServerConfig(const QMap<QString, QString>& keys)
-{
-    QByteArray text = "[orvela]\n";
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
-        text += it.key().toUtf8() + '=' + it.value().toUtf8() + '\n';
-    }
-    writeRawServerConfig(text);
-}
-
-void CgiInstall::writeRawServerConfig(const QByteArray& text)
 {
     QFile file(root() + QStringLiteral("cnf/server.cnf"));
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(text);
+    file.write("[orvela]\n");
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
+        file.write(it.key().toUtf8() + '=' + it.value().toUtf8() + '\n');
+    }
 }
 
 QStringList CgiInstall::logFiles() const
@@ -102,108 +58,84 @@ QStringList CgiInstall::logFiles() const
     while (it.hasNext()) {
         files << it.next();
     }
-    files.sort();
     return files;
 }
 
-namespace {
-
-void parseOutput(CgiResult* result)
+QString CgiInstall::newLogs(const QStringList& before) const
 {
-    const int split = result->output.indexOf("\r\n\r\n");
-    if (split < 0) {
-        return;
+    QString logs;
+    for (const QString& file : logFiles()) {
+        if (!before.contains(file)) {
+            QFile log(file);
+            log.open(QIODevice::ReadOnly);
+            logs += QString::fromUtf8(log.readAll());
+        }
     }
-    for (const QByteArray& line : result->output.left(split).split('\n')) {
-        result->headerLines << line.trimmed();
-    }
-    result->body = result->output.mid(split + 4);
-    result->json = QJsonDocument::fromJson(result->body).object();
+    return logs;
 }
 
-QProcessEnvironment processEnvironment(const Environment& environment)
+QProcess* CgiInstall::start(const Environment& environment, const QByteArray& input) const
 {
     QProcessEnvironment processEnvironment;
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
         processEnvironment.insert(it.key(), QString::fromLatin1(it.value()));
     }
-    return processEnvironment;
+    auto* process = new QProcess;
+    process->setProcessEnvironment(processEnvironment);
+    process->start(binary(), QStringList());
+    process->waitForStarted(10000);
+    process->write(input);
+    process->closeWriteChannel();
+    return process;
 }
 
-Environment postEnvironment(const QByteArray& body)
+CgiResult CgiInstall::collect(QProcess* process, int timeoutMs) const
 {
-    return {{QStringLiteral("REQUEST_METHOD"), "POST"},
-            {QStringLiteral("CONTENT_TYPE"), "application/x-www-form-urlencoded"},
-            {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size())}};
+    std::unique_ptr<QProcess> owned(process);
+    CgiResult result;
+    result.finished = process->waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process->kill();
+        process->waitForFinished();
+    }
+    result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    result.output = process->readAllStandardOutput();
+    const int split = result.output.indexOf("\r\n\r\n");
+    if (split >= 0) {
+        for (const QByteArray& line : result.output.left(split).split('\n')) {
+            result.headerLines << line.trimmed();
+        }
+        result.body = result.output.mid(split + 4);
+        result.json = QJsonDocument::fromJson(result.body).object();
+    }
+    return result;
 }
 
-} // namespace
+CgiResult CgiInstall::run(const Environment& environment, const QByteArray& input, int timeoutMs) const
+{
+    const QStringList before = logFiles();
+    CgiResult result = collect(start(environment, input), timeoutMs);
+    result.log = newLogs(before);
+    return result;
+}
 
 QList<CgiResult> CgiInstall::postConcurrently(const QList<Params>& requests, QString* logs) const
 {
-    const QStringList existing = logFiles();
-    const QSet<QString> before(existing.begin(), existing.end());
-    std::vector<std::unique_ptr<QProcess>> processes;
+    const QStringList before = logFiles();
+    QList<QProcess*> processes;
     for (const Params& params : requests) {
         const QByteArray body = urlEncode(params);
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(processEnvironment(postEnvironment(body)));
-        process->start(binary(), QStringList());
-        process->waitForStarted(10000);
-        process->write(body);
-        process->closeWriteChannel();
-        processes.push_back(std::move(process));
+        processes << start({{QStringLiteral("REQUEST_METHOD"), "POST"},
+                            {QStringLiteral("CONTENT_TYPE"), "application/x-www-form-urlencoded"},
+                            {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size())}},
+                           body);
     }
     QList<CgiResult> results;
-    for (auto& process : processes) {
-        CgiResult result;
-        result.finished = process->waitForFinished(120000);
-        result.exitCode = process->exitCode();
-        result.output = process->readAllStandardOutput();
-        parseOutput(&result);
-        results << result;
+    for (QProcess* process : processes) {
+        results << collect(process, 120000);
     }
-    for (const QString& file : logFiles()) {
-        if (!before.contains(file)) {
-            QFile log(file);
-            log.open(QIODevice::ReadOnly);
-            *logs += QString::fromUtf8(log.readAll());
-        }
-    }
+    *logs = newLogs(before);
     return results;
-}
-
-CgiResult CgiInstall::run(const Environment& environment, const QByteArray& input,
-                          int timeoutMs) const
-{
-    const QStringList existing = logFiles();
-    const QSet<QString> before(existing.begin(), existing.end());
-    QProcess process;
-    process.setProcessEnvironment(processEnvironment(environment));
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(binary(), QStringList());
-    CgiResult result;
-    if (!process.waitForStarted(10000)) {
-        return result;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    result.finished = process.waitForFinished(timeoutMs);
-    if (!result.finished) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.output = process.readAllStandardOutput();
-    parseOutput(&result);
-    for (const QString& file : logFiles()) {
-        if (!before.contains(file)) {
-            QFile log(file);
-            log.open(QIODevice::ReadOnly);
-            result.log += QString::fromUtf8(log.readAll());
-        }
-    }
-    return result;
 }
 
 CgiResult CgiInstall::get(const Params& params, const Environment& extra) const
@@ -214,48 +146,43 @@ CgiResult CgiInstall::get(const Params& params, const Environment& extra) const
     return run(environment);
 }
 
+CgiResult CgiInstall::postBody(const QByteArray& contentType, const QByteArray& body, const Environment& extra) const
+{
+    Environment environment = extra;
+    environment.insert(QStringLiteral("REQUEST_METHOD"), "POST");
+    environment.insert(QStringLiteral("CONTENT_TYPE"), contentType);
+    environment.insert(QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size()));
+    return run(environment, body);
+}
+
 CgiResult CgiInstall::post(const Params& params, const Environment& extra) const
 {
-    const QByteArray body = urlEncode(params);
-    Environment environment = extra;
-    environment.insert(postEnvironment(body));
-    return run(environment, body);
+    return postBody("application/x-www-form-urlencoded", urlEncode(params), extra);
 }
 
 CgiResult CgiInstall::postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const
 {
-    QByteArray body;
+    QList<QByteArray> pairs;
     for (const auto& pair : params) {
-        body += (body.isEmpty() ? "" : "&") + pair.first.toPercentEncoding() + '=' + pair.second.toPercentEncoding();
+        pairs << pair.first.toPercentEncoding() + '=' + pair.second.toPercentEncoding();
     }
-    return run(postEnvironment(body), body);
+    return postBody("application/x-www-form-urlencoded", pairs.join('&'));
 }
 
-CgiResult CgiInstall::postJson(const QJsonObject& body, const Environment& extra) const
+CgiResult CgiInstall::postJson(const QJsonObject& body) const
 {
-    const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    Environment environment = extra;
-    environment.insert(QStringLiteral("REQUEST_METHOD"), "POST");
-    environment.insert(QStringLiteral("CONTENT_TYPE"), "application/json");
-    environment.insert(QStringLiteral("CONTENT_LENGTH"), QByteArray::number(bytes.size()));
-    return run(environment, bytes);
+    return postBody("application/json", QJsonDocument(body).toJson(QJsonDocument::Compact));
 }
 
-CgiResult CgiInstall::postMultipart(const Params& fields, const Environment& extra) const
+CgiResult CgiInstall::postMultipart(const Params& fields) const
 {
     const QByteArray boundary = "----orvelaTestBoundary7MA4YWxk";
     QByteArray body;
     for (const auto& field : fields) {
-        body += "--" + boundary + "\r\n";
-        body += "Content-Disposition: form-data; name=\"" + field.first.toUtf8() + "\"\r\n\r\n";
-        body += field.second.toUtf8() + "\r\n";
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + field.first.toUtf8() + "\"\r\n\r\n" +
+                field.second.toUtf8() + "\r\n";
     }
-    body += "--" + boundary + "--\r\n";
-    Environment environment = extra;
-    environment.insert(QStringLiteral("REQUEST_METHOD"), "POST");
-    environment.insert(QStringLiteral("CONTENT_TYPE"), "multipart/form-data; boundary=" + boundary);
-    environment.insert(QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size()));
-    return run(environment, body);
+    return postBody("multipart/form-data; boundary=" + boundary, body + "--" + boundary + "--\r\n");
 }
 
 } // namespace testing_support

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class QProcess;
+
 namespace testing_support {
 
 using Params = QList<QPair<QString, QString>>;
@@ -24,15 +26,15 @@ struct CgiResult {
     QJsonObject json;
     QString log; // the log file written by this run (empty when none)
 
-    int errorCode() const;
-    QString errorText() const;
-    QString resultType() const;
-    QJsonArray data() const;
-    QJsonObject row(int index = 0) const;
-    QString text() const;
-    QString id() const;
-    qint64 idNumber() const;
-    QStringList logLines() const;
+    QJsonObject info() const { return json.value(QStringLiteral("info")).toObject(); }
+    int errorCode() const { return info().value(QStringLiteral("errorCode")).toInt(-1); }
+    QString resultType() const { return info().value(QStringLiteral("resultType")).toString(); }
+    QJsonArray data() const { return json.value(QStringLiteral("data")).toArray(); }
+    QJsonObject row(int index = 0) const { return data().at(index).toObject(); }
+    QString text() const { return json.value(QStringLiteral("text")).toString(); }
+    QString id() const { return json.value(QStringLiteral("id")).toString(); }
+    qint64 idNumber() const { return id().toLongLong(); }
+    QStringList logLines() const { return log.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     // The envelope and the end of the log, for assertion messages.
     QString describe() const;
 };
@@ -45,32 +47,32 @@ public:
     CgiInstall();
     ~CgiInstall();
 
-    QString root() const;
-    QString binary() const;
+    QString root() const { return m_dir->path() + QLatin1Char('/'); }
+    QString binary() const { return root() + QStringLiteral("bin/orvela"); }
     // Writes cnf/server.cnf with the given keys of the group "orvela".
     void writeServerConfig(const QMap<QString, QString>& keys);
-    void writeRawServerConfig(const QByteArray& text);
 
     CgiResult run(const Environment& environment, const QByteArray& input = QByteArray(),
                   int timeoutMs = 60000) const;
     // A GET request with the parameters in the query string.
     CgiResult get(const Params& params, const Environment& extra = Environment()) const;
-    // A POST request with a URL-encoded body.
+    // POST requests: URL-encoded (from texts or from raw bytes), JSON or multipart bodies.
     CgiResult post(const Params& params, const Environment& extra = Environment()) const;
-    // A POST request with a URL-encoded body of raw byte values (which may be invalid UTF-8).
     CgiResult postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const;
-    // A POST request with a JSON object body.
-    CgiResult postJson(const QJsonObject& body, const Environment& extra = Environment()) const;
-    // A POST request with a multipart/form-data body of text fields.
-    CgiResult postMultipart(const Params& fields, const Environment& extra = Environment()) const;
-
-    // Starts one process per parameter list (POST, URL-encoded) at once and waits for all;
-    // the logs of all of them are joined into *logs.
+    CgiResult postJson(const QJsonObject& body) const;
+    CgiResult postMultipart(const Params& fields) const;
+    // Starts one URL-encoded POST per parameter list at once and waits for all; the logs of
+    // all of them are joined into *logs.
     QList<CgiResult> postConcurrently(const QList<Params>& requests, QString* logs) const;
 
-    QStringList logFiles() const;
-
 private:
+    CgiResult postBody(const QByteArray& contentType, const QByteArray& body,
+                       const Environment& extra = Environment()) const;
+    QProcess* start(const Environment& environment, const QByteArray& input) const;
+    CgiResult collect(QProcess* process, int timeoutMs) const;
+    QStringList logFiles() const;
+    QString newLogs(const QStringList& before) const;
+
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 

@@ -27,22 +27,26 @@ int startCluster()
     return port;
 }
 
-QSqlDatabase adminConnection()
+QSqlDatabase openConnection(const QString& connectionName, const QString& database)
 {
-    const QString name = QStringLiteral("test_admin");
-    if (QSqlDatabase::contains(name)) {
-        return QSqlDatabase::database(name);
+    if (QSqlDatabase::contains(connectionName)) {
+        return QSqlDatabase::database(connectionName);
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
     db.setHostName(QStringLiteral("127.0.0.1"));
     db.setPort(PgServer::port());
-    db.setDatabaseName(QStringLiteral("postgres"));
+    db.setDatabaseName(database);
     db.setUserName(QStringLiteral("orvela"));
     db.setPassword(PgServer::password());
     if (!db.open()) {
         qFatal("Cannot reach the test PostgreSQL cluster: %s", qPrintable(db.lastError().text()));
     }
     return db;
+}
+
+QSqlDatabase adminConnection()
+{
+    return openConnection(QStringLiteral("test_admin"), QStringLiteral("postgres"));
 }
 
 } // namespace
@@ -81,17 +85,9 @@ QMap<QString, QString> PgServer::serverConfig(const QString& database)
 }
 
 TestDatabase::TestDatabase()
-    : m_name(PgServer::createDatabase()), m_connectionName(QStringLiteral("test_") + m_name)
+    : m_name(PgServer::createDatabase()), m_connectionName(QStringLiteral("test_") + m_name),
+      m_db(openConnection(m_connectionName, m_name))
 {
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
-    m_db.setHostName(QStringLiteral("127.0.0.1"));
-    m_db.setPort(PgServer::port());
-    m_db.setDatabaseName(m_name);
-    m_db.setUserName(QStringLiteral("orvela"));
-    m_db.setPassword(PgServer::password());
-    if (!m_db.open()) {
-        qFatal("Cannot open the test database: %s", qPrintable(m_db.lastError().text()));
-    }
 }
 
 TestDatabase::~TestDatabase()
@@ -191,6 +187,33 @@ QString DbTest::createUser(const QString& login, int userType, qint64 companyId,
 qint64 DbTest::createCompany(const QString& name)
 {
     return insertId(QStringLiteral(R"(INSERT INTO "CompanyTable" ("Name") VALUES ('%1') RETURNING "Id")").arg(name));
+}
+
+qint64 DbTest::address(const QString& name, qint64 companyId)
+{
+    return insertId(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name", "CompanyId") VALUES ('%1', %2) RETURNING "Id")")
+                        .arg(name, companyId > 0 ? QString::number(companyId) : QStringLiteral("NULL")));
+}
+
+qint64 DbTest::object(qint64 addressId, const QString& obj)
+{
+    return insertId(QStringLiteral(R"(INSERT INTO "ObjectTable" ("AddressId", "Obj") VALUES (%1, '%2') RETURNING "Id")")
+                        .arg(addressId).arg(obj));
+}
+
+qint64 DbTest::model(int resCode)
+{
+    return insertId(QStringLiteral(R"(WITH m AS (INSERT INTO "ManufTable" ("Name") VALUES ('Maker') RETURNING "Id")
+        INSERT INTO "ModelTable" ("Name", "ManufId", "ResCode") SELECT 'Model', "Id", %1 FROM m RETURNING "Id")").arg(resCode));
+}
+
+qint64 DbTest::installedDevice(qint64 modelId, qint64 objectId, int identNum)
+{
+    const qint64 id = insertId(QStringLiteral(R"(INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId")
+        VALUES (7, 'ABC', %1, 1, 'Z%1', %2) RETURNING "Id")").arg(identNum).arg(modelId));
+    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (%1, %2, '2020-01-01', 1))")
+                 .arg(id).arg(objectId));
+    return id;
 }
 
 qint64 DbTest::insertId(const QString& sql)

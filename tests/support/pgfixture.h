@@ -71,10 +71,15 @@ protected:
     // Inserts an account directly and returns a token for it.
     QString createUser(const QString& login, int userType, qint64 companyId = 0, int status = 1);
     qint64 userId(const QString& login);
-    // Inserts a company directly and returns its id.
+    // Rows inserted directly, each returning its id.
     qint64 createCompany(const QString& name);
-    // Inserts rows directly: the id of the first column of a RETURNING statement.
+    qint64 address(const QString& name, qint64 companyId);        // 0: of no company
+    qint64 object(qint64 addressId, const QString& obj = QStringLiteral("1"));
+    qint64 objectOf(qint64 companyId) { return object(address(QStringLiteral("a"), companyId)); }
+    qint64 model(int resCode = 0);                                  // with a manufacturer
+    qint64 installedDevice(qint64 modelId, qint64 objectId, int identNum);
     qint64 insertId(const QString& sql);
+    QString value(const QString& sql) { return db->scalar(sql).toString(); }
 
     std::unique_ptr<TestDatabase> db;
     std::unique_ptr<CgiInstall> cgi;

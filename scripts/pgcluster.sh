@@ -48,10 +48,25 @@ is_running() {
     [ -f "$data/postmaster.pid" ] && as_owner "$(pg_bin)/pg_ctl" -D "$data" status >/dev/null 2>&1
 }
 
+# As root, the server's account must be able to reach the folder: folders on the way that
+# others may not pass through (a home folder, say) get that right, and only that.
+make_reachable() {
+    [ "$(id -u)" = 0 ] || return 0
+    chown postgres: "$dir"
+    local path=$dir
+    while ! runuser -u postgres -- test -w "$dir" 2>/dev/null && [ "$path" != / ]; do
+        path=$(dirname "$path")
+        if ! runuser -u postgres -- test -x "$path" 2>/dev/null; then
+            echo "pgcluster: letting the postgres account pass through $path" >&2
+            chmod o+x "$path"
+        fi
+    done
+}
+
 create_cluster() {
     local bin=$1 pwfile
     mkdir -p "$dir"
-    [ "$(id -u)" = 0 ] && chown postgres: "$dir"
+    make_reachable
     pwfile="$dir/pwfile"
     printf '%s\n' "$password" > "$pwfile"
     [ "$(id -u)" = 0 ] && chown postgres: "$pwfile"

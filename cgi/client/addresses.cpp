@@ -49,7 +49,7 @@ bool addressRow(const QSqlQuery& query, QJsonObject* object)
 bool Api::addressCompanyValue(QString* value)
 {
     if (user().isCompanyBound()) {
-        *value = QString::number(user().companyId);
+        *value = user().companyId > 0 ? QString::number(user().companyId) : QStringLiteral("NULL");
         return true;
     }
     if (!given("CompanyId")) {

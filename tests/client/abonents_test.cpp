@@ -9,25 +9,17 @@ using namespace testing_support;
 
 namespace {
 
-QString json(const QJsonArray& array)
-{
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
-}
-
 QJsonObject abonent(qint64 objectId, const QString& login, const QString& name = "Абонент")
 {
     return {{"objectId", objectId}, {"name", name}, {"login", login}, {"pas", QString("p-" + login)},
             {"mail", QString(login + "@x.org")}, {"phone", ""}};
 }
 
-class Abonents : public DbTest {
+class Abonents : public TwoCompanies {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        water = createCompany("Water");
-        heat = createCompany("Heat");
+        TwoCompanies::SetUp();
         waterOperator = createUser("wop", 130, water);
         waterAddress = address(QStringLiteral("Лесная 5"), water);
         heatAddress = address(QStringLiteral("Полевая 7"), heat);
@@ -37,7 +29,7 @@ protected:
     }
     qint64 count(const char* table) { return db->count(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table)); }
 
-    qint64 water = 0, heat = 0, waterAddress = 0, heatAddress = 0, flat1 = 0, flat2 = 0, heatFlat = 0;
+    qint64 waterAddress = 0, heatAddress = 0, flat1 = 0, flat2 = 0, heatFlat = 0;
     QString waterOperator;
 };
 

@@ -5,14 +5,11 @@ using namespace testing_support;
 
 namespace {
 
-class Premises : public DbTest {
+class Premises : public TwoCompanies {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        water = createCompany("Water");
-        heat = createCompany("Heat");
+        TwoCompanies::SetUp();
         waterAdmin = createUser("wadmin", 129, water);
         waterUser = createUser("wuser", 131, water);
     }
@@ -21,8 +18,6 @@ protected:
         return value(QStringLiteral(R"(SELECT concat_ws('|', "Name", "PostIndex", coalesce("CompanyId"::text, 'null'), "CoordLat", "CoordLong", "TimeShift", "Note", "JsonData"::text) FROM "AddressTable" WHERE "Id"=%1)").arg(id));
     }
 
-    qint64 water = 0;
-    qint64 heat = 0;
     QString waterAdmin;
     QString waterUser;
 };

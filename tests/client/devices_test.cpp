@@ -8,19 +8,11 @@ using namespace testing_support;
 
 namespace {
 
-QString json(const QJsonArray& array)
-{
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
-}
-
-class Devices : public DbTest {
+class Devices : public TwoCompanies {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        water = createCompany("Water");
-        heat = createCompany("Heat");
+        TwoCompanies::SetUp();
         waterOperator = createUser("wop", 130, water);
         deviceModel = model();
         flat = objectOf(water);
@@ -40,7 +32,7 @@ protected:
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
     const int year = QDate::currentDate().year();
 
-    qint64 water = 0, heat = 0, deviceModel = 0, flat = 0, flat2 = 0, heatFlat = 0;
+    qint64 deviceModel = 0, flat = 0, flat2 = 0, heatFlat = 0;
     QString waterOperator;
 };
 

@@ -7,13 +7,11 @@ using namespace testing_support;
 
 namespace {
 
-class Tasks : public DbTest {
+class Tasks : public TwoCompanies {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        water = createCompany("Water");
+        TwoCompanies::SetUp();
         waterOperator = createUser("wop", 130, water);
         const qint64 coldWater = model(2);
         device = QString::number(installedDevice(coldWater, objectOf(water), 12345));
@@ -29,7 +27,6 @@ protected:
                     {{"DeviceId", device}, {"CommandCode", command}, {"Value", value}, {"DromexNum", "D-1"}});
     }
 
-    qint64 water = 0;
     QString waterOperator;
     QString device;
     QString looseDevice;

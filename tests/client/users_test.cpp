@@ -6,19 +6,14 @@ using namespace testing_support;
 
 namespace {
 
-class Users : public DbTest {
+class Users : public TwoCompanies {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        water = createCompany("Water");
-        heat = createCompany("Heat");
+        TwoCompanies::SetUp();
     }
     QString id(const char* login) { return QString::number(userId(login)); }
 
-    qint64 water = 0;
-    qint64 heat = 0;
 };
 
 TEST_F(Users, ListShowsSessionsCompaniesAndFilters)

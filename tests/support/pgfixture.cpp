@@ -2,7 +2,7 @@
 
 #include "security/crypto.h"
 
-#include <QAtomicInt>
+#include <QJsonDocument>
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -226,6 +226,19 @@ qint64 DbTest::userId(const QString& login)
 {
     return db->scalar(QStringLiteral("SELECT \"Id\" FROM \"UserTable\" WHERE \"Login\"='%1'").arg(login))
         .toLongLong();
+}
+
+void TwoCompanies::SetUp()
+{
+    DbTest::SetUp();
+    initSchema();
+    water = createCompany(QStringLiteral("Water"));
+    heat = createCompany(QStringLiteral("Heat"));
+}
+
+QString json(const QJsonArray& array)
+{
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
 } // namespace testing_support

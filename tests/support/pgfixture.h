@@ -85,6 +85,18 @@ protected:
     std::unique_ptr<CgiInstall> cgi;
 };
 
+// A database with its schema in place and two companies, "Water" and "Heat".
+class TwoCompanies : public DbTest {
+protected:
+    void SetUp() override;
+
+    qint64 water = 0;
+    qint64 heat = 0;
+};
+
+// The compact text of a JSON array, as clients send "DATA".
+QString json(const QJsonArray& array);
+
 } // namespace testing_support
 
 // Asserts the result code of a run and prints the envelope and log tail when it differs.

@@ -11,6 +11,10 @@
 
 namespace orvela {
 
+namespace {
+constexpr int kConnectTimeoutSeconds = 10;
+} // namespace
+
 Database::Database(QObject* parent) : QObject(parent) {}
 
 Database::~Database()
@@ -26,6 +30,11 @@ bool Database::open(const ServerConfig& config, QString* error)
     m_db.setUserName(config.dbUser);
     m_db.setPassword(config.dbPassword);
     m_db.setPort(config.dbPort);
+    // An unreachable server must not hold the request forever, nor may a runaway statement:
+    // "orvela/query_timeout" is that statement limit, in seconds (0 for none).
+    m_db.setConnectOptions(QStringLiteral("connect_timeout=%1;options='-c statement_timeout=%2s'")
+                               .arg(kConnectTimeoutSeconds)
+                               .arg(config.queryTimeout));
     if (!m_db.open()) {
         *error = m_db.lastError().text();
         return false;

@@ -24,9 +24,10 @@ protected:
         open();
         ASSERT_EQ(orvela::Schema::check(helpers, QDate::currentDate().year()), 0);
     }
-    void open()
+    void open(quint16 queryTimeout = 900)
     {
         orvela::ServerConfig config;
+        config.queryTimeout = queryTimeout;
         config.dbHost = QStringLiteral("127.0.0.1");
         config.dbPort = PgServer::port();
         config.dbName = database->name();
@@ -61,6 +62,16 @@ TEST_F(DatabaseHelpers, ExecInTransactionReportsIdsAndFailures)
     EXPECT_TRUE(errors[0].startsWith(QStringLiteral("Ошибка при выполнении запроса PostgreSql: ")));
     // The failed statement's transaction was rolled back; the connection still works.
     EXPECT_EQ(helpers.execInTransaction(R"(UPDATE "ManufTable" SET "Note"='x';)"), 0);
+}
+
+TEST_F(DatabaseHelpers, RunawayStatementsStopAtTheQueryTimeOut)
+{
+    helpers.close();
+    open(1);
+    QSqlQuery query = helpers.newQuery();
+    EXPECT_FALSE(helpers.select("SELECT pg_sleep(3)", &query));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("statement timeout")) << qPrintable(errors[0]);
 }
 
 TEST_F(DatabaseHelpers, LookUpsReturnTheirCodes)

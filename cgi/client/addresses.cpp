@@ -156,22 +156,31 @@ bool Api::updAddress()
                    QString::number(addressId) + QStringLiteral(");"));
 }
 
-// A company-bound caller may touch only addresses of his company.
-bool Api::checkAddressOfCompany(qint64 addressId)
+// The id a row refers to: 132 when the row cannot be read or is missing, 112 when it refers
+// to nothing (an object without address, an address without company).
+bool Api::readReference(const char* table, const char* column, qint64 id, qint64* reference)
 {
-    if (!user().isCompanyBound()) {
-        return true;
-    }
     quint16 code = 0;
-    const QString owner = db().selectValue(QStringLiteral("AddressTable"), QStringLiteral("CompanyId"),
-                                           QStringLiteral("\"Id\"=") + QString::number(addressId), &code);
+    const QString value = db().selectValue(QString::fromLatin1(table), QString::fromLatin1(column),
+                                           QStringLiteral("\"Id\"=") + QString::number(id), &code);
     if (code != 0) {
         return fail(code);
     }
-    if (owner.isEmpty()) {
-        return fail(112);
+    *reference = value.toLongLong();
+    return value.isEmpty() ? fail(112) : true;
+}
+
+// A company-bound caller may touch only addresses of his company.
+bool Api::checkAddressOfCompany(qint64 addressId)
+{
+    qint64 owner = 0;
+    if (!user().isCompanyBound()) {
+        return true;
     }
-    return owner.toLongLong() == user().companyId ? true : fail(217);
+    if (!readReference("AddressTable", "CompanyId", addressId, &owner)) {
+        return false;
+    }
+    return owner == user().companyId ? true : fail(217);
 }
 
 bool Api::delAddress()

@@ -156,6 +156,7 @@ private:
     bool addressCompanyValue(QString* value);
     bool readTimeShift(qint64* minutes);
     bool checkAddressOfCompany(qint64 addressId);
+    bool readReference(const char* table, const char* column, qint64 id, qint64* reference);
     bool addressInfoRow(const QSqlQuery& query, QJsonObject* row);
 
     // Objects (objects.cpp).

@@ -23,19 +23,11 @@ constexpr qint64 kLargestSeries = 1000;
 // A company-bound caller may touch only objects at addresses of his company.
 bool Api::checkObjectOfCompany(qint64 objectId)
 {
+    qint64 address = 0;
     if (!user().isCompanyBound()) {
         return true;
     }
-    quint16 code = 0;
-    const QString address = db().selectValue(QStringLiteral("ObjectTable"), QStringLiteral("AddressId"),
-                                             QStringLiteral("\"Id\"=") + QString::number(objectId), &code);
-    if (code != 0) {
-        return fail(code);
-    }
-    if (address.isEmpty()) {
-        return fail(112);
-    }
-    return checkAddressOfCompany(address.toLongLong());
+    return readReference("ObjectTable", "AddressId", objectId, &address) && checkAddressOfCompany(address);
 }
 
 bool Api::objectFilters(QString* conditions)

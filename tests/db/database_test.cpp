@@ -115,13 +115,6 @@ TEST_F(DatabaseHelpers, DeviceLookUps)
     EXPECT_EQ(orvela::manufacturerLetters(identity.manufacturer), "ABC");
     EXPECT_EQ(orvela::manufacturerCode("ABC"), (1 << 10) | (2 << 5) | 3);
 
-    qint64 company = 0;
-    EXPECT_EQ(helpers.companyOfDevice(5, &company), 235);
-    database->exec(R"(INSERT INTO "AddressTable" ("Id", "Name", "CompanyId") VALUES (1, 'a', 44))");
-    database->exec(R"(INSERT INTO "ObjectTable" ("Id", "AddressId") VALUES (2, 1))");
-    database->exec(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (5, 2, '2020-01-01', 1))");
-    EXPECT_EQ(helpers.companyOfDevice(5, &company), 0);
-    EXPECT_EQ(company, 44);
     EXPECT_TRUE(helpers.tableExists("DeviceTable"));
     EXPECT_FALSE(helpers.tableExists("devicetable"));
 }

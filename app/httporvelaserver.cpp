@@ -25,6 +25,9 @@ HttpOrvelaServer::HttpOrvelaServer(QObject* parent)
     m_config = ServerConfig::load(QCoreApplication::applicationDirPath());
     connect(&m_db, &Database::toLog, this, &HttpServer::toLog);
     m_db.setDebug(m_config.debug);
+    tarn::ReadLimits limits;
+    limits.maxBodyBytes = m_config.maxBodyBytes;
+    setReadLimits(limits);
     if (m_config.logEnabled) {
         openLog();
     }
@@ -75,7 +78,7 @@ bool HttpOrvelaServer::connectDatabase()
     logDebug(QStringLiteral("host=") + m_config.dbHost + QStringLiteral("; port=") +
              QString::number(m_config.dbPort) + QStringLiteral("; base=") + m_config.dbName +
              QStringLiteral("; user=") + m_config.dbUser);
-    const quint16 code = Schema::check(m_db, QDate::currentDate().year());
+    const quint16 code = Schema::check(m_db, m_requestTime.date().year());
     if (code == 0) {
         logDebug(QObject::tr("Проверка таблиц БД выполнена."));
     } else {

@@ -8,6 +8,9 @@ namespace orvela {
 
 namespace {
 
+// QByteArray holds at most 2 GB; the body and its decoded copies must fit.
+constexpr qint64 kLargestBodyMb = 512;
+
 QString withTrailingSeparator(const QString& path)
 {
     QString native = QDir::toNativeSeparators(path);
@@ -83,6 +86,11 @@ ServerConfig ServerConfig::load(const QString& programDir)
         static_cast<quint16>(file.value(QStringLiteral("orvela/query_timeout"), 900).toInt());
     config.readTimeout =
         static_cast<quint16>(file.value(QStringLiteral("orvela/read_timeout"), 90).toInt());
+    // Megabytes; a value that is no positive number keeps the default.
+    const qint64 bodyMb = file.value(QStringLiteral("orvela/max_body_mb"), 16).toLongLong();
+    if (bodyMb > 0 && bodyMb <= kLargestBodyMb) {
+        config.maxBodyBytes = bodyMb * 1024 * 1024;
+    }
     return config;
 }
 

@@ -20,6 +20,7 @@ struct ServerConfig {
     QString keyText;
     quint16 queryTimeout = 900;
     quint16 readTimeout = 90;
+    qint64 maxBodyBytes = 16 * 1024 * 1024; // "orvela/max_body_mb"
 
     // Reads both files for a program living in programDir; missing files and keys give defaults.
     static ServerConfig load(const QString& programDir);

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <cmath>
@@ -79,6 +80,42 @@ QString HttpServer::parameterText(const QString& name) const
         return QString::fromUtf8(value.toByteArray());
     }
     return value.toString();
+}
+
+QString HttpServer::parameterWithNul() const
+{
+    QStringList names = m_post.keys() + m_get.keys() + m_files.keys();
+    for (const QString& name : names) {
+        if (parameterText(name).contains(QChar(0))) {
+            return name;
+        }
+    }
+    for (auto it = m_json.cbegin(); it != m_json.cend(); ++it) {
+        if (it.key().contains(QChar(0)) || jsonHasNul(it.value())) {
+            return it.key();
+        }
+    }
+    return QString();
+}
+
+bool jsonHasNul(const QJsonValue& value)
+{
+    if (value.isString()) {
+        return value.toString().contains(QChar(0));
+    }
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        return std::any_of(array.begin(), array.end(), [](const QJsonValue& item) { return jsonHasNul(item); });
+    }
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (it.key().contains(QChar(0)) || jsonHasNul(it.value())) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void HttpServer::setResponseHeader(const QString& name, const QString& value)

@@ -12,12 +12,16 @@
 
 namespace tarn {
 
+// Whether any text inside a JSON value (keys included) holds a NUL character.
+bool jsonHasNul(const QJsonValue& value);
+
 // Time limits of the body reader. The defaults are the production values; tests shorten them.
 struct ReadLimits {
     qint64 waitMs = 60000;  // longest wait without new data
     qint64 totalMs = 300000; // longest total reading time
     int pauseMs = 20;       // pause after a read that returned nothing
     int blockSize = 1024;   // bytes of one read
+    qint64 maxBodyBytes = 16 * 1024 * 1024; // a longer body is refused before it is read
 };
 
 // The CGI side of one HTTP exchange: environment, cookies, query string and body in;
@@ -31,6 +35,8 @@ public:
     QVariant parameter(const QString& name) const;
     // A parameter as text: JSON strings give their text, other JSON values their compact form.
     QString parameterText(const QString& name) const;
+    // The name of the first parameter whose text holds a NUL character, or an empty text.
+    QString parameterWithNul() const;
     QByteArray uploadedFile(const QString& name) const { return m_files.value(name); }
     QString environmentValue(const QString& name) const { return m_environment.value(name); }
 
@@ -85,6 +91,7 @@ private:
     void logEnvironment();
     bool parseBody();
     bool parseContentType();
+    QString bodyTooLongText() const;
     bool readFormLine(qint64 contentLength, QByteArray* line);
     bool readBody(QByteArray* body);
     void logBodyTrace();

@@ -6,7 +6,7 @@ namespace tarn {
 
 namespace {
 
-QString decodePart(const QString& part)
+QString decodePart(const QStringRef& part)
 {
     QString decoded = QUrl::fromPercentEncoding(part.toLatin1());
     decoded.replace(QLatin1Char('+'), QLatin1Char(' '));
@@ -15,11 +15,12 @@ QString decodePart(const QString& part)
 
 } // namespace
 
+// The pieces are views into the text: a body of many megabytes is not copied once per split.
 void parsePairs(const QString& text, QChar separator, TextMap& target)
 {
-    const QStringList pieces = text.split(separator, Qt::SkipEmptyParts);
-    for (const QString& piece : pieces) {
-        const QStringList parts = piece.split(QLatin1Char('='), Qt::SkipEmptyParts);
+    const QVector<QStringRef> pieces = text.splitRef(separator, Qt::SkipEmptyParts);
+    for (const QStringRef& piece : pieces) {
+        const QVector<QStringRef> parts = piece.split(QLatin1Char('='), Qt::SkipEmptyParts);
         if (parts.isEmpty()) {
             continue;
         }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 using namespace testing_support;
 
 namespace {
@@ -212,6 +214,31 @@ TEST_F(Pipeline, UnreadableRequestAnswers208WithItsReason)
                                  {"CONTENT_TYPE", "application/json"}});
     EXPECT_CODE(r, 208);
     EXPECT_EQ(r.log.count(QStringLiteral("[err] Неверный формат заголовка запроса 'Content-Length'.")), 2);
+}
+
+// The body limit is a key of the server file; a request past it is refused before its body is
+// read, and one at the limit is served within a small multiple of it in memory.
+TEST_F(Pipeline, BodyLimitRefusesLargeRequestsAndBoundsMemory)
+{
+    const CgiResult huge = cgi.run({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "52428800"},
+                                    {"CONTENT_TYPE", "application/x-www-form-urlencoded"}});
+    EXPECT_CODE(huge, 208);
+    EXPECT_TRUE(huge.log.contains(QStringLiteral("[err] Размер содержимого запроса превышает допустимый: 16777216 Б.")));
+
+    cgi.writeServerConfig({{"max_body_mb", "1"}});
+    const QByteArray twoMb = "CMD=test&DATA=" + QByteArray(2 * 1024 * 1024, 'a');
+    EXPECT_CODE(cgi.run({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", QByteArray::number(twoMb.size())},
+                         {"CONTENT_TYPE", "application/x-www-form-urlencoded"}}, twoMb), 208);
+
+    cgi.writeServerConfig({});
+    QByteArray full = "CMD=Add_LicAccount&DATA=";
+    full += QByteArray(16 * 1024 * 1024 - full.size(), 'a');
+    const CgiResult served = cgi.run({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", QByteArray::number(full.size())},
+                                      {"CONTENT_TYPE", "application/x-www-form-urlencoded"}}, full);
+    EXPECT_CODE(served, 136);
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss / 1024, 8 * 16) << "peak resident memory of one request, MB";
 }
 
 } // namespace

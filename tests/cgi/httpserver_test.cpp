@@ -134,6 +134,32 @@ TEST(HttpServer, SilentOrTricklingInputEndsWithItsTimeOut)
     EXPECT_EQ(trickling.server.errorText(), QStringLiteral("Тайм-аут запроса. Слишком долгая передача данных."));
 }
 
+// One request must not take the machine's memory: a body announced beyond the limit is not
+// read at all, and one that turns out longer stops where it crosses the limit.
+TEST(HttpServer, BodiesBeyondTheLimitAreRefused)
+{
+    tarn::ReadLimits limits;
+    limits.maxBodyBytes = 100;
+    const QString tooLong = QStringLiteral("Размер содержимого запроса превышает допустимый: 100 Б.");
+    for (const QByteArray type : {"application/octet-stream", "application/x-www-form-urlencoded"}) {
+        Exchange announced(post(type, 101), "a=1", false); // the input stays open: a read would wait
+        announced.server.setReadLimits(limits);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(announced.read()) << type.constData();
+        EXPECT_LT(timer.elapsed(), 1000);
+        EXPECT_EQ(announced.server.errorText(), tooLong);
+    }
+    Exchange exact(post("application/octet-stream", 100), QByteArray(100, 'a'));
+    exact.server.setReadLimits(limits);
+    EXPECT_TRUE(exact.read());
+    EXPECT_EQ(exact.server.requestBody().size(), 100);
+    Exchange longer(post("application/octet-stream", 90), QByteArray(300, 'a'));
+    longer.server.setReadLimits(limits);
+    EXPECT_FALSE(longer.read());
+    EXPECT_EQ(longer.server.errorText(), tooLong);
+}
+
 TEST(HttpServer, ShortBodyIsAcceptedWithAWarningAndTracedInDebugMode)
 {
     Exchange ex(post("text/plain", 1000), "hello");

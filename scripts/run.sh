@@ -26,6 +26,12 @@ if [ "${1:-}" = stop ]; then
     exit 0
 fi
 
+# A second start must not disturb the service that is running.
+if [ -f "$RUN_DIR/lighttpd.pid" ] && kill -0 "$(cat "$RUN_DIR/lighttpd.pid")" 2>/dev/null; then
+    echo "The service is already running (lighttpd pid $(cat "$RUN_DIR/lighttpd.pid")); stop it with: scripts/run.sh stop" >&2
+    exit 1
+fi
+
 install_packages
 configure
 build --target orvela
@@ -33,6 +39,12 @@ build --target orvela
 mkdir -p "$RUN_DIR/bin" "$RUN_DIR/cnf" "$RUN_DIR/log" "$RUN_DIR/www" "$RUN_DIR/images/avatar"
 install -m 755 "$BUILD_DIR/bin/orvela" "$RUN_DIR/bin/orvela"
 port=$("$ROOT/scripts/pgcluster.sh" start "$RUN_DIR/pg" "$PG_PORT" "$PG_PASSWORD")
+# The token key is made once per installation and kept: a known key would let anybody forge
+# tokens, and a new key on every start would log every client out.
+if [ ! -s "$RUN_DIR/cnf/token.key" ]; then
+    (umask 077; head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$RUN_DIR/cnf/token.key")
+fi
+token_key=$(cat "$RUN_DIR/cnf/token.key")
 cat > "$RUN_DIR/cnf/server.cnf" <<CONF
 [orvela]
 server=127.0.0.1
@@ -42,7 +54,9 @@ user=orvela
 password=$PG_PASSWORD
 log=true
 dbg=false
+key=$token_key
 CONF
+chmod 600 "$RUN_DIR/cnf/server.cnf"
 cat > "$RUN_DIR/lighttpd.conf" <<CONF
 server.modules = ("mod_alias", "mod_cgi")
 server.bind = "127.0.0.1"

@@ -3,6 +3,7 @@
 #include "db/database.h"
 #include "db/schemascripts.h"
 #include "db/sqltext.h"
+#include "db/transaction.h"
 
 #include <QSet>
 #include <QSqlError>
@@ -155,19 +156,23 @@ bool isUpToDate(const SchemaState& state, const QStringList& names)
     return state.withConnectType.contains(QStringLiteral("DeviceTable")) && state.functionCurrent;
 }
 
-// Runs the pieces of a script one by one, without a transaction; stops at the first failure.
+// Runs the pieces of a script one by one in one transaction: a table is created together with
+// its comments and its first rows, so that a process killed half-way never leaves, say, an
+// account table without its first account.
 bool runScript(Database& db, const QString& script)
 {
+    Transaction transaction(db.connection(), true);
     QSqlQuery query = db.newQuery();
     for (const QString& piece : script.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         if (piece.trimmed().isEmpty()) {
             continue;
         }
         if (!query.exec(piece)) {
+            db.logDebugError(query.lastError().text());
             return false;
         }
     }
-    return true;
+    return transaction.commit();
 }
 
 // Adds a column that a later version introduced; the comment's own outcome does not matter.

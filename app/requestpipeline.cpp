@@ -72,6 +72,24 @@ bool Api::answerTestCommand()
     return true;
 }
 
+// PostgreSQL text cannot hold a NUL character, so a value with one could only be stored
+// changed (a password would then never match again). Such a request is refused with the
+// format code of the parameter, or as an unreadable request.
+bool Api::refuseNulCharacters()
+{
+    const QString name = req().parameterWithNul();
+    if (name.isEmpty()) {
+        return false;
+    }
+    static const QHash<QString, quint16> formatCodes = {
+        {QStringLiteral("Login"), 323}, {QStringLiteral("Password"), 326}, {QStringLiteral("Pas"), 326},
+        {QStringLiteral("PasOld"), 326}, {QStringLiteral("Name"), 322}, {QStringLiteral("Mail"), 324},
+        {QStringLiteral("Phone"), 325}, {QStringLiteral("Note"), 327}, {QStringLiteral("DATA"), 157}};
+    req().logError(QObject::tr("Недопустимый символ NUL в параметре ") + name);
+    req().answerError(formatCodes.value(name, 208));
+    return true;
+}
+
 void Api::processRequest()
 {
     HttpOrvelaServer& request = req();
@@ -92,7 +110,7 @@ void Api::processRequest()
         request.answerError(25);
         return;
     }
-    if (answerTestCommand()) {
+    if (answerTestCommand() || refuseNulCharacters()) {
         return;
     }
     const quint16 credentialsCode = orvela::decodeCredentials(request);

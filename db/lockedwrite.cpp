@@ -12,11 +12,17 @@ namespace {
 constexpr int kLockClass = 0x4F52;
 } // namespace
 
-LockedWrite::LockedWrite(Database& db, LockSubject subject, qint64 key)
-    : m_db(db), m_transaction(db.connection(), true)
+LockedWrite::LockedWrite(Database& db) : m_db(db), m_transaction(db.connection(), true)
 {
-    if (!m_transaction.began()) {
+    m_ok = m_transaction.began();
+    if (!m_ok) {
         m_db.logStatementError(m_db.connection().lastError().text());
+    }
+}
+
+LockedWrite::LockedWrite(Database& db, LockSubject subject, qint64 key) : LockedWrite(db)
+{
+    if (!m_ok) {
         return;
     }
     // Keys of one subject share the class; the device or row key is folded into 32 bits.

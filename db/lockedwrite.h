@@ -23,8 +23,12 @@ enum class LockSubject : int {
 // requests race. A LockedWrite opens a transaction and takes a transaction-scoped advisory
 // lock named after what must stay unique; look-ups and writes inside it see no concurrent
 // writer of the same kind, and the lock ends with the transaction.
+//
+// Without a subject it is a plain transaction: the row locks that handlers take on the records
+// they check (see the scope rules) then last until the write commits or rolls back.
 class LockedWrite {
 public:
+    explicit LockedWrite(Database& db);
     // The key narrows the lock where one subject has many independent values (a device id).
     LockedWrite(Database& db, LockSubject subject, qint64 key = 0);
 

@@ -26,6 +26,25 @@ QString sqlText(const QString& text)
     return QLatin1Char('\'') + body + QLatin1Char('\'');
 }
 
+QString sqlIdOrNull(qint64 id)
+{
+    return id > 0 ? QString::number(id) : QStringLiteral("NULL");
+}
+
+QString sqlContains(const QString& text)
+{
+    QString pattern;
+    pattern.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c == QLatin1Char('%') || c == QLatin1Char('_') || c == QLatin1Char('\\')) {
+            pattern += QLatin1Char('\\');
+        }
+        pattern += c;
+    }
+    return sqlText(QLatin1Char('%') + pattern + QLatin1Char('%')) + QStringLiteral(" ESCAPE ") +
+           sqlText(QStringLiteral("\\"));
+}
+
 QString sqlTextOrNull(const QString& text)
 {
     return text.isEmpty() ? QStringLiteral("NULL") : sqlText(text);

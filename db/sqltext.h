@@ -12,6 +12,13 @@ QString sqlText(const QString& text);
 // An optional text: NULL when it is empty, else the quoted literal.
 QString sqlTextOrNull(const QString& text);
 
+// An optional reference: NULL for 0 (none), else the number.
+QString sqlIdOrNull(qint64 id);
+
+// The right side of a LIKE that finds the text anywhere in a column: "%", "_" and "\" in the
+// text match only themselves, so that a search for "50%" does not list everything.
+QString sqlContains(const QString& text);
+
 // Set once the connection is open, from what the driver reports for the server.
 void setSqlBackslashEscapes(bool on);
 

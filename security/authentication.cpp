@@ -144,11 +144,12 @@ bool lookupUser(HttpOrvelaServer& request)
                                                                  : QStringLiteral("\"Login\"");
     request.logDebug(QObject::tr("Логин пользователя: ") + user.login);
     QSqlQuery query = request.db().newQuery();
+    // Two accounts may share a mail: the one made first answers, always the same one.
     const QString sql =
         QStringLiteral("SELECT \"Id\", \"Login\", \"Mail\", \"Phone\", \"Status\", \"UserType\", "
                        "\"DateReg\", \"CompanyId\" FROM \"UserTable\" WHERE (") +
         column + QLatin1Char('=') + sqlText(user.login) + QStringLiteral(") AND (\"PasHash\"=") +
-        sqlText(user.passwordHash) + QStringLiteral(") LIMIT 1;");
+        sqlText(user.passwordHash) + QStringLiteral(") ORDER BY \"Id\" LIMIT 1;");
     if (!request.db().select(sql, &query)) {
         request.answerError(138);
         return false;

@@ -97,7 +97,7 @@ bool Api::getAbonentsTable()
 {
     qint64 company = 0;
     QString conditions;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
         !abonentFilters(&conditions)) {
         return false;
     }
@@ -130,7 +130,7 @@ bool Api::addAbonents()
 {
     qint64 company = 0;
     QJsonArray data;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
         !readDataArray(&data, false)) {
         return false;
     }
@@ -148,7 +148,7 @@ bool Api::addAbonents()
     LockedWrite write(db(), LockSubject::AbonentLogin);
     QSqlQuery taken = db().newQuery();
     QSet<qint64> companyObjects;
-    if (!write.ok() || !select(QStringLiteral("SELECT \"Login\" FROM \"AbonentTable\" WHERE \"Id\">0 AND \"Login\" IN (") +
+    if (!beginWrite(write) || !select(QStringLiteral("SELECT \"Login\" FROM \"AbonentTable\" WHERE \"Id\">0 AND \"Login\" IN (") +
                                    loginList(logins) + QStringLiteral(");"),
                                &taken, 132) ||
         !objectsInCompany(objects, company, &companyObjects)) {
@@ -202,7 +202,7 @@ bool Api::addAbonents()
 bool Api::updAbonent()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven()) {
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven()) {
         return false;
     }
     if (!given("AbonentId")) {
@@ -221,10 +221,12 @@ bool Api::updAbonent()
         return fail(218);
     }
     LockedWrite write(db(), LockSubject::AbonentLogin);
+    if (!beginWrite(write) || !mayTouchAbonent(abonentId, Hold::Change, 144)) {
+        return false;
+    }
     qint64 existing = -1;
-    const quint16 lookup = write.ok() ? db().findRecordId(QStringLiteral("AbonentTable"),
-                                                          QStringLiteral("\"Login\"=") + sqlText(record.login), &existing)
-                                      : 132;
+    const quint16 lookup =
+        db().findRecordId(QStringLiteral("AbonentTable"), QStringLiteral("\"Login\"=") + sqlText(record.login), &existing);
     if (lookup != 0) {
         return fail(lookup);
     }
@@ -253,29 +255,25 @@ bool Api::updAbonent()
     return finish(code);
 }
 
+// A company-bound caller deletes only an abonent who occupies objects of his company and of
+// no other. The abonent's row is held, so that no object is linked to him meanwhile.
 bool Api::delAbonent()
 {
     qint64 company = 0;
     qint64 abonentId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
-        !requiredId("AbonentId", 124, 116, &abonentId)) {
+    bool found = false;
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("AbonentId", 124, 116, &abonentId) || !beginWrite(write) ||
+        !mayTouchAbonent(abonentId, Hold::Remove, 190, &found)) {
         return false;
     }
     const QString id = QString::number(abonentId);
-    if (user().userType > UserType::User) {
+    if (user().isCompanyBound()) {
         QSqlQuery query = db().newQuery();
-        if (!select(QStringLiteral("select o.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o where (a.\"CompanyId\"=") +
-                        QString::number(company) + QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (o.\"AbonentId\"=") +
-                        id + QStringLiteral(") limit 1;"),
-                    &query, 132)) {
-            return false;
-        }
-        if (!query.next()) {
-            return fail(190);
-        }
         if (!select(QStringLiteral("select o.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o where (o.\"AbonentId\"=") +
-                        id + QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (a.\"CompanyId\" <> ") +
-                        QString::number(company) + QStringLiteral(") limit 1;"),
+                        id + QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (a.\"CompanyId\" IS DISTINCT FROM ") +
+                        sqlIdOrNull(company) + QStringLiteral(") limit 1;"),
                     &query, 132)) {
             return false;
         }
@@ -283,10 +281,11 @@ bool Api::delAbonent()
             return fail(120);
         }
     }
-    // Unlinking and deleting go together: a failed delete leaves the links in place.
-    const quint16 code = db().execAllInTransaction(
-        {QStringLiteral("update \"ObjectTable\" set \"AbonentId\"=NULL where (\"AbonentId\"=") + id + QStringLiteral(");"),
-         QStringLiteral("delete from \"AbonentTable\" where (\"Id\"=") + id + QStringLiteral(");")});
+    quint16 code = write.exec(QStringLiteral("update \"ObjectTable\" set \"AbonentId\"=NULL where (\"AbonentId\"=") + id +
+                              QStringLiteral(");"));
+    if (code == 0) {
+        code = write.execAndCommit(QStringLiteral("delete from \"AbonentTable\" where (\"Id\"=") + id + QStringLiteral(");"));
+    }
     return finish(code);
 }
 

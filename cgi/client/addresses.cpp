@@ -5,6 +5,7 @@
 #include "cgi/intrule.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
+#include "db/lockedwrite.h"
 #include "db/sqltext.h"
 
 #include <QJsonDocument>
@@ -46,22 +47,14 @@ bool addressRow(const QSqlQuery& query, QJsonObject* object)
 // The company of an address being written: the caller's own for a company-bound caller,
 // else "CompanyId" ("NULL" or a text that is no number is refused with 221; absent or 0 is
 // none, so a global caller sends the company again with every change).
-bool Api::addressCompanyValue(QString* value)
+bool Api::addressCompany(qint64* company)
 {
     if (user().isCompanyBound()) {
-        *value = user().companyId > 0 ? QString::number(user().companyId) : QStringLiteral("NULL");
+        *company = user().companyId;
         return true;
     }
-    if (!given("CompanyId")) {
-        *value = QStringLiteral("NULL");
-        return true;
-    }
-    const qint64 company = int32Param("CompanyId");
-    if (company < 0) {
-        return fail(221);
-    }
-    *value = company == 0 ? QStringLiteral("NULL") : QString::number(company);
-    return true;
+    *company = given("CompanyId") ? int32Param("CompanyId") : 0;
+    return *company < 0 ? fail(221) : true;
 }
 
 // The offset in minutes, written as the converted number so that a hexadecimal text such as
@@ -77,8 +70,8 @@ bool Api::readTimeShift(qint64* minutes)
 
 bool Api::addAddress()
 {
-    QString company;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !addressCompanyValue(&company)) {
+    qint64 company = 0;
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !addressCompany(&company)) {
         return false;
     }
     const QString name = text("Name").trimmed();
@@ -96,12 +89,13 @@ bool Api::addAddress()
     const QString sql =
         QStringLiteral("INSERT INTO \"AddressTable\" (\"Name\", \"PostIndex\", \"CompanyId\", \"CoordLat\", "
                        "\"CoordLong\", \"TimeShift\", \"Note\", \"JsonData\") VALUES (") +
-        sqlText(name) + QStringLiteral(", ") + sqlText(text("PostIndex")) + QStringLiteral(", ") + company +
+        sqlText(name) + QStringLiteral(", ") + sqlText(text("PostIndex")) + QStringLiteral(", ") + sqlIdOrNull(company) +
         QStringLiteral(", ") + sqlText(text("CoordLat")) + QStringLiteral(", ") + sqlText(text("CoordLong")) +
         QStringLiteral(", ") + QString::number(timeShift) + QStringLiteral(", ") + sqlText(text("Note")) +
         QStringLiteral(", ") + sqlText(compactJson(data)) + QStringLiteral("::json ) RETURNING \"Id\";");
+    LockedWrite write(db());
     qint64 id = 0;
-    if (!execute(sql, &id)) {
+    if (!beginWrite(write) || !mayTouchCompany(company, Hold::Link) || !finish(write.execAndCommit(sql, &id))) {
         return false;
     }
     req().setResponseId(id);
@@ -110,36 +104,31 @@ bool Api::addAddress()
 
 bool Api::updAddress()
 {
-    QString company;
+    qint64 company = 0;
     qint64 addressId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !addressCompanyValue(&company) ||
-        !requiredId("AddressId", 76, 59, &addressId)) {
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !addressCompany(&company) ||
+        !requiredId("AddressId", 76, 59, &addressId) || !beginWrite(write) ||
+        !mayTouchAddress(addressId, Hold::Change, Refusals{112, 112, 217, 217})) {
         return false;
     }
     QSqlQuery query = db().newQuery();
-    if (!select(QStringLiteral("select \"CompanyId\", \"JsonData\"::varchar AS \"JsonData\" from \"AddressTable\" "
-                               "where (\"Id\"=") +
+    if (!select(QStringLiteral("select \"JsonData\"::varchar AS \"JsonData\" from \"AddressTable\" where (\"Id\"=") +
                     QString::number(addressId) + QStringLiteral(") limit 1;"),
                 &query, 60)) {
         return false;
     }
-    if (!query.next()) {
-        return fail(112);
-    }
-    const QVariant owner = query.value(0);
-    if (user().isCompanyBound() && (owner.isNull() || owner.toLongLong() != user().companyId)) {
-        return fail(217);
-    }
+    query.next();
     QJsonObject data = columnObject(query, "JsonData");
     if (!given("Name")) {
         return fail(234);
     }
     QString list = QStringLiteral("\"Name\"=") + sqlText(text("Name"));
     if (!user().isCompanyBound()) {
-        list += QStringLiteral(", \"CompanyId\"=") + company;
+        list += QStringLiteral(", \"CompanyId\"=") + sqlIdOrNull(company);
     }
     qint64 timeShift = 0;
-    if (!readTimeShift(&timeShift)) {
+    if (!readTimeShift(&timeShift) || !mayTouchCompany(company, Hold::Link)) {
         return false;
     }
     list += QStringLiteral(", \"TimeShift\"=") + QString::number(timeShift);
@@ -152,42 +141,20 @@ bool Api::updAddress()
         data.remove(QStringLiteral("fias"));
     }
     list += QStringLiteral(", \"JsonData\"=") + sqlText(compactJson(data)) + QStringLiteral("::json ");
-    return execute(QStringLiteral("UPDATE \"AddressTable\" SET ") + list + QStringLiteral(" WHERE (\"Id\"=") +
-                   QString::number(addressId) + QStringLiteral(");"));
+    return finish(write.execAndCommit(QStringLiteral("UPDATE \"AddressTable\" SET ") + list +
+                                      QStringLiteral(" WHERE (\"Id\"=") + QString::number(addressId) +
+                                      QStringLiteral(");")));
 }
 
-// The id a row refers to: 132 when the row cannot be read or is missing, 112 when it refers
-// to nothing (an object without address, an address without company).
-bool Api::readReference(const char* table, const char* column, qint64 id, qint64* reference)
-{
-    quint16 code = 0;
-    const QString value = db().selectValue(QString::fromLatin1(table), QString::fromLatin1(column),
-                                           QStringLiteral("\"Id\"=") + QString::number(id), &code);
-    if (code != 0) {
-        return fail(code);
-    }
-    *reference = value.toLongLong();
-    return value.isEmpty() ? fail(112) : true;
-}
-
-// A company-bound caller may touch only addresses of his company.
-bool Api::checkAddressOfCompany(qint64 addressId)
-{
-    qint64 owner = 0;
-    if (!user().isCompanyBound()) {
-        return true;
-    }
-    if (!readReference("AddressTable", "CompanyId", addressId, &owner)) {
-        return false;
-    }
-    return owner == user().companyId ? true : fail(217);
-}
-
+// An address that objects use stays. Its row is held while they are looked for, so that an
+// object added meanwhile is either seen here or finds the address gone.
 bool Api::delAddress()
 {
     qint64 addressId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !requiredId("AddressId", 76, 59, &addressId) ||
-        !checkAddressOfCompany(addressId)) {
+    bool found = false;
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !requiredId("AddressId", 76, 59, &addressId) ||
+        !beginWrite(write) || !mayTouchAddress(addressId, Hold::Remove, premisesRefusals(0), &found)) {
         return false;
     }
     QSqlQuery query = db().newQuery();
@@ -199,15 +166,15 @@ bool Api::delAddress()
     if (query.next()) {
         return fail(204);
     }
-    return execute(QStringLiteral("DELETE FROM \"AddressTable\" WHERE (\"Id\"=") + QString::number(addressId) +
-                   QStringLiteral(");"));
+    return finish(write.execAndCommit(QStringLiteral("DELETE FROM \"AddressTable\" WHERE (\"Id\"=") +
+                                      QString::number(addressId) + QStringLiteral(");")));
 }
 
 bool Api::getAddressTable()
 {
     qint64 company = 0;
     QString conditions;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
         !numberFilter("AddressId", QStringLiteral("a.\"Id\""), 59, &conditions)) {
         return false;
     }
@@ -237,7 +204,7 @@ bool Api::getCompanyAddresses()
 {
     qint64 company = 0;
     QString conditions;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
         !numberFilter("AddressId", QStringLiteral("a.\"Id\""), 59, &conditions)) {
         return false;
     }
@@ -304,7 +271,7 @@ bool Api::getAddressInfo()
 {
     qint64 company = 0;
     qint64 objectId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
         !requiredId("ObjectId", 76, 59, &objectId)) {
         return false;
     }
@@ -322,9 +289,8 @@ bool Api::getAddressInfo()
     }
     // A company-bound caller reads only the premises of his own company: another company's
     // object, abonent and contacts are not his to see.
-    const QVariant owner = query.value(QStringLiteral("CompanyId"));
-    if (user().isCompanyBound() && (owner.isNull() || owner.toLongLong() != user().companyId)) {
-        return fail(112);
+    if (!ownerAllowed(query.value(QStringLiteral("CompanyId")), sameRefusals(112, 112))) {
+        return false;
     }
     QJsonObject row;
     if (!addressInfoRow(query, &row)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/resulttype.h"
+#include "cgi/client/scope.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -50,6 +51,7 @@ public slots:
 private:
     void processRequest();
     bool answerTestCommand();
+    bool refuseNulCharacters();
     bool checkCommand(const QString& name);
     void dispatchCommand(const QString& name);
 
@@ -75,8 +77,11 @@ private:
     bool commitBatch(orvela::LockedWrite& write, int count, qint64 lastId);
     // Ends a command with the code of its last step.
     bool finish(quint16 code) { return code == 0 ? succeed() : fail(code); }
-    // Refuses with code 143 unless the caller's type lies in the range.
-    bool allowTypes(int lowest, int highest);
+    // Rights name the known types: a global type from 1 to highestGlobal, or a company-bound
+    // type from 129 to highestCompanyBound (kNoCompanyBound: none). Any other caller gets 143.
+    static constexpr int kNoCompanyBound = 0;
+    bool typeAllowed(int highestGlobal, int highestCompanyBound) const;
+    bool allowTypes(int highestGlobal, int highestCompanyBound);
     // The company a command acts for (0 for none); false with code 221.
     bool resolveCompanyId(qint64* companyId);
     orvela::Database& db() const;
@@ -85,6 +90,8 @@ private:
     bool select(const QString& sql, QSqlQuery* query, quint16 failCode);
     // Runs one changing statement in its own transaction; its code is the command's.
     bool execute(const QString& sql, qint64* outId = nullptr);
+    // Opens the transaction of a change; false with 132 when it cannot begin.
+    bool beginWrite(orvela::LockedWrite& write);
     // Runs a listing and appends one object per row; a row whose identifiers do not convert
     // ends the command with badRowCode and no data.
     using RowMaker = std::function<bool(const QSqlQuery&, QJsonObject*)>;
@@ -92,10 +99,34 @@ private:
                     quint16 badRowCode = 177);
     // The company test of a statement: "=<id>", or " IS NULL" for no company.
     static QString companyMatch(qint64 companyId);
-    // Whether an object lies at an address of the company (0: of no company); 190 or 132.
-    bool checkObjectInCompany(qint64 objectId, qint64 companyId);
+
+    // Scope (scope.cpp): the one answer to "may this caller touch this record", one rule per
+    // kind of record. Each looks the record up inside the command's open transaction and
+    // answers true, or false with the refusal's code. The hold locks the row until the write
+    // commits, so that what was checked stays true: a linked record cannot be deleted
+    // meanwhile, and a deletion waits for the links being made to it.
+    // The account a change or deletion aims at: 275 when missing, 143 when it belongs to
+    // another company than a company-bound caller's; its type for the type rules.
+    bool mayTouchAccount(qint64 userId, Hold hold, int* type);
+    // A company named by a parameter exists (235); a company-bound caller names only his own.
+    bool mayTouchCompany(qint64 companyId, Hold hold);
+    // Records without a company of their own (manufacturers, models): they only have to exist.
+    bool recordExists(const char* table, qint64 id, Hold hold, quint16 missing, bool* found = nullptr);
+    bool mayTouchAddress(qint64 addressId, Hold hold, const Refusals& refusals, bool* found = nullptr);
+    bool mayTouchObject(qint64 objectId, Hold hold, const Refusals& refusals, bool* found = nullptr);
+    // An abonent is his company's when he occupies at least one of its objects.
+    bool mayTouchAbonent(qint64 abonentId, Hold hold, quint16 refusal, bool* found = nullptr);
+    bool mayTouchLicAccount(qint64 accountId, Hold hold, quint16 refusal, bool* found = nullptr);
+    // A company-bound caller reaches a device only through its current installation.
+    bool mayTouchDevice(qint64 deviceId, Hold hold, const Refusals& refusals, bool* found = nullptr);
+    // Whether an object lies at an address of the company a command acts for (0: of no
+    // company); 190 or 132.
+    bool checkObjectInCompany(qint64 objectId, qint64 companyId, Hold hold = Hold::Link);
     // Of the given objects, those that lie at addresses of the company; false with 132.
     bool objectsInCompany(const QList<qint64>& objectIds, qint64 companyId, QSet<qint64>* found);
+    bool readOwner(const QString& sql, const Refusals& refusals, QVariant* owner, bool* found);
+    bool ownerAllowed(const QVariant& owner, const Refusals& refusals);
+
     // "DATA": false with 156 when it is empty.
     bool dataGiven();
     // "DATA" as an array of objects: 157 (not a JSON array), 161 (size: one or more, or
@@ -117,8 +148,9 @@ private:
     bool failWithSourceLine(quint16 code, const char* file, int line);
     bool userFilters(QStringList* conditions);
     bool readTargetUser(qint64 userId, int* targetType);
-    bool readUserRow(qint64 userId, QSqlQuery* query);
+    bool newTypeAllowed(qint64 type);
     bool userSetList(qint64 userId, QStringList* items);
+    bool userCompanyItem(QStringList* items);
 
     // Records with unique names: companies, manufacturers, models (named.cpp).
     bool insertNamed(orvela::LockSubject subject, const char* table, const std::function<bool(QString*)>& statement);
@@ -153,10 +185,8 @@ private:
     bool getAddressTable();
     bool getCompanyAddresses();
     bool getAddressInfo();
-    bool addressCompanyValue(QString* value);
+    bool addressCompany(qint64* company);
     bool readTimeShift(qint64* minutes);
-    bool checkAddressOfCompany(qint64 addressId);
-    bool readReference(const char* table, const char* column, qint64 id, qint64* reference);
     bool addressInfoRow(const QSqlQuery& query, QJsonObject* row);
 
     // Objects (objects.cpp).
@@ -164,8 +194,8 @@ private:
     bool addObject();
     bool updObject();
     bool delObject();
-    bool checkObjectOfCompany(qint64 objectId);
-    bool objectSeries(qint64 addressId, qint64 objType, const QString& note);
+    bool objectSeries(orvela::LockedWrite& write, qint64 addressId, qint64 objType, const QString& note);
+    bool readAbonentLink(QString* abonent);
     bool objectFilters(QString* conditions);
 
     // Abonents and personal accounts (abonents.cpp, licaccounts.cpp).
@@ -190,7 +220,7 @@ private:
     struct DeviceRecord;
     bool readDeviceRecord(const QJsonObject& element, bool identityOnly, DeviceRecord* record);
     bool findIdentities(const QList<DeviceRecord>& records, QHash<QString, qint64>* stored);
-    bool checkDeviceOfCompany(qint64 deviceId);
+    bool checkDeviceRecords(const QJsonArray& data, qint64 company, QList<DeviceRecord>* records);
     quint16 updateInstallation(qint64 deviceId, const DeviceRecord& record, orvela::LockedWrite& write);
     void deleteYearlyRows(qint64 deviceId);
 

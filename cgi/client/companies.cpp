@@ -16,7 +16,7 @@ using namespace orvela;
 
 bool Api::getCompanyTable()
 {
-    if (!allowTypes(UserType::Top, UserType::User)) {
+    if (!allowTypes(UserType::User, kNoCompanyBound)) {
         return false;
     }
     QStringList conditions;
@@ -46,7 +46,7 @@ bool Api::getCompanyTable()
 
 bool Api::getCompanyList()
 {
-    if (!allowTypes(UserType::Top, UserType::User)) {
+    if (!allowTypes(UserType::User, kNoCompanyBound)) {
         return false;
     }
     return appendRows(QStringLiteral("SELECT DISTINCT c.\"Id\", c.\"Name\" FROM \"CompanyTable\" c ORDER BY "
@@ -62,7 +62,7 @@ bool Api::getCompanyList()
 // The company's optional texts are never NULL: a field left out is stored empty.
 bool Api::addCompany()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound)) {
         return false;
     }
     if (!given("Name")) {
@@ -81,7 +81,7 @@ bool Api::addCompany()
 bool Api::updCompany()
 {
     qint64 id = 0;
-    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 216, 177, &id)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound) || !requiredId("Id", 216, 177, &id)) {
         return false;
     }
     if (!given("Name")) {
@@ -98,11 +98,15 @@ bool Api::updCompany()
         QString::number(id) + QLatin1Char(';')));
 }
 
-// A company that addresses use stays; one without goes with its accounts.
+// A company that addresses use stays; one without goes with its accounts and their sessions,
+// all together. The company's row is held, so that no address or account can be given to it
+// meanwhile.
 bool Api::delCompany()
 {
     qint64 id = 0;
-    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 216, 177, &id)) {
+    LockedWrite write(db());
+    if (!allowTypes(UserType::Operator, kNoCompanyBound) || !requiredId("Id", 216, 177, &id) || !beginWrite(write) ||
+        !recordExists("CompanyTable", id, Hold::Remove, 0)) {
         return false;
     }
     const QString idText = QString::number(id);
@@ -115,8 +119,17 @@ bool Api::delCompany()
     if (address > 0) {
         return fail(204);
     }
-    return execute(QStringLiteral("DELETE FROM \"CompanyTable\" WHERE \"Id\"=") + idText + QLatin1Char(';')) &&
-           execute(QStringLiteral("DELETE FROM \"UserTable\" WHERE \"CompanyId\"=") + idText + QLatin1Char(';'));
+    const QStringList statements = {
+        QStringLiteral("DELETE FROM \"CompanyTable\" WHERE \"Id\"=") + idText + QLatin1Char(';'),
+        QStringLiteral("DELETE FROM \"SessionTable\" WHERE \"UserId\" IN (SELECT \"Id\" FROM \"UserTable\" WHERE "
+                       "\"CompanyId\"=") + idText + QStringLiteral(");"),
+        QStringLiteral("DELETE FROM \"UserTable\" WHERE \"CompanyId\"=") + idText + QLatin1Char(';')};
+    for (const QString& sql : statements) {
+        if (write.exec(sql) != 0) {
+            return fail(132);
+        }
+    }
+    return finish(write.commit());
 }
 
 } // namespace client

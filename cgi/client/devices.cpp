@@ -117,8 +117,9 @@ bool Api::readDeviceRecord(const QJsonObject& element, bool identityOnly, Device
     if (!jsonToInt64(element.value(QStringLiteral("objectId")), &record->objectId)) {
         return fail(146);
     }
-    // A device outside any object is for the system-wide users to keep.
-    if (record->objectId == 0 && !(user().userType >= UserType::Top && user().userType <= UserType::User)) {
+    // A device outside any object (0, or a negative number) belongs to no company: it is for
+    // the system-wide users to keep, or its identity would be blocked for everybody.
+    if (record->objectId <= 0 && user().isCompanyBound()) {
         return fail(146);
     }
     if (record->objectId <= 0) {
@@ -165,23 +166,14 @@ bool Api::findIdentities(const QList<DeviceRecord>& records, QHash<QString, qint
 bool Api::addDevices()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven()) {
+    QJsonArray data;
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !readDataArray(&data, false)) {
         return false;
-    }
-    const QJsonDocument doc = QJsonDocument::fromJson(text("DATA").toUtf8());
-    if (!doc.isArray()) {
-        return fail(157);
-    }
-    const QJsonArray data = doc.array();
-    if (data.isEmpty()) {
-        return fail(161);
     }
     QList<DeviceRecord> records;
     for (const QJsonValue& element : data) {
         DeviceRecord record;
-        if (!element.isObject()) {
-            return fail(131);
-        }
         if (!readDeviceRecord(element.toObject(), true, &record)) {
             return false;
         }
@@ -191,8 +183,8 @@ bool Api::addDevices()
     // both register a device.
     LockedWrite write(db(), LockSubject::DeviceIdentity);
     QHash<QString, qint64> stored;
-    if (!write.ok() || !findIdentities(records, &stored)) {
-        return fail(132);
+    if (!beginWrite(write) || !findIdentities(records, &stored)) {
+        return false;
     }
     QString found;
     QSet<QString> seen;
@@ -207,26 +199,8 @@ bool Api::addDevices()
         req().setResponseText(QObject::tr("Найдены приборы в БД:") + found);
         return fail(151);
     }
-    // The objects' companies are read at once; each element is then checked in order, its
-    // keys first and its object last.
-    QList<qint64> objects;
-    for (const QJsonValue& element : data) {
-        qint64 objectId = 0;
-        if (jsonToInt64(element.toObject().value(QStringLiteral("objectId")), &objectId) && objectId > 0) {
-            objects << objectId;
-        }
-    }
-    QSet<qint64> companyObjects;
-    if (!objectsInCompany(objects, company, &companyObjects)) {
+    if (!checkDeviceRecords(data, company, &records)) {
         return false;
-    }
-    for (int i = 0; i < records.size(); ++i) {
-        if (!readDeviceRecord(data.at(i).toObject(), false, &records[i])) {
-            return false;
-        }
-        if (records.at(i).objectId > 0 && !companyObjects.contains(records.at(i).objectId)) {
-            return fail(190);
-        }
     }
     qint64 deviceId = 0;
     for (const DeviceRecord& record : records) {
@@ -249,23 +223,44 @@ bool Api::addDevices()
     return commitBatch(write, records.size(), deviceId);
 }
 
-// A company-bound caller reaches a device only through its current installation in his
-// company.
-bool Api::checkDeviceOfCompany(qint64 deviceId)
+// Every element's keys in order, then its model (313) and its object (190). The models and
+// objects are read, and held until the batch is written, in one statement each.
+bool Api::checkDeviceRecords(const QJsonArray& data, qint64 company, QList<DeviceRecord>* records)
 {
-    if (user().userType <= UserType::User) {
-        return true;
+    QList<qint64> objects;
+    QStringList models;
+    for (const QJsonValue& element : data) {
+        qint64 objectId = 0;
+        if (jsonToInt64(element.toObject().value(QStringLiteral("objectId")), &objectId) && objectId > 0) {
+            objects << objectId;
+        }
+        models << QString::number(jsonInteger(element.toObject().value(QStringLiteral("modelId")), 0));
     }
+    QSet<qint64> companyObjects;
+    QSet<qint64> knownModels;
     QSqlQuery query = db().newQuery();
-    if (!select(QStringLiteral("select a.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o, \"InstallTable\" i where "
-                               "(a.\"CompanyId\"=") +
-                    QString::number(user().companyId) +
-                    QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (o.\"Id\"=i.\"ObjectId\") and (i.\"DeviceId\"=") +
-                    QString::number(deviceId) + QStringLiteral(") and (i.\"Actual\"=1)  limit 1;"),
+    if (!objectsInCompany(objects, company, &companyObjects) ||
+        !select(QStringLiteral("SELECT m.\"Id\" FROM \"ModelTable\" m WHERE m.\"Id\" IN (") +
+                    models.join(QLatin1Char(',')) + QStringLiteral(") FOR KEY SHARE OF m;"),
                 &query, 132)) {
         return false;
     }
-    return query.next() ? true : fail(190);
+    while (query.next()) {
+        knownModels.insert(query.value(0).toLongLong());
+    }
+    for (int i = 0; i < records->size(); ++i) {
+        DeviceRecord& record = (*records)[i];
+        if (!readDeviceRecord(data.at(i).toObject(), false, &record)) {
+            return false;
+        }
+        if (!knownModels.contains(record.modelId)) {
+            return fail(313);
+        }
+        if (record.objectId > 0 && !companyObjects.contains(record.objectId)) {
+            return fail(190);
+        }
+    }
+    return true;
 }
 
 // The current installation follows the record: created, corrected in place, or left alone
@@ -300,28 +295,29 @@ bool Api::updDevice()
 {
     qint64 company = 0;
     qint64 deviceId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven() ||
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven() ||
         !requiredId("DeviceId", 110, 216, &deviceId)) {
         return false;
     }
     QJsonArray data;
     DeviceRecord record;
+    LockedWrite write(db(), LockSubject::DeviceIdentity);
     if (!readDataArray(&data, true) || !readDeviceRecord(data.first().toObject(), false, &record) ||
-        !checkDeviceOfCompany(deviceId)) {
+        !beginWrite(write) || !mayTouchDevice(deviceId, Hold::Change, sameRefusals(246, 190))) {
         return false;
     }
-    LockedWrite write(db(), LockSubject::DeviceIdentity);
     qint64 other = -1;
-    const quint16 lookup =
-        write.ok() ? db().findRecordId(QStringLiteral("DeviceTable"), record.identityCondition(), &other) : 132;
+    const quint16 lookup = db().findRecordId(QStringLiteral("DeviceTable"), record.identityCondition(), &other);
     if (lookup != 0) {
         return fail(lookup);
     }
     if (other > 0 && other != deviceId) {
         return fail(151);
     }
-    // The object is checked before anything is written, so that a refusal changes nothing.
-    if (record.objectId > 0 && !checkObjectInCompany(record.objectId, company)) {
+    // The model and the object are checked before anything is written, so that a refusal
+    // changes nothing.
+    if (!recordExists("ModelTable", record.modelId, Hold::Link, 313) ||
+        (record.objectId > 0 && !checkObjectInCompany(record.objectId, company))) {
         return false;
     }
     quint16 code = write.exec(
@@ -370,19 +366,30 @@ bool Api::delDevice()
 {
     qint64 company = 0;
     qint64 deviceId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
-        !requiredId("Id", 110, 216, &deviceId) || !checkDeviceOfCompany(deviceId)) {
+    bool found = false;
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("Id", 110, 216, &deviceId) || !beginWrite(write) ||
+        !mayTouchDevice(deviceId, Hold::Remove, sameRefusals(0, 190), &found)) {
         return false;
     }
-    // The device and its own rows go together, or not at all.
+    // The device and its own rows go together, or not at all; its row is held, so that a
+    // task queued meanwhile is either deleted with it or finds the device gone.
     const QString id = QString::number(deviceId);
-    const quint16 code = db().execAllInTransaction(
-        {QStringLiteral("delete from \"DeviceTable\" where (\"Id\"=") + id + QStringLiteral(");"),
-         QStringLiteral("delete from \"InstallTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
-         QStringLiteral("delete from \"PoverkaTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
-         QStringLiteral("delete from \"TaskTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
-         QStringLiteral("delete from \"ConcTable\" where (\"DeviceId\"=") + id + QStringLiteral(") OR (\"MasterId\"=") +
-             id + QStringLiteral(");")});
+    const QStringList statements = {
+        QStringLiteral("delete from \"DeviceTable\" where (\"Id\"=") + id + QStringLiteral(");"),
+        QStringLiteral("delete from \"InstallTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
+        QStringLiteral("delete from \"PoverkaTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
+        QStringLiteral("delete from \"TaskTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
+        QStringLiteral("delete from \"ConcTable\" where (\"DeviceId\"=") + id + QStringLiteral(") OR (\"MasterId\"=") +
+            id + QStringLiteral(");")};
+    for (const QString& sql : statements) {
+        const quint16 code = write.exec(sql);
+        if (code != 0) {
+            return fail(code);
+        }
+    }
+    const quint16 code = write.commit();
     if (code != 0) {
         return fail(code);
     }

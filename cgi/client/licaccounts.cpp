@@ -5,6 +5,7 @@
 #include "cgi/client/datafields.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
+#include "db/lockedwrite.h"
 #include "db/sqltext.h"
 
 #include <QJsonObject>
@@ -75,7 +76,7 @@ bool Api::getLicAccountTable()
     qint64 company = 0;
     qint64 addressId = 0;
     QString conditions;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
         !requiredId("AddressId", 76, 59, &addressId) ||
         !numberFilter("ResCode", QStringLiteral("l.\"ResCode\""), 239, &conditions, false) ||
         !numberFilter("Id", QStringLiteral("l.\"Id\""), 216, &conditions)) {
@@ -107,7 +108,7 @@ bool Api::addLicAccount()
 {
     qint64 company = 0;
     QJsonArray data;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
         !readDataArray(&data, false)) {
         return false;
     }
@@ -122,8 +123,11 @@ bool Api::addLicAccount()
             objects << accounts.last().objectId;
         }
     }
+    // The objects are checked and held in the transaction that writes the accounts: all of
+    // them, or none.
+    LockedWrite write(db());
     QSet<qint64> companyObjects;
-    if (!objectsInCompany(objects, company, &companyObjects)) {
+    if (!beginWrite(write) || !objectsInCompany(objects, company, &companyObjects)) {
         return false;
     }
     for (int i = 0; i < accounts.size(); ++i) {
@@ -140,22 +144,17 @@ bool Api::addLicAccount()
             return fail(190);
         }
     }
-    // The batch is written in one transaction: all accounts or none.
-    QStringList statements;
+    qint64 lastId = 0;
     for (const LicAccount& account : accounts) {
-        statements << QStringLiteral("insert into \"LicAccountTable\" (\"ObjectId\", \"ResCode\", \"Name\") values ") +
-                          account.valuesRow() + QStringLiteral(" returning \"Id\";");
-    }
-    if (accounts.size() == 1) {
-        qint64 id = 0;
-        if (!execute(statements.first(), &id)) {
-            return false;
+        const quint16 code = write.exec(QStringLiteral("insert into \"LicAccountTable\" (\"ObjectId\", \"ResCode\", "
+                                                       "\"Name\") values ") +
+                                            account.valuesRow() + QStringLiteral(" returning \"Id\";"),
+                                        &lastId);
+        if (code != 0) {
+            return fail(code);
         }
-        req().setResponseId(id);
-        return true;
     }
-    const quint16 code = db().execAllInTransaction(statements);
-    return finish(code);
+    return commitBatch(write, accounts.size(), lastId);
 }
 
 bool Api::updLicAccount()
@@ -163,7 +162,7 @@ bool Api::updLicAccount()
     qint64 company = 0;
     qint64 id = 0;
     QJsonArray data;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven() ||
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) || !dataGiven() ||
         !requiredId("Id", 110, 216, &id) || !readDataArray(&data, true)) {
         return false;
     }
@@ -178,39 +177,30 @@ bool Api::updLicAccount()
     if (account.name.isEmpty()) {
         return fail(234);
     }
-    if (!checkObjectInCompany(account.objectId, company)) {
+    LockedWrite write(db());
+    if (!beginWrite(write) || !mayTouchLicAccount(id, Hold::Change, 235) ||
+        !checkObjectInCompany(account.objectId, company)) {
         return false;
     }
-    return execute(QStringLiteral("update \"LicAccountTable\" set \"ObjectId\"=") + QString::number(account.objectId) +
-                   QStringLiteral(", \"ResCode\"=") + QString::number(account.resCode) + QStringLiteral(", \"Name\"=") +
-                   sqlText(account.name) + QStringLiteral(" where (\"Id\"=") + QString::number(id) +
-                   QStringLiteral(");"));
+    return finish(write.execAndCommit(QStringLiteral("update \"LicAccountTable\" set \"ObjectId\"=") +
+                                      QString::number(account.objectId) + QStringLiteral(", \"ResCode\"=") +
+                                      QString::number(account.resCode) + QStringLiteral(", \"Name\"=") +
+                                      sqlText(account.name) + QStringLiteral(" where (\"Id\"=") + QString::number(id) +
+                                      QStringLiteral(");")));
 }
 
 bool Api::delLicAccount()
 {
     qint64 company = 0;
     qint64 id = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
-        !requiredId("Id", 110, 216, &id)) {
+    bool found = false;
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("Id", 110, 216, &id) || !beginWrite(write) || !mayTouchLicAccount(id, Hold::Remove, 235, &found)) {
         return false;
     }
-    if (user().userType > UserType::User) {
-        QSqlQuery query = db().newQuery();
-        if (!select(QStringLiteral("select a.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o, \"LicAccountTable\" l "
-                                   "where (a.\"CompanyId\"=") +
-                        QString::number(company) +
-                        QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (o.\"Id\"=l.\"ObjectId\") and (l.\"Id\"=") +
-                        QString::number(id) + QStringLiteral(") limit 1;"),
-                    &query, 132)) {
-            return false;
-        }
-        if (!query.next()) {
-            return fail(235);
-        }
-    }
-    return execute(QStringLiteral("delete from \"LicAccountTable\" where (\"Id\"=") + QString::number(id) +
-                   QStringLiteral(");"));
+    return finish(write.execAndCommit(QStringLiteral("delete from \"LicAccountTable\" where (\"Id\"=") +
+                                      QString::number(id) + QStringLiteral(");")));
 }
 
 } // namespace client

@@ -18,7 +18,7 @@ using namespace orvela;
 bool Api::getManufTable()
 {
     QString conditions;
-    if (!numberFilter("Id", QStringLiteral("\"Id\""), 177, &conditions, false)) {
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !numberFilter("Id", QStringLiteral("\"Id\""), 177, &conditions, false)) {
         return false;
     }
     conditions += textFilter(QStringLiteral("\"Name\""), "NameFull", "Name");
@@ -35,7 +35,7 @@ bool Api::getManufTable()
 
 bool Api::addManuf()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound)) {
         return false;
     }
     if (!given("Name")) {
@@ -51,7 +51,7 @@ bool Api::addManuf()
 bool Api::updManuf()
 {
     qint64 id = 0;
-    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
     LockedWrite write(db(), LockSubject::ManufacturerName);
@@ -68,7 +68,7 @@ bool Api::updManuf()
 bool Api::delManuf()
 {
     qint64 id = 0;
-    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
     return deleteUnused("ManufTable", id, "ModelTable", "ManufId",
@@ -98,7 +98,7 @@ bool Api::modelConditions(QString* where)
 bool Api::getModelTable()
 {
     QString where;
-    if (!modelConditions(&where)) {
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !modelConditions(&where)) {
         return false;
     }
     const QString sql =
@@ -139,7 +139,7 @@ bool Api::loraDataFormat(QString* json)
 
 bool Api::addModel()
 {
-    if (!allowTypes(UserType::Top, UserType::Operator)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound)) {
         return false;
     }
     if (!given("Name")) {
@@ -156,7 +156,8 @@ bool Api::addModel()
         if (resCode < 0 || interval < 0) {
             return fail(resCode < 0 ? 239 : 108);
         }
-        if (!loraDataFormat(&json)) {
+        // The maker must exist until the model is written.
+        if (!loraDataFormat(&json) || !recordExists("ManufTable", manufacturer, Hold::Link, 235)) {
             return false;
         }
         *sql = QStringLiteral("INSERT INTO \"ModelTable\" (\"ManufId\", \"Name\", \"ResCode\", \"PovInterval\", "
@@ -168,12 +169,16 @@ bool Api::addModel()
     });
 }
 
-// " "ManufId"=n,  "ResCode"=n,  "PovInterval"=n, ": all three are required on a change.
+// " "ManufId"=n,  "ResCode"=n,  "PovInterval"=n, ": all three are required on a change, and the
+// maker must exist.
 bool Api::modelNumbers(QString* list)
 {
     for (const char* column : {"ManufId", "ResCode", "PovInterval"}) {
         qint64 value = 0;
         if (!requiredId(column, 209, 177, &value, false)) {
+            return false;
+        }
+        if (qstrcmp(column, "ManufId") == 0 && !recordExists("ManufTable", value, Hold::Link, 235)) {
             return false;
         }
         *list += QStringLiteral(" \"") + QLatin1String(column) + QStringLiteral("\"=") + QString::number(value) +
@@ -185,7 +190,7 @@ bool Api::modelNumbers(QString* list)
 bool Api::updModel()
 {
     qint64 id = 0;
-    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
     LockedWrite write(db(), LockSubject::ModelName);
@@ -203,7 +208,7 @@ bool Api::updModel()
 bool Api::delModel()
 {
     qint64 id = 0;
-    if (!allowTypes(UserType::Top, UserType::Operator) || !requiredId("Id", 209, 177, &id, false)) {
+    if (!allowTypes(UserType::Operator, kNoCompanyBound) || !requiredId("Id", 209, 177, &id, false)) {
         return false;
     }
     return deleteUnused("ModelTable", id, "DeviceTable", "ModelId",

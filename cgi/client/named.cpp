@@ -24,14 +24,6 @@ quint16 nameIsFree(Database& db, const char* table, const QString& name, qint64 
     return (found != -1 && found != ownId) ? 203 : 0;
 }
 
-// 0 when a record with the id exists, 235 when not, or the look-up's code.
-quint16 recordExists(Database& db, const char* table, qint64 id)
-{
-    qint64 found = -1;
-    const quint16 code = db.findRecordId(QString::fromLatin1(table), QStringLiteral("\"Id\"=") + QString::number(id), &found);
-    return code != 0 ? code : (found == -1 ? 235 : 0);
-}
-
 } // namespace
 
 // Takes the name lock, refuses a taken "Name", builds the statement (whose checks come after
@@ -59,28 +51,30 @@ bool Api::insertNamed(LockSubject subject, const char* table, const std::functio
 // The record must exist, and a new "Name" must not be another record's.
 bool Api::beginNamedUpdate(LockedWrite& write, const char* table, qint64 id, bool renaming)
 {
-    quint16 code = write.ok() ? recordExists(db(), table, id) : 132;
-    if (code == 0 && renaming) {
-        code = nameIsFree(db(), table, text("Name"), id);
+    if (!beginWrite(write) || !recordExists(table, id, Hold::Change, 235)) {
+        return false;
     }
+    const quint16 code = renaming ? nameIsFree(db(), table, text("Name"), id) : 0;
     return code == 0 ? true : fail(code);
 }
 
+// A record that others refer to stays. Its row is held while the references are counted, so
+// that a reference made meanwhile is either seen here or finds the record gone.
 bool Api::deleteUnused(const char* table, qint64 id, const char* usedBy, const char* usedByColumn,
                        const QString& statement)
 {
-    quint16 code = recordExists(db(), table, id);
-    if (code != 0) {
-        return fail(code);
+    LockedWrite write(db());
+    if (!beginWrite(write) || !recordExists(table, id, Hold::Remove, 235)) {
+        return false;
     }
     qint64 user = -1;
-    code = db().findRecordId(QString::fromLatin1(usedBy),
-                             QLatin1Char('"') + QLatin1String(usedByColumn) + QStringLiteral("\"=") + QString::number(id),
-                             &user);
+    const quint16 code = db().findRecordId(
+        QString::fromLatin1(usedBy), QLatin1Char('"') + QLatin1String(usedByColumn) + QStringLiteral("\"=") + QString::number(id),
+        &user);
     if (code != 0) {
         return fail(code);
     }
-    return user != -1 ? fail(204) : execute(statement);
+    return user != -1 ? fail(204) : finish(write.execAndCommit(statement));
 }
 
 } // namespace client

@@ -5,6 +5,7 @@
 #include "cgi/intrule.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
+#include "db/lockedwrite.h"
 #include "db/sqltext.h"
 
 #include <QJsonObject>
@@ -19,16 +20,6 @@ using namespace orvela;
 namespace {
 constexpr qint64 kLargestSeries = 1000;
 } // namespace
-
-// A company-bound caller may touch only objects at addresses of his company.
-bool Api::checkObjectOfCompany(qint64 objectId)
-{
-    qint64 address = 0;
-    if (!user().isCompanyBound()) {
-        return true;
-    }
-    return readReference("ObjectTable", "AddressId", objectId, &address) && checkAddressOfCompany(address);
-}
 
 bool Api::objectFilters(QString* conditions)
 {
@@ -48,7 +39,7 @@ bool Api::getObjectTable()
     qint64 company = 0;
     qint64 addressId = 0;
     QString conditions;
-    if (!allowTypes(INT_MIN, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
         !requiredId("AddressId", 76, 59, &addressId) || !objectFilters(&conditions)) {
         return false;
     }
@@ -88,7 +79,7 @@ bool Api::getObjectTable()
 
 // ObjCount objects named prefix + number, all in one statement so that a series is written
 // whole or not at all.
-bool Api::objectSeries(qint64 addressId, qint64 objType, const QString& note)
+bool Api::objectSeries(LockedWrite& write, qint64 addressId, qint64 objType, const QString& note)
 {
     const qint64 count = given("ObjCount") ? int32Param("ObjCount", 0) : 1;
     if (count < 1) {
@@ -102,20 +93,17 @@ bool Api::objectSeries(qint64 addressId, qint64 objType, const QString& note)
     const QString head = QStringLiteral("INSERT INTO \"ObjectTable\" (\"AddressId\", \"ObjType\", \"Obj\", "
                                         "\"AbonentId\", \"Sq\", \"Note\") VALUES ");
     if (count == 1) {
-        qint64 abonent = -1;
-        if (given("AbonentId")) {
-            abonent = int64Param("AbonentId");
-            if (abonent < 0) {
-                return fail(116);
-            }
+        QString abonent = QStringLiteral("NULL");
+        if (given("AbonentId") && !readAbonentLink(&abonent)) {
+            return false;
         }
         const QString obj = given("Obj") ? text("Obj") : prefix + QString::number(start);
         qint64 id = 0;
-        if (!execute(head + QStringLiteral(" (") + QString::number(addressId) + QStringLiteral(", ") +
-                         QString::number(objType) + QStringLiteral(", ") + sqlText(obj) + QStringLiteral(", ") +
-                         (abonent < 0 ? QStringLiteral("NULL") : QString::number(abonent)) + QStringLiteral(", ") +
-                         sqlText(text("Sq")) + QStringLiteral(", ") + note + QStringLiteral(") RETURNING \"Id\";"),
-                     &id)) {
+        if (!finish(write.execAndCommit(head + QStringLiteral(" (") + QString::number(addressId) + QStringLiteral(", ") +
+                                            QString::number(objType) + QStringLiteral(", ") + sqlText(obj) +
+                                            QStringLiteral(", ") + abonent + QStringLiteral(", ") + sqlText(text("Sq")) +
+                                            QStringLiteral(", ") + note + QStringLiteral(") RETURNING \"Id\";"),
+                                        &id))) {
             return false;
         }
         req().setResponseId(id);
@@ -130,7 +118,20 @@ bool Api::objectSeries(qint64 addressId, qint64 objType, const QString& note)
                     QStringLiteral(", ") + sqlText(prefix + QString::number(start + i)) +
                     QStringLiteral(", NULL, '', ") + note + QLatin1Char(')');
     }
-    return execute(head + rows.join(QStringLiteral(", ")) + QLatin1Char(';'));
+    return finish(write.execAndCommit(head + rows.join(QStringLiteral(", ")) + QLatin1Char(';')));
+}
+
+// The abonent an object is linked to: he must exist and, for a company-bound caller, occupy
+// an object of the caller's company already; otherwise walking ids would reveal every
+// abonent of the service through the object's listings.
+bool Api::readAbonentLink(QString* abonent)
+{
+    const qint64 id = int64Param("AbonentId");
+    if (id < 0) {
+        return fail(116);
+    }
+    *abonent = QString::number(id);
+    return mayTouchAbonent(id, Hold::Link, 144);
 }
 
 bool Api::addObject()
@@ -138,20 +139,24 @@ bool Api::addObject()
     qint64 company = 0;
     qint64 addressId = 0;
     qint64 objType = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
-        !requiredId("AddressId", 76, 59, &addressId) || !checkAddressOfCompany(addressId) ||
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("AddressId", 76, 59, &addressId) || !beginWrite(write) ||
+        !mayTouchAddress(addressId, Hold::Link, premisesRefusals(112)) ||
         !requiredId("ObjType", 219, 220, &objType, false)) {
         return false;
     }
-    return objectSeries(addressId, objType, sqlText(text("Note")));
+    return objectSeries(write, addressId, objType, sqlText(text("Note")));
 }
 
 bool Api::updObject()
 {
     qint64 company = 0;
     qint64 objectId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
-        !requiredId("ObjectId", 145, 146, &objectId) || !checkObjectOfCompany(objectId)) {
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("ObjectId", 145, 146, &objectId) || !beginWrite(write) ||
+        !mayTouchObject(objectId, Hold::Change, premisesRefusals(190))) {
         return false;
     }
     if (!given("Obj")) {
@@ -164,31 +169,33 @@ bool Api::updObject()
     }
     list += QStringLiteral(", \"ObjType\"=") + QString::number(objType);
     if (given("AbonentId")) {
-        if (text("AbonentId").trimmed().compare(QLatin1String("null"), Qt::CaseInsensitive) == 0) {
-            list += QStringLiteral(", \"AbonentId\"=NULL");
-        } else {
-            const qint64 abonent = int64Param("AbonentId");
-            if (abonent < 0) {
-                return fail(116);
-            }
-            list += QStringLiteral(", \"AbonentId\"=") + QString::number(abonent);
+        QString abonent = QStringLiteral("NULL");
+        if (text("AbonentId").trimmed().compare(QLatin1String("null"), Qt::CaseInsensitive) != 0 &&
+            !readAbonentLink(&abonent)) {
+            return false;
         }
+        list += QStringLiteral(", \"AbonentId\"=") + abonent;
     }
     for (const char* column : {"Sq", "Note"}) {
         if (given(column)) {
             list += QStringLiteral(", \"") + QLatin1String(column) + QStringLiteral("\"=") + sqlText(text(column));
         }
     }
-    return execute(QStringLiteral("UPDATE \"ObjectTable\" SET ") + list + QStringLiteral(" WHERE (\"Id\"=") +
-                   QString::number(objectId) + QStringLiteral(");"));
+    return finish(write.execAndCommit(QStringLiteral("UPDATE \"ObjectTable\" SET ") + list +
+                                      QStringLiteral(" WHERE (\"Id\"=") + QString::number(objectId) +
+                                      QStringLiteral(");")));
 }
 
+// An object with installations or personal accounts stays; its row is held while they are
+// looked for, so that one added meanwhile is either seen here or finds the object gone.
 bool Api::delObject()
 {
     qint64 company = 0;
     qint64 objectId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
-        !requiredId("ObjectId", 145, 146, &objectId) || !checkObjectOfCompany(objectId)) {
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
+        !requiredId("ObjectId", 145, 146, &objectId) || !beginWrite(write) ||
+        !mayTouchObject(objectId, Hold::Remove, premisesRefusals(0))) {
         return false;
     }
     for (const char* table : {"InstallTable", "LicAccountTable"}) {
@@ -202,8 +209,8 @@ bool Api::delObject()
             return fail(204);
         }
     }
-    return execute(QStringLiteral("DELETE FROM \"ObjectTable\" WHERE (\"Id\"=") + QString::number(objectId) +
-                   QStringLiteral(");"));
+    return finish(write.execAndCommit(QStringLiteral("DELETE FROM \"ObjectTable\" WHERE (\"Id\"=") +
+                                      QString::number(objectId) + QStringLiteral(");")));
 }
 
 } // namespace client

@@ -95,7 +95,7 @@ QString compact(const QJsonArray& array)
 // Common start of the four task commands: rights, company and the device id.
 bool Api::taskStart(qint64* deviceId, qint64* company)
 {
-    if (!allowTypes(INT_MIN, UserType::CompanyOperator) || !resolveCompanyId(company)) {
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(company)) {
         return false;
     }
     if (!given("DeviceId")) {
@@ -156,29 +156,25 @@ bool Api::addTask()
     if (!taskValue(command, text("Value"), &value)) {
         return fail(302);
     }
+    // Read and rewritten under the queue's locks, as in lockTaskQueue; the row may not exist
+    // yet. The device's row is held too, so that a deletion of the device cannot leave this
+    // queue behind.
+    LockedWrite write(db(), LockSubject::TaskQueue, deviceId);
+    if (!beginWrite(write)) {
+        return false;
+    }
     DeviceIdentity identity;
     quint16 code = db().deviceIdentity(deviceId, &identity);
     if (code != 0) {
         return fail(code);
     }
-    if (user().userType > UserType::User) {
-        qint64 owner = 0;
-        code = db().companyOfDevice(deviceId, &owner);
-        if (code != 0) {
-            return fail(code);
-        }
-        if (owner != user().companyId) {
-            return fail(27);
-        }
-    }
-    // Read and rewritten under the queue's locks, as in lockTaskQueue; the row may not exist yet.
-    LockedWrite write(db(), LockSubject::TaskQueue, deviceId);
     QSqlQuery query = db().newQuery();
-    if (!write.ok() || !select(QStringLiteral("SELECT \"Id\", \"DeviceId\", \"DromexNum\", (\"JsonTask\"::varchar) AS "
-                                              "\"JsonTask\" FROM \"TaskTable\" WHERE (\"DeviceId\"=") +
-                                   QString::number(deviceId) + QStringLiteral(") LIMIT 1 FOR UPDATE;"),
-                               &query, 132)) {
-        return fail(132);
+    if (!mayTouchDevice(deviceId, Hold::Link, Refusals{246, 246, 27, 27}) ||
+        !select(QStringLiteral("SELECT \"Id\", \"DeviceId\", \"DromexNum\", (\"JsonTask\"::varchar) AS "
+                               "\"JsonTask\" FROM \"TaskTable\" WHERE (\"DeviceId\"=") +
+                    QString::number(deviceId) + QStringLiteral(") LIMIT 1 FOR UPDATE;"),
+                &query, 132)) {
+        return false;
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const bool exists = query.next();

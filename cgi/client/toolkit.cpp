@@ -15,11 +15,11 @@ namespace client {
 
 using namespace orvela;
 
-// NUL characters are dropped: no text column can hold them, and so every value a handler
-// reads is one that can be stored as it stands.
+// A parameter holding a NUL character never gets this far (the request is refused first), so
+// every value a handler reads can be stored as it stands.
 QString Api::text(const char* name) const
 {
-    return req().parameterText(QString::fromLatin1(name)).remove(QChar(0));
+    return req().parameterText(QString::fromLatin1(name));
 }
 
 qint64 Api::int32Param(const char* name, qint64 failure) const
@@ -62,8 +62,7 @@ QString Api::textFilter(const QString& column, const char* exactName, const char
     }
     const QString part = text(partName);
     if (!part.isEmpty()) {
-        return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") +
-               sqlText(QLatin1Char('%') + part + QLatin1Char('%')) + QLatin1Char(')');
+        return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") + sqlContains(part) + QLatin1Char(')');
     }
     return QString();
 }
@@ -92,10 +91,18 @@ bool Api::succeed()
     return true;
 }
 
-bool Api::allowTypes(int lowest, int highest)
+bool Api::typeAllowed(int highestGlobal, int highestCompanyBound) const
 {
     const int type = user().userType;
-    return (type >= lowest && type <= highest) ? true : fail(143);
+    const bool global = type >= UserType::Top && type <= qMin(highestGlobal, int(UserType::User));
+    const bool companyBound = type >= UserType::CompanyAdministrator &&
+                              type <= qMin(highestCompanyBound, int(UserType::CompanyUser));
+    return global || companyBound;
+}
+
+bool Api::allowTypes(int highestGlobal, int highestCompanyBound)
+{
+    return typeAllowed(highestGlobal, highestCompanyBound) ? true : fail(143);
 }
 
 bool Api::resolveCompanyId(qint64* companyId)
@@ -138,6 +145,11 @@ bool Api::execute(const QString& sql, qint64* outId)
     return finish(code);
 }
 
+bool Api::beginWrite(LockedWrite& write)
+{
+    return write.ok() ? true : fail(132);
+}
+
 bool Api::appendRows(const QString& sql, quint16 failCode, const RowMaker& makeRow,
                      quint16 badRowCode)
 {
@@ -161,44 +173,6 @@ QString Api::companyMatch(qint64 companyId)
     return companyId > 0 ? QLatin1Char('=') + QString::number(companyId) : QStringLiteral(" IS NULL");
 }
 
-bool Api::checkObjectInCompany(qint64 objectId, qint64 companyId)
-{
-    QSqlQuery query = db().newQuery();
-    const QString sql = QStringLiteral("select a.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o "
-                                       "where (a.\"CompanyId\"") +
-                        companyMatch(companyId) +
-                        QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (o.\"Id\"=") +
-                        QString::number(objectId) + QStringLiteral(") limit 1;");
-    if (!select(sql, &query, 132)) {
-        return false;
-    }
-    return query.next() ? true : fail(190);
-}
-
-bool Api::objectsInCompany(const QList<qint64>& objectIds, qint64 companyId, QSet<qint64>* found)
-{
-    found->clear();
-    if (objectIds.isEmpty()) {
-        return true;
-    }
-    QStringList ids;
-    for (const qint64 id : objectIds) {
-        ids << QString::number(id);
-    }
-    QSqlQuery query = db().newQuery();
-    if (!select(QStringLiteral("select o.\"Id\" from \"AddressTable\" a, \"ObjectTable\" o where "
-                               "(a.\"CompanyId\"") +
-                    companyMatch(companyId) + QStringLiteral(") and (a.\"Id\"=o.\"AddressId\") and (o.\"Id\" in (") +
-                    ids.join(QLatin1Char(',')) + QStringLiteral("));"),
-                &query, 132)) {
-        return false;
-    }
-    while (query.next()) {
-        found->insert(query.value(0).toLongLong());
-    }
-    return true;
-}
-
 bool Api::dataGiven()
 {
     return given("DATA") ? true : fail(156);
@@ -210,7 +184,8 @@ bool Api::readDataArray(QJsonArray* array, bool single)
         return false;
     }
     const QJsonDocument doc = QJsonDocument::fromJson(text("DATA").toUtf8());
-    if (!doc.isArray()) {
+    // A "\u0000" inside a text could only be stored changed.
+    if (!doc.isArray() || tarn::jsonHasNul(doc.array())) {
         return fail(157);
     }
     *array = doc.array();

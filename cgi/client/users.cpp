@@ -67,18 +67,32 @@ QString textOrNull(const QString& value)
     return sqlText(value);
 }
 
+bool isKnownType(qint64 type)
+{
+    return (type >= UserType::Top && type <= UserType::User) ||
+           (type >= UserType::CompanyAdministrator && type <= UserType::CompanyUser);
+}
+
+// The log-in splits its token at the first ":" and trims the login it is sent, so a login with
+// a colon or with blanks around it could never log in.
+bool isUsableLogin(const QString& login)
+{
+    return !login.contains(QLatin1Char(':')) && login == login.trimmed();
+}
+
+// The log-in trims the password it is sent: one with blanks around it could never match.
+bool isUsablePassword(const QString& password)
+{
+    return password == password.trimmed();
+}
+
 } // namespace
 
-// The account a change or deletion aims at: 138 when the look-up fails, 275 when it is gone.
-bool Api::readUserRow(qint64 userId, QSqlQuery* query)
+// Nobody gives an account more rights than his own, nor a type the program does not know;
+// a company-bound caller therefore only makes company-bound accounts.
+bool Api::newTypeAllowed(qint64 type)
 {
-    if (!select(QStringLiteral("SELECT \"Login\", \"UserType\", \"PasHash\", \"CompanyId\" FROM \"UserTable\" "
-                               "WHERE (\"Id\"=") +
-                    QString::number(userId) + QStringLiteral(") LIMIT 1;"),
-                query, 138)) {
-        return false;
-    }
-    return query->next() ? true : fail(275);
+    return isKnownType(type) && type >= user().userType ? true : fail(143);
 }
 
 bool Api::failWithSourceLine(quint16 code, const char* file, int line)
@@ -117,8 +131,7 @@ bool Api::getUserData()
 bool Api::userFilters(QStringList* conditions)
 {
     if (user().userType == UserType::CompanyAdministrator) {
-        *conditions << QStringLiteral("(u.\"CompanyId\"=") + QString::number(user().companyId) +
-                           QLatin1Char(')');
+        *conditions << QStringLiteral("(u.\"CompanyId\"") + companyMatch(user().companyId) + QLatin1Char(')');
     } else if (given("CompanyId") &&
                text("CompanyId").trimmed().compare(QLatin1String("NULL"), Qt::CaseInsensitive) != 0) {
         const qint64 company = int64Param("CompanyId");
@@ -146,7 +159,7 @@ bool Api::userFilters(QStringList* conditions)
     for (const char* column : {"Login", "Mail", "Phone"}) {
         if (given(column)) {
             *conditions << QStringLiteral("(u.\"") + QLatin1String(column) + QStringLiteral("\" like ") +
-                               sqlText(QLatin1Char('%') + text(column) + QLatin1Char('%')) + QLatin1Char(')');
+                               sqlContains(text(column)) + QLatin1Char(')');
         }
     }
     return true;
@@ -154,7 +167,7 @@ bool Api::userFilters(QStringList* conditions)
 
 bool Api::getUsersTable()
 {
-    if (user().userType > UserType::CompanyAdministrator) {
+    if (!typeAllowed(UserType::User, UserType::CompanyAdministrator)) {
         return failWithSourceLine(143, __FILE__, __LINE__);
     }
     QStringList conditions;
@@ -203,17 +216,20 @@ bool Api::getUsersTable()
 bool Api::addUser()
 {
     qint64 company = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyAdministrator) || !resolveCompanyId(&company)) {
+    if (!allowTypes(UserType::User, UserType::CompanyAdministrator) || !resolveCompanyId(&company)) {
         return false;
     }
     const QString login = text("Login");
     if (login.isEmpty()) {
         return fail(284);
     }
+    if (!isUsableLogin(login)) {
+        return fail(323);
+    }
     LockedWrite write(db(), LockSubject::UserLogin);
     qint64 existing = -1;
-    if (!write.ok()) {
-        return fail(132);
+    if (!beginWrite(write)) {
+        return false;
     }
     const quint16 lookup = db().findRecordId(QStringLiteral("UserTable"),
                                              QStringLiteral("\"Login\"=") + sqlText(login), &existing);
@@ -226,6 +242,9 @@ bool Api::addUser()
     if (!given("Pas")) {
         return fail(218);
     }
+    if (!isUsablePassword(text("Pas"))) {
+        return fail(326);
+    }
     qint64 status = 0;
     if (!requiredId("Status", 9, 160, &status, false)) {
         return false;
@@ -233,6 +252,9 @@ bool Api::addUser()
     const qint64 userType = int32Param("UserType");
     if (userType < 0) {
         return fail(276);
+    }
+    if (!newTypeAllowed(userType) || !mayTouchCompany(company, Hold::Link)) {
+        return false;
     }
     const QString sql =
         QStringLiteral("insert into \"UserTable\" (\"Login\", \"PasHash\", \"Mail\", \"Phone\", \"Status\", "
@@ -242,13 +264,10 @@ bool Api::addUser()
         QStringLiteral(", ") + QString::number(status) + QStringLiteral(", ") + QString::number(userType) +
         QStringLiteral(", ") +
         sqlText(QDateTime::currentDateTimeUtc().toString(QString::fromLatin1(kDateTimeFormat))) +
-        QStringLiteral("::timestamp, ") + (company > 0 ? QString::number(company) : QStringLiteral("NULL")) +
-        QStringLiteral(", ") + sqlTextOrNull(text("Note")) + QStringLiteral(" ) returning \"Id\";");
+        QStringLiteral("::timestamp, ") + sqlIdOrNull(company) + QStringLiteral(", ") +
+        sqlTextOrNull(text("Note")) + QStringLiteral(" ) returning \"Id\";");
     qint64 id = 0;
-    quint16 code = write.exec(sql, &id);
-    if (code == 0) {
-        code = write.commit();
-    }
+    const quint16 code = write.execAndCommit(sql, &id);
     if (code != 0) {
         return fail(code);
     }
@@ -256,32 +275,26 @@ bool Api::addUser()
     return succeed();
 }
 
-// The type of the account to change; a company-bound administrator reaches only accounts of
-// his own company, as when deleting.
+// The type of the account to change. Anyone may change his own account; other accounts are
+// for administrators, a company's administrator reaching only accounts of his company.
 bool Api::readTargetUser(qint64 userId, int* targetType)
 {
     if (userId == user().id) {
         *targetType = user().userType;
         return true;
     }
-    if (user().userType > UserType::CompanyAdministrator) {
-        return fail(143);
-    }
-    QSqlQuery query = db().newQuery();
-    if (!readUserRow(userId, &query)) {
+    if (!allowTypes(UserType::User, UserType::CompanyAdministrator)) {
         return false;
     }
-    *targetType = query.value(1).toInt();
-    const QVariant company = query.value(3);
-    if (user().isCompanyBound() && (company.isNull() || company.toLongLong() != user().companyId)) {
-        return fail(143);
-    }
-    return true;
+    return mayTouchAccount(userId, Hold::Change, targetType);
 }
 
 bool Api::userSetList(qint64 userId, QStringList* items)
 {
     if (given("Login")) {
+        if (!isUsableLogin(text("Login"))) {
+            return fail(323);
+        }
         qint64 existing = -1;
         const quint16 lookup = db().findRecordId(
             QStringLiteral("UserTable"), QStringLiteral("\"Login\"=") + sqlText(text("Login")), &existing);
@@ -294,6 +307,9 @@ bool Api::userSetList(qint64 userId, QStringList* items)
         *items << QStringLiteral("\"Login\"=") + sqlText(text("Login"));
     }
     if (given("Pas")) {
+        if (!isUsablePassword(text("Pas"))) {
+            return fail(326);
+        }
         *items << QStringLiteral("\"PasHash\"=md5(") + sqlText(text("Pas")) + QLatin1Char(')');
     }
     *items << QStringLiteral("\"Mail\"=") + textOrNull(text("Mail"));
@@ -310,24 +326,33 @@ bool Api::userSetList(qint64 userId, QStringList* items)
         if (type < 0) {
             return fail(276);
         }
-        if (type < user().userType) {
-            return fail(143);
+        if (!newTypeAllowed(type)) {
+            return false;
         }
         *items << QStringLiteral("\"UserType\"=") + QString::number(type);
     }
     *items << QStringLiteral("\"Note\"=") + textOrNull(text("Note"));
-    if (user().userType < UserType::CompanyAdministrator && given("CompanyId")) {
-        const QString company = textOrNull(text("CompanyId"));
-        if (company == QStringLiteral("NULL")) {
-            *items << QStringLiteral("\"CompanyId\"= NULL");
-        } else {
-            const qint64 id = int64Param("CompanyId");
-            if (id < 0) {
-                return fail(221);
-            }
-            *items << QStringLiteral("\"CompanyId\"= ") + (id == 0 ? QStringLiteral("NULL") : QString::number(id));
-        }
+    return userCompanyItem(items);
+}
+
+// Only a global caller moves an account to another company, and only to one that exists.
+bool Api::userCompanyItem(QStringList* items)
+{
+    if (user().isCompanyBound() || !given("CompanyId")) {
+        return true;
     }
+    if (textOrNull(text("CompanyId")) == QStringLiteral("NULL")) {
+        *items << QStringLiteral("\"CompanyId\"= NULL");
+        return true;
+    }
+    const qint64 id = int64Param("CompanyId");
+    if (id < 0) {
+        return fail(221);
+    }
+    if (!mayTouchCompany(id, Hold::Link)) {
+        return false;
+    }
+    *items << QStringLiteral("\"CompanyId\"= ") + sqlIdOrNull(id);
     return true;
 }
 
@@ -335,46 +360,41 @@ bool Api::updUser()
 {
     qint64 userId = 0;
     int targetType = 0;
-    if (!requiredId("UserId", 149, 268, &userId) || !readTargetUser(userId, &targetType)) {
+    LockedWrite write(db(), LockSubject::UserLogin);
+    if (!requiredId("UserId", 149, 268, &userId) || !beginWrite(write) || !readTargetUser(userId, &targetType)) {
         return false;
     }
     if (user().userType > targetType) {
         return fail(143);
     }
-    LockedWrite write(db(), LockSubject::UserLogin);
     QStringList items;
-    if (!write.ok()) {
-        return fail(132);
-    }
     if (!userSetList(userId, &items)) {
         return false;
     }
     return finish(write.execAndCommit(QStringLiteral("UPDATE \"UserTable\" SET ") + items.join(QStringLiteral(", ")) +
-                              QStringLiteral(" WHERE (\"Id\"=") + QString::number(userId) +
-                              QStringLiteral(");")));
+                                      QStringLiteral(" WHERE (\"Id\"=") + QString::number(userId) +
+                                      QStringLiteral(");")));
 }
 
+// The account goes with its sessions, or stays whole.
 bool Api::delUser()
 {
     qint64 userId = 0;
-    if (!allowTypes(INT_MIN, UserType::CompanyAdministrator) || !requiredId("UserId", 149, 268, &userId)) {
+    int targetType = 0;
+    LockedWrite write(db());
+    if (!allowTypes(UserType::User, UserType::CompanyAdministrator) || !requiredId("UserId", 149, 268, &userId) ||
+        !beginWrite(write) || !mayTouchAccount(userId, Hold::Remove, &targetType)) {
         return false;
     }
-    QSqlQuery query = db().newQuery();
-    if (!readUserRow(userId, &query)) {
-        return false;
-    }
-    const QVariant company = query.value(3);
-    if (user().userType > UserType::User &&
-        (company.isNull() || company.toLongLong() != user().companyId)) {
-        return fail(143);
-    }
-    if (user().userType > query.value(1).toInt()) {
+    if (user().userType > targetType) {
         return fail(143);
     }
     const QString id = QString::number(userId);
-    return execute(QStringLiteral("delete from \"SessionTable\" where (\"UserId\"=") + id + QStringLiteral(");")) &&
-           execute(QStringLiteral("DELETE FROM \"UserTable\" WHERE \"Id\"=") + id + QLatin1Char(';'));
+    quint16 code = write.exec(QStringLiteral("delete from \"SessionTable\" where (\"UserId\"=") + id + QStringLiteral(");"));
+    if (code == 0) {
+        code = write.execAndCommit(QStringLiteral("DELETE FROM \"UserTable\" WHERE \"Id\"=") + id + QLatin1Char(';'));
+    }
+    return finish(code);
 }
 
 } // namespace client

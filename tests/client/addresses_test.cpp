@@ -127,6 +127,9 @@ TEST_F(Premises, AddressInfoComposesAbonentAndCompany)
 TEST_F(Premises, ObjectsOneAtATimeOrInSeries)
 {
     const QString a = QString::number(address("A", water));
+    // The abonent linked must exist and already occupy premises of the caller's company.
+    db->exec(R"(INSERT INTO "AbonentTable" ("Id", "Name", "PasHash") VALUES (16, 'Ab', 'x'))");
+    db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=16 WHERE "Id"=%1)").arg(object(address("B", water))));
     const CgiResult one = call(waterAdmin, "Add_Object", {{"AddressId", a}, {"ObjType", "1"}, {"AbonentId", "0x10"},
                                                           {"Sq", "40"}, {"Note", "n"}});
     ASSERT_CODE(one, 0);
@@ -135,7 +138,7 @@ TEST_F(Premises, ObjectsOneAtATimeOrInSeries)
     ASSERT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "0"}, {"StartNum", "0"}}), 0);
     ASSERT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "0"}, {"ObjCount", "3"}, {"StartNum", "5"},
                                            {"ObjPrefix", "кв"}, {"AbonentId", "7"}, {"Sq", "9"}}), 0);
-    EXPECT_EQ(value(R"(SELECT string_agg(concat_ws(':', "Obj", coalesce("AbonentId"::text, 'null'), "Sq"), ',' ORDER BY "Id") FROM "ObjectTable")"),
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT string_agg(concat_ws(':', "Obj", coalesce("AbonentId"::text, 'null'), "Sq"), ',' ORDER BY "Id") FROM "ObjectTable" WHERE "AddressId"=%1)").arg(a)),
               QStringLiteral("obj1:16:40,obj0:null:,кв5:null:,кв6:null:,кв7:null:"));
 
     const CgiResult thousand = callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "2"}, {"ObjCount", "1000"}, {"ObjPrefix", "kv"}});

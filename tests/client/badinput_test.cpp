@@ -75,11 +75,34 @@ protected:
         }
     }
 
+    // The code a text must be refused with, or 0 when it must be stored as sent: a NUL could
+    // only be stored changed, and a login or password the log-in would read differently could
+    // never be used.
+    static int refusal(const Target& target, const HostileText& hostile)
+    {
+        const QByteArray parameter = target.parameter ? QByteArray(target.parameter) : QByteArray("DATA");
+        const QString text = QString::fromUtf8(hostile.bytes);
+        if (hostile.bytes.contains('\0')) {
+            static const QMap<QByteArray, int> codes = {{"Login", 323}, {"Pas", 326}, {"Name", 322}, {"Mail", 324},
+                                                        {"Phone", 325}, {"Note", 327}, {"DATA", 157}};
+            return codes.value(parameter, 208);
+        }
+        if (!target.readBack) {
+            return 0; // a search text has no format of its own
+        }
+        if (parameter == "Login" && (text.contains(':') || text != text.trimmed())) {
+            return 323;
+        }
+        return parameter == "Pas" && text != text.trimmed() ? 326 : 0;
+    }
+
     void check(const Target& target, const HostileText& hostile, const CgiResult& r)
     {
         const QString where = QStringLiteral("%1 %2 <- %3").arg(target.command, target.parameter, hostile.name);
         EXPECT_FALSE(r.log.contains("syntax error")) << qPrintable(where + r.describe());
-        if (!target.readBack) {
+        if (refusal(target, hostile) != 0) {
+            EXPECT_EQ(r.errorCode(), refusal(target, hostile)) << qPrintable(where + r.describe());
+        } else if (!target.readBack) {
             EXPECT_EQ(r.errorCode(), 0) << qPrintable(where + r.describe());
         } else if (r.errorCode() == 132) {
             EXPECT_TRUE(r.log.contains("value too long")) << qPrintable(where + r.describe());

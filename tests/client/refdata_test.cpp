@@ -53,6 +53,30 @@ TEST_F(RefData, CompaniesKeepEmptyTextsAndUniqueNames)
     EXPECT_EQ(list.row(0), (QJsonObject{{"id", added.idNumber()}, {"name", QStringLiteral("Водоканал")}}));
 }
 
+// Searches are literal: "%", "_" and "\" find only themselves.
+TEST_F(RefData, SubstringSearchesTakeWildcardsLiterally)
+{
+    for (const char* name : {"a_b", "axb", "100%", "back\\", "O'Brien"}) {
+        createCompany(QString::fromLatin1(name).replace("'", "''"));
+    }
+    const auto names = [this](const char* part) {
+        QStringList found;
+        for (const QJsonValue& row : callAsAdmin("Get_CompanyTable", {{"Name", part}}).data()) {
+            found << row.toObject()["name"].toString();
+        }
+        return found.join(',');
+    };
+    EXPECT_EQ(names("_"), "a_b");
+    EXPECT_EQ(names("%"), "100%");
+    EXPECT_EQ(names("\\"), "back\\");
+    EXPECT_EQ(names("'"), "O'Brien");
+    EXPECT_EQ(names("x"), "axb");
+    createUser("under_score", 3);
+    createUser("underXscore", 3);
+    EXPECT_EQ(callAsAdmin("Get_UsersTable", {{"Login", "r_s"}}).data().size(), 1);
+    EXPECT_EQ(callAsAdmin("Get_ModelTable", {{"ModelName", "%"}}).data().size(), 0);
+}
+
 TEST_F(RefData, DeletingACompanyTakesItsAccountsUnlessAddressesUseIt)
 {
     const qint64 used = createCompany("Used");

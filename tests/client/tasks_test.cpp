@@ -137,8 +137,10 @@ TEST_F(Tasks, QueuesAreReachedOnlyThroughTheCompanysInstallation)
     EXPECT_CODE(call(waterOperator, "Clear_Task", {{"DeviceId", looseDevice}}), 246);
     EXPECT_CODE(add("1", "1"), 0);
     EXPECT_CODE(call(waterOperator, "Add_Task", {{"DeviceId", looseDevice}, {"CommandCode", "1"}, {"Value", "1"}}), 27);
+    // A device installed nowhere belongs to no company: another company's, as far as a
+    // company-bound caller is told.
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(looseDevice));
-    EXPECT_CODE(call(waterOperator, "Add_Task", {{"DeviceId", looseDevice}, {"CommandCode", "1"}, {"Value", "1"}}), 235);
+    EXPECT_CODE(call(waterOperator, "Add_Task", {{"DeviceId", looseDevice}, {"CommandCode", "1"}, {"Value", "1"}}), 27);
     EXPECT_CODE(call(createUser("u131", 131, water), "Get_TaskTable", {{"DeviceId", device}}), 143);
 }
 

@@ -41,6 +41,63 @@ TEST_F(Authentication, MailLogInContinuesUnderTheAccountsLogin)
     EXPECT_EQ(r.row()["mail"].toString(), "boss@example.org");
 }
 
+// Two accounts may share a mail: a log-in by that mail always lands on the older one.
+TEST_F(Authentication, ALogInByASharedMailPicksTheOldestAccount)
+{
+    initSchema();
+    createUser("later", 3);
+    db->exec(R"(UPDATE "UserTable" SET "Mail"='same@example.org', "PasHash"=md5('pw') WHERE "Login" IN ('admin', 'later'))");
+    db->exec(R"(UPDATE "UserTable" SET "Note"='moved' WHERE "Login"='admin')"); // the newer row first on disk
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(call(tokenFor("same@example.org", "pw"), "Get_UserData").row()["login"].toString(), "admin");
+    }
+}
+
+// What the log-in reads must be what was stored: accounts whose login or password the log-in
+// would read differently are refused when they are made.
+TEST_F(Authentication, CredentialsAreStoredAsTheLogInReadsThem)
+{
+    initSchema();
+    const Params account{{"Status", "1"}, {"UserType", "3"}};
+    EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "a:b"}, {"Pas", "p"}}), 323);
+    EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", " lead"}, {"Pas", "p"}}), 323);
+    EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "blank"}, {"Pas", " p "}}), 326);
+    EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "tab"}, {"Pas", "p\t"}}), 326);
+    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "UserTable")"), 1);
+    const CgiResult made = callAsAdmin("Add_User", account + Params{{"Login", "inner"}, {"Pas", "two words"}});
+    ASSERT_CODE(made, 0);
+    EXPECT_CODE(cgi->post({{"CMD", "Get_UserData"}, {"Login", "inner"}, {"Password", "two words"}}), 0);
+    EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Pas", "x "}}), 326);
+    EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Login", "in:ner"}}), 323);
+    EXPECT_CODE(cgi->post({{"CMD", "Get_UserData"}, {"Login", "inner"}, {"Password", "two words"}}), 0);
+}
+
+// PostgreSQL text cannot hold a NUL: a value with one is refused, never stored changed.
+TEST_F(Authentication, NulCharactersAreRefusedWithTheParametersFormatCode)
+{
+    initSchema();
+    using Bytes = QList<QPair<QByteArray, QByteArray>>;
+    const QByteArray token = adminToken().toLatin1();
+    const struct {
+        Bytes params;
+        int code;
+    } cases[] = {
+        {{{"CMD", "Add_User"}, {"Auth", token}, {"Login", "u"}, {"Pas", QByteArray("p\0q", 3)}, {"Status", "1"}, {"UserType", "3"}}, 326},
+        {{{"CMD", "Add_User"}, {"Auth", token}, {"Login", QByteArray("u\0", 2)}, {"Pas", "p"}, {"Status", "1"}, {"UserType", "3"}}, 323},
+        {{{"CMD", "Add_Company"}, {"Auth", token}, {"Name", "n"}, {"Note", QByteArray("\0", 1)}}, 327},
+        {{{"CMD", "Add_Address"}, {"Auth", token}, {"Name", "n"}, {"TimeShift", "0"}, {"PostIndex", QByteArray("1\0", 2)}}, 208},
+        {{{"CMD", "Add_LicAccount"}, {"Auth", token}, {"DATA", R"([{"objectId":1,"resCode":1,"name":"a\u0000"}])"}}, 157},
+        {{{"CMD", "Get_UserData"}, {"Login", "admin"}, {"Password", QByteArray("tulip\0", 6)}}, 326},
+    };
+    for (const auto& c : cases) {
+        const CgiResult r = cgi->postBytes(c.params);
+        EXPECT_CODE(r, c.code) << c.params.at(0).second.constData();
+        // A raw NUL is refused before the command runs; "\u0000" inside "DATA" by its reader.
+        EXPECT_EQ(r.log.contains(QStringLiteral("[err] Недопустимый символ NUL в параметре ")), c.code != 157) << qPrintable(r.log);
+    }
+    EXPECT_EQ(db->count(R"(SELECT (SELECT count(*) FROM "UserTable") + (SELECT count(*) FROM "CompanyTable") + (SELECT count(*) FROM "AddressTable"))"), 1);
+}
+
 TEST_F(Authentication, RefusalsByPasswordAndStatus)
 {
     initSchema();

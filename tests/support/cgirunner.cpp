@@ -119,16 +119,28 @@ CgiResult CgiInstall::run(const Environment& environment, const QByteArray& inpu
     return result;
 }
 
+QProcess* CgiInstall::startPost(const Params& params) const
+{
+    const QByteArray body = urlEncode(params);
+    return start({{QStringLiteral("REQUEST_METHOD"), "POST"},
+                  {QStringLiteral("CONTENT_TYPE"), "application/x-www-form-urlencoded"},
+                  {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size())}},
+                 body);
+}
+
+CgiResult CgiInstall::finish(QProcess* process, const QStringList& logsBefore) const
+{
+    CgiResult result = collect(process, 120000);
+    result.log = newLogs(logsBefore);
+    return result;
+}
+
 QList<CgiResult> CgiInstall::postConcurrently(const QList<Params>& requests, QString* logs) const
 {
     const QStringList before = logFiles();
     QList<QProcess*> processes;
     for (const Params& params : requests) {
-        const QByteArray body = urlEncode(params);
-        processes << start({{QStringLiteral("REQUEST_METHOD"), "POST"},
-                            {QStringLiteral("CONTENT_TYPE"), "application/x-www-form-urlencoded"},
-                            {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size())}},
-                           body);
+        processes << startPost(params);
     }
     QList<CgiResult> results;
     for (QProcess* process : processes) {

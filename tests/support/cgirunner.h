@@ -61,6 +61,11 @@ public:
     CgiResult postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const;
     CgiResult postJson(const QJsonObject& body) const;
     CgiResult postMultipart(const Params& fields) const;
+    // A URL-encoded POST started in the background, for tests that hold a lock while it runs;
+    // finish() waits for it and collects what it wrote.
+    QProcess* startPost(const Params& params) const;
+    CgiResult finish(QProcess* process, const QStringList& logsBefore) const;
+    QStringList logFiles() const;
     // Starts one URL-encoded POST per parameter list at once and waits for all; the logs of
     // all of them are joined into *logs.
     QList<CgiResult> postConcurrently(const QList<Params>& requests, QString* logs) const;
@@ -70,7 +75,6 @@ private:
                        const Environment& extra = Environment()) const;
     QProcess* start(const Environment& environment, const QByteArray& input) const;
     CgiResult collect(QProcess* process, int timeoutMs) const;
-    QStringList logFiles() const;
     QString newLogs(const QStringList& before) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;

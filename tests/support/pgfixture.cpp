@@ -129,8 +129,7 @@ void DbTest::TearDown()
 
 QString HostileText::stored() const
 {
-    QString text = QString::fromUtf8(bytes.constData(), bytes.size());
-    return text.remove(QChar(0));
+    return QString::fromUtf8(bytes.constData(), bytes.size());
 }
 
 QList<HostileText> hostileTexts()
@@ -214,6 +213,41 @@ qint64 DbTest::installedDevice(qint64 modelId, qint64 objectId, int identNum)
     db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (%1, %2, '2020-01-01', 1))")
                  .arg(id).arg(objectId));
     return id;
+}
+
+qint64 DbTest::abonentAt(qint64 objectId, const QString& name)
+{
+    const qint64 id = insertId(QStringLiteral(R"(INSERT INTO "AbonentTable" ("Name", "Login", "PasHash") VALUES ('%1', '%1-' || nextval('"AbonentTable_Id_seq"'), md5('x')) RETURNING "Id")").arg(name));
+    db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)").arg(id).arg(objectId));
+    return id;
+}
+
+QString DbTest::snapshot()
+{
+    QStringList parts;
+    for (const char* table : {"UserTable", "SessionTable", "CompanyTable", "AddressTable", "ObjectTable", "AbonentTable",
+                              "LicAccountTable", "ManufTable", "ModelTable", "DeviceTable", "InstallTable", "TaskTable",
+                              "ConcTable"}) {
+        parts << db->scalar(QStringLiteral(R"(SELECT md5(coalesce(string_agg(t::text, '|' ORDER BY t::text), '')) FROM "%1" t)")
+                                .arg(QLatin1String(table)))
+                     .toString();
+    }
+    return parts.join(QLatin1Char(','));
+}
+
+CgiResult DbTest::callWhileHeld(const QString& token, const QString& command, const Params& params,
+                                const QStringList& heldStatements, bool* waited)
+{
+    db->connection().transaction();
+    for (const QString& sql : heldStatements) {
+        db->exec(sql);
+    }
+    const QStringList logsBefore = cgi->logFiles();
+    Params all = {{QStringLiteral("CMD"), command}, {QStringLiteral("Auth"), token}};
+    QProcess* process = cgi->startPost(all + params);
+    *waited = !process->waitForFinished(500);
+    db->connection().commit();
+    return cgi->finish(process, logsBefore);
 }
 
 qint64 DbTest::insertId(const QString& sql)

@@ -12,7 +12,7 @@
 namespace testing_support {
 
 // Texts that must never change a statement: each is stored as sent (the decoded form of
-// invalid UTF-8, NUL characters dropped) or refused with a code.
+// invalid UTF-8) or refused with a code (a NUL character, which no text column can hold).
 struct HostileText {
     const char* name;
     QByteArray bytes;
@@ -78,8 +78,19 @@ protected:
     qint64 objectOf(qint64 companyId) { return object(address(QStringLiteral("a"), companyId)); }
     qint64 model(int resCode = 0);                                  // with a manufacturer
     qint64 installedDevice(qint64 modelId, qint64 objectId, int identNum);
+    qint64 abonentAt(qint64 objectId, const QString& name = QStringLiteral("Abonent"));
     qint64 insertId(const QString& sql);
     QString value(const QString& sql) { return db->scalar(sql).toString(); }
+    // A digest of every table the commands change, to prove that a refused command changed
+    // nothing.
+    QString snapshot();
+
+    // Runs a command while the test's own connection holds a transaction in which the given
+    // statements ran (a lock, a half-made change). *waited tells whether the command was
+    // still running after half a second; the transaction is then committed and the result
+    // collected.
+    CgiResult callWhileHeld(const QString& token, const QString& command, const Params& params,
+                            const QStringList& heldStatements, bool* waited);
 
     std::unique_ptr<TestDatabase> db;
     std::unique_ptr<CgiInstall> cgi;

@@ -25,13 +25,15 @@ LockedWrite::LockedWrite(Database& db, LockSubject subject, qint64 key) : Locked
     if (!m_ok) {
         return;
     }
+    QSqlQuery query = m_db.newQuery();
+    m_ok = m_db.select(lockStatement(subject, key), &query);
+}
+
+QString LockedWrite::lockStatement(LockSubject subject, qint64 key)
+{
     // Keys of one subject share the class; the device or row key is folded into 32 bits.
     const qint64 objectKey = (static_cast<qint64>(subject) << 24) ^ (key & 0xFFFFFF) ^ (key >> 24);
-    QSqlQuery query = m_db.newQuery();
-    m_ok = m_db.select(QStringLiteral("SELECT pg_advisory_xact_lock(%1, %2)")
-                           .arg(kLockClass)
-                           .arg(static_cast<qint32>(objectKey)),
-                       &query);
+    return QStringLiteral("SELECT pg_advisory_xact_lock(%1, %2)").arg(kLockClass).arg(static_cast<qint32>(objectKey));
 }
 
 quint16 LockedWrite::exec(const QString& sql, qint64* outId)

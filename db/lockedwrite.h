@@ -32,6 +32,10 @@ public:
     // The key narrows the lock where one subject has many independent values (a device id).
     LockedWrite(Database& db, LockSubject subject, qint64 key = 0);
 
+    // The statement that takes the lock of a subject and key inside a transaction; other
+    // programs of the service (and tests) take the same lock with it.
+    static QString lockStatement(LockSubject subject, qint64 key = 0);
+
     // False when the transaction or the lock could not be had (code 132, logged).
     bool ok() const { return m_ok; }
     // Runs one statement inside the transaction; a failure rolls everything back.

@@ -248,8 +248,7 @@ class UpkeepLock {
 public:
     explicit UpkeepLock(Database& db) : m_query(db.newQuery())
     {
-        m_locked = m_query.exec(QStringLiteral("SELECT pg_advisory_lock(") +
-                                QString::number(kSchemaLockKey) + QStringLiteral(")"));
+        m_locked = m_query.exec(Schema::upkeepLockStatement());
     }
     ~UpkeepLock()
     {
@@ -316,6 +315,11 @@ QStringList Schema::yearlyTableNames(int currentYear)
         }
     }
     return names;
+}
+
+QString Schema::upkeepLockStatement()
+{
+    return QStringLiteral("SELECT pg_advisory_lock(") + QString::number(kSchemaLockKey) + QStringLiteral(")");
 }
 
 quint16 Schema::check(Database& db, int currentYear)

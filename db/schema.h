@@ -24,6 +24,8 @@ public:
     // Creates what is missing and upgrades old tables; returns a result code. A database that
     // is already up to date costs one catalogue query and changes nothing.
     static quint16 check(Database& db, int currentYear);
+    // The session lock under which processes bring the schema up to date one at a time.
+    static QString upkeepLockStatement();
 };
 
 } // namespace orvela

@@ -7,4 +7,6 @@ install_packages
 configure -DORVELA_BUILD_TESTS=ON
 build
 cd "$BUILD_DIR"
+# A whole run also checks that every result code the program answers was reached by a test.
+[ $# -eq 0 ] && export ORVELA_FULL_RUN=1
 ctest --output-on-failure --parallel "$(nproc)" "$@"

@@ -48,9 +48,7 @@ QString loginList(const QStringList& logins)
 // Attaching an abonent to no object is left to the system-wide administrators and operators.
 bool Api::abonentObjectAllowed(qint64 objectId)
 {
-    return (objectId > 0 || (user().userType >= UserType::Top && user().userType <= UserType::Operator))
-               ? true
-               : fail(146);
+    return objectId > 0 || typeAllowed(UserType::Operator, kNoCompanyBound) ? true : fail(146);
 }
 
 bool Api::readAbonentRecord(const QJsonObject& element, AbonentRecord* record)

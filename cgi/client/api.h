@@ -125,6 +125,7 @@ private:
     // Of the given objects, those that lie at addresses of the company; false with 132.
     bool objectsInCompany(const QList<qint64>& objectIds, qint64 companyId, QSet<qint64>* found);
     bool readOwner(const QString& sql, const Refusals& refusals, QVariant* owner, bool* found);
+    bool mayTouchOwned(const QString& sql, const Refusals& refusals, bool* found);
     bool ownerAllowed(const QVariant& owner, const Refusals& refusals);
 
     // "DATA": false with 156 when it is empty.

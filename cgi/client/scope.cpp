@@ -109,13 +109,12 @@ bool Api::recordExists(const char* table, qint64 id, Hold hold, quint16 missing,
     return true;
 }
 
-bool Api::mayTouchAddress(qint64 addressId, Hold hold, const Refusals& refusals, bool* found)
+// Records that belong to the company a statement reads (one row, one column, NULL for none).
+bool Api::mayTouchOwned(const QString& sql, const Refusals& refusals, bool* found)
 {
     QVariant owner;
     bool exists = false;
-    if (!readOwner(QStringLiteral("SELECT a.\"CompanyId\" FROM \"AddressTable\" a WHERE (a.\"Id\"=") +
-                       idText(addressId) + QLatin1Char(')') + holdClause(hold, "a") + QLatin1Char(';'),
-                   refusals, &owner, &exists)) {
+    if (!readOwner(sql, refusals, &owner, &exists)) {
         return false;
     }
     if (found) {
@@ -124,21 +123,20 @@ bool Api::mayTouchAddress(qint64 addressId, Hold hold, const Refusals& refusals,
     return !exists || ownerAllowed(owner, refusals);
 }
 
+bool Api::mayTouchAddress(qint64 addressId, Hold hold, const Refusals& refusals, bool* found)
+{
+    return mayTouchOwned(QStringLiteral("SELECT a.\"CompanyId\" FROM \"AddressTable\" a WHERE (a.\"Id\"=") +
+                             idText(addressId) + QLatin1Char(')') + holdClause(hold, "a") + QLatin1Char(';'),
+                         refusals, found);
+}
+
 // An object belongs to the company of its address.
 bool Api::mayTouchObject(qint64 objectId, Hold hold, const Refusals& refusals, bool* found)
 {
-    QVariant owner;
-    bool exists = false;
-    if (!readOwner(QStringLiteral("SELECT a.\"CompanyId\" FROM \"ObjectTable\" o LEFT JOIN \"AddressTable\" a ON "
-                                  "(a.\"Id\"=o.\"AddressId\") WHERE (o.\"Id\"=") +
-                       idText(objectId) + QLatin1Char(')') + holdClause(hold, "o") + QLatin1Char(';'),
-                   refusals, &owner, &exists)) {
-        return false;
-    }
-    if (found) {
-        *found = exists;
-    }
-    return !exists || ownerAllowed(owner, refusals);
+    return mayTouchOwned(QStringLiteral("SELECT a.\"CompanyId\" FROM \"ObjectTable\" o LEFT JOIN \"AddressTable\" a ON "
+                                        "(a.\"Id\"=o.\"AddressId\") WHERE (o.\"Id\"=") +
+                             idText(objectId) + QLatin1Char(')') + holdClause(hold, "o") + QLatin1Char(';'),
+                         refusals, found);
 }
 
 // Abonents have no company of their own: one is his company's while he occupies one of its
@@ -164,20 +162,11 @@ bool Api::mayTouchAbonent(qint64 abonentId, Hold hold, quint16 refusal, bool* fo
 // A personal account belongs to the company of its object's address.
 bool Api::mayTouchLicAccount(qint64 accountId, Hold hold, quint16 refusal, bool* found)
 {
-    QVariant owner;
-    bool exists = false;
-    const Refusals refusals = sameRefusals(found ? 0 : refusal, refusal);
-    if (!readOwner(QStringLiteral("SELECT a.\"CompanyId\" FROM \"LicAccountTable\" l LEFT JOIN \"ObjectTable\" o ON "
-                                  "(o.\"Id\"=l.\"ObjectId\") LEFT JOIN \"AddressTable\" a ON (a.\"Id\"=o.\"AddressId\") "
-                                  "WHERE (l.\"Id\"=") +
-                       idText(accountId) + QLatin1Char(')') + holdClause(hold, "l") + QLatin1Char(';'),
-                   refusals, &owner, &exists)) {
-        return false;
-    }
-    if (found) {
-        *found = exists;
-    }
-    return !exists || ownerAllowed(owner, refusals);
+    return mayTouchOwned(QStringLiteral("SELECT a.\"CompanyId\" FROM \"LicAccountTable\" l LEFT JOIN \"ObjectTable\" o ON "
+                                        "(o.\"Id\"=l.\"ObjectId\") LEFT JOIN \"AddressTable\" a ON "
+                                        "(a.\"Id\"=o.\"AddressId\") WHERE (l.\"Id\"=") +
+                             idText(accountId) + QLatin1Char(')') + holdClause(hold, "l") + QLatin1Char(';'),
+                         sameRefusals(found ? 0 : refusal, refusal), found);
 }
 
 // A device belongs to the company where it is installed now; a device in no object belongs

@@ -1,5 +1,6 @@
 #include "app/resultcodes.h"
 
+#include "support/messages.h"
 #include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,15 @@ TEST(ResultCodes, LookupFollowsTheThreeRules)
         assigned += resultCodeText(static_cast<quint16>(code)).isEmpty() ? 0 : 1;
     }
     EXPECT_EQ(assigned, 277);
+}
+
+// Clients show the messages as they stand: every one of them, character for character.
+TEST(ResultCodes, EveryMessageIsExactlyTheOneClientsShow)
+{
+    for (int code = 0; code <= 330; ++code) {
+        EXPECT_EQ(orvela::resultCodeText(static_cast<quint16>(code)), testing_support::expectedMessage(code)) << code;
+    }
+    EXPECT_EQ(testing_support::assignedCodes().size(), 278);
 }
 
 TEST(ResultCodes, RecordHasFourUpperCaseHexDigits)

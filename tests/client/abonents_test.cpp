@@ -124,21 +124,6 @@ TEST_F(Abonents, ListAndDeleteWithinTheCompany)
     EXPECT_EQ(count("AbonentTable"), 0);
 }
 
-TEST_F(Abonents, ConcurrentAddsOfOneLoginLeaveOneAbonent)
-{
-    QList<Params> requests;
-    for (int i = 0; i < 6; ++i) {
-        requests << Params{{"CMD", "Add_Abonents"}, {"Auth", adminToken()}, {"DATA", json({abonent(0, "race")})}};
-    }
-    QString logs;
-    int successes = 0;
-    for (const CgiResult& r : cgi->postConcurrently(requests, &logs)) {
-        successes += r.errorCode() == 0 ? 1 : 0;
-    }
-    EXPECT_EQ(successes, 1);
-    EXPECT_EQ(count("AbonentTable"), 1);
-}
-
 TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
 {
     const QJsonObject account1{{"objectId", flat1}, {"resCode", 2}, {"name", "ЛС-1"}};

@@ -187,20 +187,4 @@ TEST_F(Devices, AFailedRemovalLeavesTheDeviceWhole)
     EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable")"), 0);
 }
 
-TEST_F(Devices, ConcurrentRegistrationsOfOneIdentityLeaveOneDevice)
-{
-    QList<Params> requests;
-    for (int i = 0; i < 8; ++i) {
-        requests << Params{{"CMD", "Add_Devices"}, {"Auth", adminToken()}, {"DATA", json({device(42)})}};
-    }
-    QString logs;
-    QMap<int, int> codes;
-    for (const CgiResult& r : cgi->postConcurrently(requests, &logs)) {
-        codes[r.errorCode()]++;
-    }
-    EXPECT_EQ(codes.value(0), 1);
-    EXPECT_EQ(codes.value(151), 7);
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable")"), 1);
-}
-
 } // namespace

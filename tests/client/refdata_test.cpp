@@ -131,20 +131,4 @@ TEST_F(RefData, ManufacturersAndTheirModels)
     EXPECT_CODE(callAsAdmin("Del_Model", {{"Id", lora.id()}}), 0);
 }
 
-TEST_F(RefData, ConcurrentAddsOfOneNameLeaveOneRecord)
-{
-    for (const char* command : {"Add_Company", "Add_Manuf"}) {
-        QList<Params> requests;
-        for (int i = 0; i < 6; ++i) {
-            requests << Params{{"CMD", command}, {"Auth", adminToken()}, {"Name", "Same"}};
-        }
-        QString logs;
-        QMap<int, int> codes;
-        for (const CgiResult& r : cgi->postConcurrently(requests, &logs)) {
-            codes[r.errorCode()]++;
-        }
-        EXPECT_EQ(codes, (QMap<int, int>{{0, 1}, {203, 5}})) << command;
-    }
-}
-
 } // namespace

@@ -147,7 +147,7 @@ TEST_P(ScopeMatrix, AnotherCompanysRecordsAreRefusedAndLeftAlone)
     for (const Attempt& attempt : attempts()) {
         const bool rights = caller.type == 131 && attempt.change;
         const CgiResult r = call(token, attempt.command, attempt.params(own, h));
-        EXPECT_EQ(r.errorCode(), rights ? 143 : attempt.code) << attempt.command << qPrintable(r.describe());
+        EXPECT_CODE(r, rights ? 143 : attempt.code) << attempt.command;
         ASSERT_EQ(snapshot(), before) << attempt.command;
     }
     for (const auto& listing : kListings) {

@@ -157,19 +157,4 @@ TEST_F(Tasks, BrokenStoredQueuesAreRefused)
     EXPECT_CODE(call(waterOperator, "Del_Task", {{"DeviceId", device}, {"TaskId", "1"}}), 131);
 }
 
-TEST_F(Tasks, ConcurrentAdditionsAllLand)
-{
-    QList<Params> requests;
-    for (int i = 0; i < 20; ++i) {
-        requests << Params{{"CMD", "Add_Task"}, {"Auth", waterOperator}, {"DeviceId", device},
-                           {"CommandCode", "7"}, {"Value", QString::number(i)}};
-    }
-    QString logs;
-    for (const CgiResult& r : cgi->postConcurrently(requests, &logs)) {
-        EXPECT_CODE(r, 0);
-    }
-    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "TaskTable")"), 1);
-    EXPECT_EQ(queue(device).size(), 20);
-}
-
 } // namespace

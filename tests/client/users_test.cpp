@@ -142,20 +142,4 @@ TEST_F(Users, DeleteRemovesSessionsAndRespectsCompanies)
     EXPECT_CODE(callAsAdmin("Del_User", {{"UserId", "424242"}}), 275);
 }
 
-TEST_F(Users, ConcurrentAddsOfOneLoginLeaveOneAccount)
-{
-    QList<Params> requests;
-    for (int i = 0; i < 8; ++i) {
-        requests << Params{{"CMD", "Add_User"}, {"Auth", adminToken()}, {"Login", "race"}, {"Pas", "p"},
-                           {"Status", "1"}, {"UserType", "3"}};
-    }
-    QString logs;
-    QMap<int, int> codes;
-    for (const CgiResult& r : cgi->postConcurrently(requests, &logs)) {
-        codes[r.errorCode()]++;
-    }
-    EXPECT_EQ(codes, (QMap<int, int>{{0, 1}, {154, 7}}));
-    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "UserTable" WHERE "Login"='race')"), 1);
-}
-
 } // namespace

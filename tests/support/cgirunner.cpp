@@ -1,5 +1,7 @@
 #include "support/cgirunner.h"
 
+#include "support/messages.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -16,6 +18,37 @@ QString CgiResult::describe() const
     const QStringList lines = logLines();
     return QStringLiteral("\n--- output ---\n") + QString::fromUtf8(output.left(4000)) +
            QStringLiteral("\n--- log tail ---\n") + lines.mid(qMax(0, lines.size() - 25)).join(QLatin1Char('\n'));
+}
+
+QString codesSeenFile()
+{
+    return QStringLiteral(ORVELA_TEST_TMP "/codes-seen.txt");
+}
+
+namespace {
+// Appends are atomic for lines this short, so parallel test processes do not mix them.
+void noteCodeSeen(int code)
+{
+    QFile file(codesSeenFile());
+    if (file.open(QIODevice::Append)) {
+        file.write(QByteArray::number(code) + '\n');
+    }
+}
+} // namespace
+
+::testing::AssertionResult answered(const CgiResult& result, int code)
+{
+    if (result.errorCode() != code) {
+        return ::testing::AssertionFailure() << "errorCode " << result.errorCode() << ", expected " << code
+                                             << qPrintable(result.describe());
+    }
+    const QString text = result.info().value(QStringLiteral("errorText")).toString();
+    if (text != expectedMessage(code)) {
+        return ::testing::AssertionFailure() << "errorText \"" << qPrintable(text) << "\", expected \""
+                                             << qPrintable(expectedMessage(code)) << "\"";
+    }
+    noteCodeSeen(code);
+    return ::testing::AssertionSuccess();
 }
 
 QByteArray urlEncode(const Params& params)

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 
 class QProcess;
@@ -81,5 +83,10 @@ private:
 };
 
 QByteArray urlEncode(const Params& params);
+
+// The run answered the code with its exact message.
+::testing::AssertionResult answered(const CgiResult& result, int code);
+// The file in which the codes asserted by all test processes of a run are collected.
+QString codesSeenFile();
 
 } // namespace testing_support

@@ -15,6 +15,7 @@ class QSqlQuery;
 
 namespace orvela {
 class Database;
+class ReadingLookups;
 class LockedWrite;
 enum class LockSubject : int;
 class HttpOrvelaServer;
@@ -224,6 +225,22 @@ private:
     bool checkDeviceRecords(const QJsonArray& data, qint64 company, QList<DeviceRecord>* records);
     quint16 updateInstallation(qint64 deviceId, const DeviceRecord& record, orvela::LockedWrite& write);
     void deleteYearlyRows(qint64 deviceId);
+
+    // Current values and error flags (currentvalues.cpp).
+    bool getDevValuesFromAddress();
+    bool getErrorFlags();
+    bool clearErrorFlags();
+    // The request's debug records, for the readings code that knows nothing of requests.
+    std::function<void(const QString&)> debugSink() const;
+    // A required date "yyyy-MM-dd": absentCode when missing, badCode when it is no valid date.
+    bool requiredDate(const char* name, quint16 absentCode, quint16 badCode, QDate* date);
+    bool addDeviceDates(orvela::ReadingLookups& lookups, const QSqlQuery& query, QJsonObject* device);
+    bool devValuesRow(orvela::ReadingLookups& lookups, const QSqlQuery& query, const QDate& date, int delta,
+                      bool scale, QJsonObject* device);
+    QString errorFlagsAddresses() const;
+    bool errorFlagsDevice(const QSqlQuery& device, const QJsonArray& errors, const QString& addressName,
+                          QJsonObject* object);
+    bool acknowledgeErrors(orvela::ReadingLookups& lookups, qint64 deviceId, const QDateTime& date);
 
     // Device tasks (tasks.cpp).
     bool addTask();

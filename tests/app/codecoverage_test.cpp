@@ -26,6 +26,8 @@ const int kAnsweredCodes[] = {
     219, 220, 229, 230,
     // Devices and their task queues.
     26, 27, 84, 102, 103, 141, 142, 151, 246, 256, 301, 302, 304, 305, 306, 313,
+    // Readings.
+    4, 30, 181,
 };
 
 TEST(ResultCodeCoverage, EveryAnsweredCodeIsAssertedBySomeTest)

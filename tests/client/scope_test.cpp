@@ -344,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(
              R"(SELECT count(*) FROM "ModelTable" m WHERE NOT EXISTS (SELECT 1 FROM "ManufTable" n WHERE n."Id"=m."ManufId"))"},
         Race{"Model", "ModelTable", [](Scope& s) { return QString::number(s.model()); },
              R"(INSERT INTO "DeviceTable" ("ModelId") VALUES (%1))", "Del_Model", "Id", "Add_Devices",
-             [](Scope& s, const QString& p) {
+             [](Scope&, const QString& p) {
                  return Params{{"DATA", json({QJsonObject{{"devType", 7}, {"manId", "XYZ"}, {"identNum", 5}, {"ver", 1},
                                                           {"modelId", p.toLongLong()}, {"objectId", 0}}})}};
              },

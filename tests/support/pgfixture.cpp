@@ -1,5 +1,6 @@
 #include "support/pgfixture.h"
 
+#include "db/schema.h"
 #include "security/crypto.h"
 
 #include <QJsonDocument>
@@ -268,6 +269,57 @@ void TwoCompanies::SetUp()
     initSchema();
     water = createCompany(QStringLiteral("Water"));
     heat = createCompany(QStringLiteral("Heat"));
+}
+
+void DbTest::yearlyTables(int year)
+{
+    for (const QString& name : orvela::Schema::yearlyTemplates()) {
+        const QString table = QString(name).replace(QStringLiteral("%YEAR%"), QString::number(year));
+        if (db->count(QStringLiteral("SELECT count(*) FROM pg_tables WHERE tablename='%1'").arg(table)) > 0) {
+            continue;
+        }
+        const QString script = orvela::Schema::creationScript(name).replace(QStringLiteral("%YEAR%"), QString::number(year));
+        for (const QString& piece : script.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (!piece.trimmed().isEmpty()) {
+                db->exec(piece);
+            }
+        }
+    }
+}
+
+qint64 DbTest::archiveRow(qint64 deviceId, const QString& arcDateUtc, const QString& jsonVal, const QString& jsonErr,
+                          const QString& recDateUtc)
+{
+    yearlyTables(arcDateUtc.left(4).toInt());
+    const auto literal = [](const QString& text) -> QString { return QLatin1Char('\'') + QString(text).replace("'", "''") + QLatin1Char('\''); };
+    return insertId(QStringLiteral(R"(INSERT INTO "ArchiveTable%1" ("DeviceId", "ArcDate", "RecDate", "JsonVal", "JsonErr") VALUES (%2, '%3', '%4', %5, %6) RETURNING "Id")")
+                        .arg(arcDateUtc.left(4))
+                        .arg(deviceId)
+                        .arg(arcDateUtc, recDateUtc.isEmpty() ? arcDateUtc : recDateUtc, literal(jsonVal), literal(jsonErr)));
+}
+
+qint64 DbTest::technicalRow(qint64 deviceId, const QString& techDateUtc, const QString& jsonVal)
+{
+    yearlyTables(techDateUtc.left(4).toInt());
+    return insertId(QStringLiteral(R"(INSERT INTO "TechnicalTable%1" ("DeviceId", "TechDate", "JsonVal") VALUES (%2, '%3', '%4') RETURNING "Id")")
+                        .arg(techDateUtc.left(4))
+                        .arg(deviceId)
+                        .arg(techDateUtc, QString(jsonVal).replace("'", "''")));
+}
+
+QJsonObject reading(int titleId, int edId, const QString& val, int prefixNum, int postfixNum)
+{
+    return {{"titleId", titleId}, {"edId", edId}, {"val", val}, {"prefixNum", prefixNum}, {"postfixNum", postfixNum}};
+}
+
+QJsonObject flags(qint64 errorCode, int prefixNum, int postfixNum)
+{
+    return {{"errorCode", errorCode}, {"prefixNum", prefixNum}, {"postfixNum", postfixNum}};
+}
+
+QString hoursAgo(double hours)
+{
+    return QDateTime::currentDateTimeUtc().addSecs(static_cast<qint64>(-hours * 3600)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 QString json(const QJsonArray& array)

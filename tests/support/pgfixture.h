@@ -81,6 +81,14 @@ protected:
     qint64 abonentAt(qint64 objectId, const QString& name = QStringLiteral("Abonent"));
     qint64 insertId(const QString& sql);
     QString value(const QString& sql) { return db->scalar(sql).toString(); }
+    // Readings as the data-collection component writes them, into the table of the reading's
+    // year (made through the schema's own script when it is missing). Times are stored UTC,
+    // "yyyy-MM-dd HH:mm:ss"; the JSON texts go in as they stand, malformed ones included.
+    qint64 archiveRow(qint64 deviceId, const QString& arcDateUtc, const QString& jsonVal,
+                      const QString& jsonErr = QStringLiteral("[]"), const QString& recDateUtc = QString());
+    qint64 technicalRow(qint64 deviceId, const QString& techDateUtc, const QString& jsonVal);
+    void yearlyTables(int year);
+
     // A digest of every table the commands change, to prove that a refused command changed
     // nothing.
     QString snapshot();
@@ -107,6 +115,12 @@ protected:
 
 // The compact text of a JSON array, as clients send "DATA".
 QString json(const QJsonArray& array);
+
+// Elements of an archive row's "JsonVal" and "JsonErr".
+QJsonObject reading(int titleId, int edId, const QString& val, int prefixNum = 0, int postfixNum = 0);
+QJsonObject flags(qint64 errorCode, int prefixNum = 0, int postfixNum = 0);
+// A UTC time this many hours before now, "yyyy-MM-dd HH:mm:ss".
+QString hoursAgo(double hours);
 
 } // namespace testing_support
 

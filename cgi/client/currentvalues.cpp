@@ -1,0 +1,380 @@
+// The latest state of metering devices: the newest readings at an address, the devices with
+// unacknowledged error flags, and the acknowledgement of those flags.
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+#include "cgi/client/datafields.h"
+#include "db/database.h"
+#include "db/jsonrow.h"
+#include "db/lockedwrite.h"
+#include "db/sqltext.h"
+#include "readings/lookups.h"
+#include "readings/vocabulary.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlQuery>
+
+namespace client {
+
+using namespace orvela;
+
+namespace {
+
+constexpr int kLongestDelta = 28;
+constexpr int kDefaultDevCount = 1000;
+constexpr int kLargestDevCount = 5000;
+constexpr int kErrorDays = 30;
+constexpr int kErrorsPerDevice = 10;
+constexpr int kAcknowledgedDays = 31;
+constexpr int kAddressesRead = 2000;
+constexpr int kDevicesPerAddress = 1000;
+
+DeviceIdentity identityOf(const QSqlQuery& query)
+{
+    DeviceIdentity identity;
+    identity.devType = static_cast<quint8>(columnNumber(query, "DevType"));
+    identity.version = static_cast<quint8>(columnNumber(query, "Ver"));
+    identity.manufacturer = manufacturerCode(columnText(query, "ManId"));
+    identity.identNum = columnText(query, "IdentNum").toUInt(nullptr, 16);
+    return identity;
+}
+
+QJsonArray valuesArray(const QVector<ArchiveValue>& values)
+{
+    QJsonArray array;
+    for (const ArchiveValue& value : values) {
+        array.append(QJsonObject{{QStringLiteral("titleId"), value.titleId},
+                                 {QStringLiteral("edId"), value.edId},
+                                 {QStringLiteral("val"), value.val},
+                                 {QStringLiteral("prefixNum"), value.prefixNum},
+                                 {QStringLiteral("postfixNum"), value.postfixNum}});
+    }
+    return array;
+}
+
+// One element of "DATA" of an acknowledgement.
+struct Acknowledgement {
+    qint64 deviceId = 0;
+    QDateTime date; // stored (UTC) time
+};
+
+bool readAcknowledgement(const QJsonValue& element, Acknowledgement* acknowledgement)
+{
+    const QJsonObject object = element.toObject();
+    if (!element.isObject() || !jsonToInt64(object.value(QStringLiteral("deviceId")), &acknowledgement->deviceId) ||
+        acknowledgement->deviceId < 1) {
+        return false;
+    }
+    acknowledgement->date = QDateTime::fromString(jsonString(object.value(QStringLiteral("date"))),
+                                                  QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    acknowledgement->date.setTimeSpec(Qt::UTC);
+    return acknowledgement->date.isValid();
+}
+
+} // namespace
+
+std::function<void(const QString&)> Api::debugSink() const
+{
+    return [this](const QString& text) { req().logDebug(text); };
+}
+
+bool Api::requiredDate(const char* name, quint16 absentCode, quint16 badCode, QDate* date)
+{
+    if (!given(name)) {
+        return fail(absentCode);
+    }
+    *date = QDate::fromString(text(name).trimmed(), QStringLiteral("yyyy-MM-dd"));
+    return date->isValid() ? true : fail(badCode);
+}
+
+// "datePov", "dateNextPov" (the verification plus the model's interval in months) and
+// "licNum" (the personal account of the device's object for its resource).
+bool Api::addDeviceDates(ReadingLookups& lookups, const QSqlQuery& query, QJsonObject* device)
+{
+    QDate verified;
+    bool found = false;
+    if (lookups.lastVerificationDate(columnNumber(query, "Id"), &verified, &found) != 0) {
+        return fail(132);
+    }
+    const bool interval = found && !query.value(QStringLiteral("PovInterval")).isNull();
+    device->insert(QStringLiteral("datePov"), found ? verified.toString(QStringLiteral("yyyy-MM-dd")) : QString());
+    device->insert(QStringLiteral("dateNextPov"),
+                   interval ? verified.addMonths(static_cast<int>(columnNumber(query, "PovInterval")))
+                                  .toString(QStringLiteral("yyyy-MM-dd"))
+                            : QString());
+    quint16 code = 0;
+    const QString licNum = db().selectValue(
+        QStringLiteral("LicAccountTable"), QStringLiteral("Name"),
+        QStringLiteral("(\"ObjectId\"=") + QString::number(columnNumber(query, "ObjId")) +
+            QStringLiteral(") AND (\"ResCode\"=") + QString::number(columnNumber(query, "ResCode")) + QLatin1Char(')'),
+        &code, Database::Missing::Allowed);
+    if (code != 0) {
+        return fail(code);
+    }
+    device->insert(QStringLiteral("licNum"), licNum);
+    return true;
+}
+
+bool Api::devValuesRow(ReadingLookups& lookups, const QSqlQuery& query, const QDate& date, int delta, bool scale,
+                       QJsonObject* device)
+{
+    JsonRow row(query);
+    row.id(QStringLiteral("devId"), "Id")
+        .number(QStringLiteral("devStatus"), "devStatus")
+        .number(QStringLiteral("transKoef"), "TransKoef")
+        .id(QStringLiteral("objId"), "ObjId")
+        .number(QStringLiteral("objType"), "ObjType")
+        .text(QStringLiteral("obj"), "Obj")
+        .text(QStringLiteral("zavNum"), "ZavNum");
+    const bool hasResource = !query.value(QStringLiteral("ResCode")).isNull();
+    if (hasResource) {
+        row.number(QStringLiteral("resCode"), "ResCode");
+    }
+    row.value(QStringLiteral("res"), hasResource ? resourceName(static_cast<int>(columnNumber(query, "ResCode"))) : QString());
+    *device = row.object();
+    if (!addDeviceDates(lookups, query, device)) {
+        return false;
+    }
+    QDateTime time;
+    QVector<ArchiveValue> values;
+    const qint64 koef = scale ? columnNumber(query, "TransKoef") : 1;
+    const quint16 code = lookups.latestDeviceReading(columnNumber(query, "Id"), identityOf(query), date, delta,
+                                                     static_cast<int>(columnNumber(query, "TimeShift")), koef, &time,
+                                                     &values);
+    if (code != 0) {
+        return fail(code);
+    }
+    const bool found = !values.isEmpty();
+    device->insert(QStringLiteral("title"), found ? titleName(values.first().titleId) : QString());
+    device->insert(QStringLiteral("ed"), found ? unitName(values.first().edId) : QString());
+    device->insert(QStringLiteral("date"), found ? time.toString(QStringLiteral("yyyy-MM-dd")) : QString());
+    device->insert(QStringLiteral("values"), valuesArray(values));
+    return true;
+}
+
+bool Api::getDevValuesFromAddress()
+{
+    qint64 addressId = 0;
+    QDate date;
+    QString conditions;
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !requiredId("AddressId", 76, 59, &addressId) ||
+        !requiredDate("Date", 4, 256, &date) ||
+        !numberFilter("ResCode", QStringLiteral("m.\"ResCode\""), 239, &conditions, false) ||
+        !numberFilter("ObjType", QStringLiteral("o.\"ObjType\""), 220, &conditions, false)) {
+        return false;
+    }
+    const int delta = static_cast<int>(qBound<qint64>(0, int32Param("DeltaDate", 0), kLongestDelta));
+    // "NoCalc" is accepted for the clients that send it; the readings shown do not depend on it.
+    const bool scale = text("TransKoef") == QStringLiteral("1");
+    const QString sql =
+        QStringLiteral("SELECT DISTINCT  d.\"Id\", d.\"Status\" AS \"devStatus\", d.\"DevType\", d.\"IdentNum\", "
+                       "d.\"ManId\", d.\"Ver\", d.\"ZavNum\", d.\"TransKoef\", m.\"ResCode\", m.\"PovInterval\", "
+                       "a.\"TimeShift\", o.\"Id\" AS \"ObjId\", o.\"ObjType\", o.\"Obj\" FROM \"DeviceTable\" d, "
+                       "\"ObjectTable\" o, \"ModelTable\" m, \"InstallTable\" i, \"AddressTable\" a WHERE (a.\"CompanyId\"") +
+        companyMatch(user().companyId) +
+        QStringLiteral(") AND (a.\"Id\"=o.\"AddressId\") AND (o.\"Id\"=i.\"ObjectId\") AND (i.\"DeviceId\"=d.\"Id\") AND "
+                       "(i.\"Actual\"=1) AND (d.\"ModelId\"=m.\"Id\") AND (d.\"ConnectType\" <> 1) AND (a.\"Id\"=") +
+        QString::number(addressId) + QLatin1Char(')') + conditions +
+        QStringLiteral(" ORDER BY \"ObjType\" ASC, \"ObjId\" ASC LIMIT 5000;");
+    QSqlQuery query = db().newQuery();
+    if (!select(sql, &query, 132)) {
+        return false;
+    }
+    ReadingLookups lookups(db(), req().unitSettings(), debugSink());
+    while (query.next()) {
+        QJsonObject device;
+        if (!devValuesRow(lookups, query, date, delta, scale, &device)) {
+            req().clearResponseData();
+            return false;
+        }
+        req().appendResponseRow(device);
+    }
+    return succeed();
+}
+
+// The addresses whose devices are listed: a company's, those of no company for a
+// company-bound account without one, and every address for a global caller.
+QString Api::errorFlagsAddresses() const
+{
+    const bool everyAddress = !user().isCompanyBound() && user().companyId < 1;
+    return QStringLiteral("SELECT DISTINCT \"Id\", \"Name\", \"CompanyId\", \"TimeShift\" FROM \"AddressTable\" ") +
+           (everyAddress ? QString() : QStringLiteral("WHERE (\"CompanyId\"") + companyMatch(user().companyId) + QStringLiteral(") ")) +
+           QStringLiteral("ORDER BY \"Name\" ASC LIMIT ") + QString::number(kAddressesRead) + QLatin1Char(';');
+}
+
+bool Api::errorFlagsDevice(const QSqlQuery& device, const QJsonArray& errors, const QString& addressName,
+                           QJsonObject* object)
+{
+    JsonRow row(device);
+    row.value(QStringLiteral("errors"), errors)
+        .id(QStringLiteral("deviceId"), "Id")
+        .number(QStringLiteral("identNum"), "IdentNum")
+        .number(QStringLiteral("devType"), "DevType")
+        .number(QStringLiteral("ver"), "Ver")
+        .text(QStringLiteral("manId"), "ManId")
+        .text(QStringLiteral("zavNum"), "ZavNum")
+        .number(QStringLiteral("modelId"), "ModelId")
+        .text(QStringLiteral("modelName"), "ModelName")
+        .number(QStringLiteral("manufId"), "ManufId")
+        .text(QStringLiteral("manufName"), "ManufName")
+        .number(QStringLiteral("resCode"), "ResCode")
+        .number(QStringLiteral("addressId"), "AddressId")
+        .value(QStringLiteral("addressName"), addressName)
+        .id(QStringLiteral("objectId"), "ObjectId")
+        .text(QStringLiteral("obj"), "Obj")
+        .number(QStringLiteral("objType"), "ObjType");
+    if (!device.value(QStringLiteral("AbonentId")).isNull()) {
+        const qint64 abonentId = columnNumber(device, "AbonentId");
+        row.value(QStringLiteral("abonentId"), abonentId).value(QStringLiteral("abonentInfo"), abonentSummary(abonentId));
+    }
+    *object = row.object();
+    return row.valid();
+}
+
+bool Api::getErrorFlags()
+{
+    int devCount = kDefaultDevCount;
+    if (!allowTypes(UserType::User, UserType::CompanyUser)) {
+        return false;
+    }
+    if (given("DevCount")) {
+        devCount = static_cast<int>(int32Param("DevCount"));
+        if (devCount < 1 || devCount > kLargestDevCount) {
+            return fail(181);
+        }
+    }
+    QSqlQuery addresses = db().newQuery();
+    if (!select(errorFlagsAddresses(), &addresses, 132)) {
+        return false;
+    }
+    QStringList addressIds;
+    QHash<qint64, QString> addressNames;
+    while (addresses.next()) {
+        addressIds << addresses.value(0).toString();
+        addressNames.insert(addresses.value(0).toLongLong(), columnText(addresses, "Name"));
+    }
+    if (addressIds.isEmpty()) {
+        return succeed();
+    }
+    // The devices of all those addresses at once; their order is the addresses' order, then
+    // the objects' within each address.
+    QSqlQuery devices = db().newQuery();
+    if (!select(QStringLiteral("SELECT DISTINCT d.\"Id\", d.\"DevType\", d.\"IdentNum\", d.\"ManId\", d.\"Ver\", d.\"ZavNum\", "
+                               "d.\"ModelId\", m.\"Name\" AS \"ModelName\", m.\"ManufId\", n.\"Name\" AS \"ManufName\", "
+                               "m.\"ResCode\", i.\"ObjectId\", o.\"ObjType\", o.\"Obj\", o.\"AbonentId\", o.\"AddressId\", "
+                               "a.\"TimeShift\" FROM \"DeviceTable\" d, \"ModelTable\" m, \"ManufTable\" n, \"InstallTable\" i, "
+                               "\"ObjectTable\" o, \"AddressTable\" a WHERE (o.\"AddressId\" IN (") +
+                    addressIds.join(QLatin1Char(',')) +
+                    QStringLiteral(")) AND (a.\"Id\"=o.\"AddressId\") AND (o.\"Id\"=i.\"ObjectId\") AND (i.\"Actual\"=1) AND "
+                                   "(i.\"DeviceId\"=d.\"Id\") AND (d.\"Status\"=0) AND (d.\"ModelId\"=m.\"Id\") AND "
+                                   "(m.\"ManufId\"=n.\"Id\") AND (d.\"ConnectType\" <> 1) ORDER BY \"ObjType\" ASC, "
+                                   "\"ObjectId\" ASC, \"Id\" ASC"),
+                &devices, 132)) {
+        return false;
+    }
+    QHash<qint64, QList<int>> rowsOfAddress;
+    QList<qint64> deviceIds;
+    QHash<qint64, int> timeShifts;
+    for (int row = 0; devices.seek(row); ++row) {
+        QList<int>& rows = rowsOfAddress[columnNumber(devices, "AddressId")];
+        if (rows.size() < kDevicesPerAddress) {
+            rows << row;
+            deviceIds << columnNumber(devices, "Id");
+            timeShifts.insert(deviceIds.last(), static_cast<int>(columnNumber(devices, "TimeShift")));
+        }
+    }
+    ReadingLookups lookups(db(), req().unitSettings(), debugSink());
+    QHash<qint64, QJsonArray> errors;
+    if (lookups.recentUnfixedErrors(deviceIds, timeShifts, kErrorDays, kErrorsPerDevice, req().requestTime(), &errors) != 0) {
+        return fail(132);
+    }
+    int listed = 0;
+    for (const QString& address : addressIds) {
+        for (const int row : rowsOfAddress.value(address.toLongLong())) {
+            devices.seek(row);
+            const QJsonArray entries = errors.value(columnNumber(devices, "Id"));
+            QJsonObject object;
+            if (entries.isEmpty()) {
+                continue;
+            }
+            if (!errorFlagsDevice(devices, entries, addressNames.value(address.toLongLong()), &object)) {
+                req().clearResponseData();
+                return fail(258);
+            }
+            req().appendResponseRow(object);
+            if (++listed == devCount) {
+                return succeed();
+            }
+        }
+    }
+    return succeed();
+}
+
+// Sets "fixed" on the first error element of the device's unacknowledged rows of the 31 days
+// up to the given time, in the database itself: a concurrent change of the same row is kept,
+// and a row acknowledged meanwhile is left alone.
+bool Api::acknowledgeErrors(ReadingLookups& lookups, qint64 deviceId, const QDateTime& date)
+{
+    const QDateTime start = date.addDays(-kAcknowledgedDays);
+    LockedWrite write(db());
+    if (!beginWrite(write)) {
+        return false;
+    }
+    for (int year = date.date().year(); year >= start.date().year(); --year) {
+        if (!lookups.archiveExists(year)) {
+            continue;
+        }
+        const QString table = QLatin1Char('"') + archiveTableName(year) + QLatin1Char('"');
+        const QString rows = QStringLiteral("(\"DeviceId\"=") + QString::number(deviceId) +
+                             QStringLiteral(") AND (\"ArcDate\" BETWEEN ") + sqlTimestamp(start) +
+                             QStringLiteral("::timestamp AND ") + sqlTimestamp(date) +
+                             QStringLiteral("::timestamp) AND ") + unfixedErrorCondition();
+        const quint16 code = write.exec(
+            QStringLiteral("UPDATE ") + table +
+            QStringLiteral(" SET \"JsonErr\"=jsonb_set(\"JsonErr\"::jsonb, '{0,fixed}', '1')::json WHERE ") + rows +
+            QStringLiteral(" AND \"Id\" IN (SELECT \"Id\" FROM ") + table + QStringLiteral(" WHERE ") + rows +
+            QStringLiteral(" ORDER BY \"ArcDate\" DESC LIMIT 1000);"));
+        if (code != 0) {
+            return fail(code);
+        }
+    }
+    return finish(write.commit());
+}
+
+bool Api::clearErrorFlags()
+{
+    if (!allowTypes(UserType::User, UserType::CompanyOperator) || !dataGiven()) {
+        return false;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(text("DATA").toUtf8());
+    if (!doc.isArray() || tarn::jsonHasNul(doc.array())) {
+        return fail(157);
+    }
+    if (doc.array().isEmpty()) {
+        return fail(161);
+    }
+    QList<Acknowledgement> acknowledgements;
+    for (const QJsonValue& element : doc.array()) {
+        Acknowledgement acknowledgement;
+        if (!readAcknowledgement(element, &acknowledgement)) {
+            return fail(157);
+        }
+        acknowledgements << acknowledgement;
+    }
+    // A company-bound caller acknowledges only his company's devices, all of them or none.
+    for (const Acknowledgement& acknowledgement : acknowledgements) {
+        if (user().isCompanyBound() && !mayTouchDevice(acknowledgement.deviceId, Hold::None, sameRefusals(246, 246))) {
+            return false;
+        }
+    }
+    ReadingLookups lookups(db(), req().unitSettings(), debugSink());
+    for (const Acknowledgement& acknowledgement : acknowledgements) {
+        if (!acknowledgeErrors(lookups, acknowledgement.deviceId, acknowledgement.date)) {
+            return false;
+        }
+    }
+    return succeed();
+}
+
+} // namespace client

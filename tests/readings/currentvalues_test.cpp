@@ -1,0 +1,303 @@
+// The newest readings at an address, the unacknowledged error flags and their acknowledgement,
+// through the real program. The suite runs in a zone with summer time: a slip into the
+// machine's own zone shows as an hour off.
+#include "support/pgfixture.h"
+
+#include <QJsonDocument>
+#include <QProcess>
+
+using namespace testing_support;
+
+namespace {
+
+// Water's house with a shift of three hours: flat 1 with a cold-water meter (coefficient 10,
+// verified 2021-01-31 every month, personal account ЛС-7) and flat 2 with a heat meter.
+class CurrentValues : public TwoCompanies {
+protected:
+    void SetUp() override
+    {
+        TwoCompanies::SetUp();
+        house = address(QStringLiteral("Ленина 1"), water);
+        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=180 WHERE "Id"=%1)").arg(house));
+        flat = object(house, "1");
+        const qint64 waterModel = model(2);
+        db->exec(QStringLiteral(R"(UPDATE "ModelTable" SET "PovInterval"=1 WHERE "Id"=%1)").arg(waterModel));
+        meter = installedDevice(waterModel, flat, 1);
+        db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "TransKoef"=10 WHERE "Id"=%1)").arg(meter));
+        db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual") VALUES (%1, '2020-06-01', 0), (%1, '2021-01-31', 1))").arg(meter));
+        db->exec(QStringLiteral(R"(INSERT INTO "LicAccountTable" ("ObjectId", "ResCode", "Name") VALUES (%1, 2, 'ЛС-7'))").arg(flat));
+        heatFlat = object(house, "2");
+        heatMeter = installedDevice(model(6), heatFlat, 2);
+        db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "DevType"=4 WHERE "Id"=%1)").arg(heatMeter));
+        waterUser = createUser("wuser", 131, water);
+    }
+
+    // The newest readings of the house as the water company's user asks for them.
+    CgiResult values(const Params& params)
+    {
+        return call(waterUser, "Get_DevValuesFromAddress", Params{{"AddressId", QString::number(house)}} + params);
+    }
+    QJsonObject meterRow(const Params& params)
+    {
+        const CgiResult r = values(params);
+        EXPECT_CODE(r, 0);
+        for (const QJsonValue& row : r.data()) {
+            if (row.toObject()["devId"].toInt() == meter) {
+                return row.toObject();
+            }
+        }
+        ADD_FAILURE() << "no row of the meter" << qPrintable(r.describe());
+        return QJsonObject();
+    }
+    QString meterValue(const Params& params)
+    {
+        const QJsonArray values = meterRow(params)["values"].toArray();
+        return values.isEmpty() ? QStringLiteral("none") : values.first().toObject()["val"].toString();
+    }
+    void volume(const QString& utc, const QString& val, const QJsonArray& more = {})
+    {
+        QJsonArray all{reading(5, 10, val)};
+        for (const QJsonValue& v : more) {
+            all.append(v);
+        }
+        archiveRow(meter, utc, json(all));
+    }
+
+    qint64 house = 0;
+    qint64 flat = 0;
+    qint64 heatFlat = 0;
+    qint64 meter = 0;
+    qint64 heatMeter = 0;
+    QString waterUser;
+};
+
+TEST_F(CurrentValues, EachDeviceShowsItsNewestAccumulatingValuesOfTheLocalDay)
+{
+    volume("2021-03-01 10:00:00", "100.5", {reading(17, 29, "21.5")});
+    volume("2021-03-01 21:30:00", "101.25", {reading(17, 29, "22.75")}); // 00:30 on 2 March there
+    volume("2021-03-03 12:00:00", "105");
+    EXPECT_EQ(meterRow({{"Date", "2021-03-02"}}),
+              (QJsonObject{{"devId", meter}, {"devStatus", 0}, {"transKoef", 10}, {"objId", flat}, {"objType", 0}, {"obj", "1"},
+                           {"zavNum", "Z1"}, {"resCode", 2}, {"res", QStringLiteral("Водоснабжение (холодная вода)")},
+                           {"datePov", "2021-01-31"}, {"dateNextPov", "2021-02-28"}, {"licNum", QStringLiteral("ЛС-7")},
+                           {"title", QStringLiteral("Объем")}, {"ed", QStringLiteral("м³")}, {"date", "2021-03-02"},
+                           {"values", QJsonArray{reading(5, 10, "101.25")}}}));
+    EXPECT_EQ(meterValue({{"Date", "2021-03-01"}}), "100.5");
+    // The coefficient scales only when asked, before the client's unit and precision.
+    EXPECT_EQ(meterValue({{"Date", "2021-03-02"}, {"TransKoef", "1"}}), "1012.50");
+    EXPECT_EQ(meterValue({{"Date", "2021-03-02"}, {"TransKoef", "1"}, {"EdVoda", "11"}, {"PreciseVoda", "1"}}), "1012500.0");
+    EXPECT_EQ(meterValue({{"Date", "2021-03-02"}, {"PreciseVoda", "1"}}), "101.2");
+    // A heat meter without readings keeps its place with empty texts.
+    const CgiResult all = values({{"Date", "2021-03-02"}});
+    ASSERT_EQ(all.data().size(), 2);
+    EXPECT_EQ(all.row(1)["values"].toArray().size(), 0);
+    EXPECT_EQ(all.row(1)["title"].toString(), "");
+    EXPECT_EQ(all.row(1)["datePov"].toString(), "");
+    EXPECT_EQ(values({{"Date", "2021-03-02"}, {"ResCode", "6"}}).data().size(), 1);
+}
+
+TEST_F(CurrentValues, WindowsReachAcrossNewYearAndTheTablesOfBothFrames)
+{
+    volume("2020-12-30 10:00:00", "1");
+    const qint64 newYear = archiveRow(meter, "2021-01-01 09:00:00", json({reading(5, 10, "2")}));
+    EXPECT_EQ(meterValue({{"Date", "2021-01-02"}, {"DeltaDate", "5"}}), "2");
+    db->exec(QStringLiteral(R"(DELETE FROM "ArchiveTable2021" WHERE "Id"=%1)").arg(newYear));
+    EXPECT_EQ(meterValue({{"Date", "2021-01-02"}, {"DeltaDate", "5"}}), "1");
+    // Stored in the last hours of 2020, read there on New Year's morning.
+    volume("2020-12-31 22:00:00", "3");
+    EXPECT_EQ(meterValue({{"Date", "2021-01-01"}}), "3");
+    EXPECT_EQ(meterValue({{"Date", "2020-12-31"}}), "none");
+    EXPECT_EQ(meterValue({{"Date", "2020-12-31"}, {"DeltaDate", "1"}}), "1");
+    // "DeltaDate" reaches 28 days back at most, and never forward.
+    volume("2020-11-01 10:00:00", "4");
+    EXPECT_EQ(meterValue({{"Date", "2020-11-30"}, {"DeltaDate", "40"}}), "none");
+    EXPECT_EQ(meterValue({{"Date", "2020-11-29"}, {"DeltaDate", "28"}}), "4");
+    EXPECT_EQ(meterValue({{"Date", "2020-11-02"}, {"DeltaDate", "-3"}}), "none");
+    EXPECT_EQ(meterValue({{"Date", "2020-11-01"}, {"DeltaDate", "-3"}}), "4");
+}
+
+TEST_F(CurrentValues, ParametersAndStoredRowsThatBreakTheFormat)
+{
+    EXPECT_CODE(call(waterUser, "Get_DevValuesFromAddress", {{"Date", "2021-01-01"}}), 76);
+    EXPECT_CODE(call(waterUser, "Get_DevValuesFromAddress", {{"AddressId", "-1"}, {"Date", "2021-01-01"}}), 59);
+    EXPECT_CODE(values({}), 4);
+    for (const char* date : {"2021-02-29", "2021-13-01", "01.02.2021", "2021-1-1"}) {
+        EXPECT_CODE(values({{"Date", date}}), 256) << date;
+    }
+    EXPECT_CODE(values({{"Date", "2021-01-01"}, {"ResCode", "x"}}), 239);
+    EXPECT_CODE(values({{"Date", "2021-01-01"}, {"ObjType", "-2"}}), 220);
+    // Odd but readable rows: a number where text belongs reads as no value, and quotes and
+    // backslashes in a value are only text.
+    archiveRow(meter, "2021-05-01 10:00:00", R"([{"titleId":5,"edId":10,"val":7,"prefixNum":0,"postfixNum":0}])",
+               R"([{"errorCode":"5","prefixNum":0,"postfixNum":0}])");
+    EXPECT_EQ(meterValue({{"Date", "2021-05-01"}}), "");
+    archiveRow(meter, "2021-05-02 10:00:00", R"([{"titleId":5,"edId":10,"val":"1'2\\3\"","prefixNum":0,"postfixNum":0}])");
+    EXPECT_EQ(meterValue({{"Date", "2021-05-02"}, {"TransKoef", "1"}, {"PreciseVoda", "2"}}), "1'2\\3\"");
+    QJsonArray manyErrors;
+    for (int i = 0; i < 10000; ++i) {
+        manyErrors.append(flags(i % 7, i % 3, 1));
+    }
+    archiveRow(meter, "2021-05-03 10:00:00", json({reading(5, 10, "9")}), json(manyErrors));
+    EXPECT_EQ(meterValue({{"Date", "2021-05-03"}}), "9");
+    // Rows that break the format end the command with 131.
+    const char* broken[] = {R"({"titleId":5})", R"([[1]])", R"([{"titleId":5,"edId":10,"val":"1","prefixNum":0}])", "[1]"};
+    int day = 10;
+    for (const char* jsonVal : broken) {
+        const QString date = QStringLiteral("2021-05-%1").arg(day++);
+        archiveRow(meter, date + " 10:00:00", jsonVal);
+        EXPECT_CODE(values({{"Date", date}}), 131) << jsonVal;
+    }
+    db->exec(R"(ALTER TABLE "ArchiveTable2021" RENAME "JsonVal" TO "Gone")");
+    EXPECT_CODE(values({{"Date", "2021-05-02"}}), 30);
+}
+
+TEST_F(CurrentValues, OnlyTheCallersCompanysHousesAreRead)
+{
+    volume("2021-03-01 10:00:00", "1");
+    EXPECT_TRUE(call(createUser("huser", 131, heat), "Get_DevValuesFromAddress",
+                     {{"AddressId", QString::number(house)}, {"Date", "2021-03-01"}}).data().isEmpty());
+    // A global caller reads the houses of no company, as this command always has.
+    EXPECT_TRUE(callAsAdmin("Get_DevValuesFromAddress", {{"AddressId", QString::number(house)}, {"Date", "2021-03-01"}}).data().isEmpty());
+    db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "CompanyId"=NULL WHERE "Id"=%1)").arg(house));
+    EXPECT_EQ(callAsAdmin("Get_DevValuesFromAddress", {{"AddressId", QString::number(house)}, {"Date", "2021-03-01"}}).data().size(), 2);
+    EXPECT_CODE(call(createUser("odd", 7), "Get_DevValuesFromAddress", {{"AddressId", "1"}, {"Date", "2021-03-01"}}), 143);
+}
+
+class ErrorFlags : public CurrentValues {
+protected:
+    QString errorsOf(qint64 device, int count, double firstHoursAgo)
+    {
+        QStringList ids;
+        for (int i = 0; i < count; ++i) {
+            ids << QString::number(archiveRow(device, hoursAgo(firstHoursAgo + i), "[]", json({flags(0x1, 1, 2)})));
+        }
+        return ids.join(',');
+    }
+    QJsonArray flagged(const QString& token, const Params& params = {})
+    {
+        const CgiResult r = call(token, "Get_ErrorFlags", params);
+        EXPECT_CODE(r, 0);
+        return r.data();
+    }
+};
+
+TEST_F(ErrorFlags, DevicesWithTheirTenNewestUnacknowledgedErrors)
+{
+    errorsOf(meter, 12, 1);
+    archiveRow(meter, hoursAgo(0.5), "[]", R"([{"errorCode":1,"prefixNum":0,"postfixNum":0,"fixed":1},{"errorCode":2,"prefixNum":0,"postfixNum":0}])");
+    archiveRow(meter, hoursAgo(0.2), "[]", json({flags(0)}));
+    archiveRow(meter, hoursAgo(31 * 24), "[]", json({flags(4)}));
+    const qint64 newest = archiveRow(meter, hoursAgo(0.1), "[]", json({flags(0x30, 3, 4), flags(1)}));
+    const qint64 abonent = abonentAt(flat, QStringLiteral("Иванов"));
+    const QJsonArray devices = flagged(waterUser);
+    ASSERT_EQ(devices.size(), 1);
+    const QJsonObject device = devices.at(0).toObject();
+    const QJsonArray errors = device["errors"].toArray();
+    ASSERT_EQ(errors.size(), 10);
+    const QString stored = value(QStringLiteral(R"(SELECT "ArcDate"::text FROM "ArchiveTable%1" WHERE "Id"=%2)").arg(hoursAgo(0.1).left(4)).arg(newest));
+    const QString local = QDateTime::fromString(stored.left(19), "yyyy-MM-dd HH:mm:ss").addSecs(180 * 60).toString("yyyy-MM-dd HH:mm:ss");
+    EXPECT_EQ(errors.at(0).toObject(), (QJsonObject{{"id", newest}, {"date", local}, {"dateUTC", stored.left(19)},
+                                                   {"errorCode", 0x30}, {"prefixNum", 3}, {"postfixNum", 4}}));
+    EXPECT_EQ(errors.at(1).toObject()["errorCode"].toInt(), 1);
+    EXPECT_EQ(device["addressName"].toString(), QStringLiteral("Ленина 1"));
+    EXPECT_EQ(device["abonentId"].toInt(), abonent);
+    EXPECT_EQ(device["abonentInfo"].toString(), QStringLiteral("Иванов"));
+    EXPECT_EQ(device["manId"].toString(), "ABC");
+    EXPECT_EQ(device["deviceId"].toInt(), meter);
+
+    // A device switched off is not listed; "DevCount" cuts the list.
+    errorsOf(heatMeter, 1, 2);
+    EXPECT_EQ(flagged(waterUser).size(), 2);
+    EXPECT_EQ(flagged(waterUser, {{"DevCount", "1"}}).size(), 1);
+    db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "Status"=1 WHERE "Id"=%1)").arg(heatMeter));
+    EXPECT_EQ(flagged(waterUser).size(), 1);
+    for (const char* count : {"0", "5001", "x"}) {
+        EXPECT_CODE(call(waterUser, "Get_ErrorFlags", {{"DevCount", count}}), 181) << count;
+    }
+}
+
+TEST_F(ErrorFlags, EachCallerSeesHisCompanysDevicesOnly)
+{
+    errorsOf(meter, 1, 1);
+    const qint64 loose = installedDevice(model(2), objectOf(0), 9);
+    errorsOf(loose, 1, 1);
+    EXPECT_TRUE(flagged(createUser("huser", 131, heat)).isEmpty());
+    EXPECT_EQ(flagged(waterUser).size(), 1);
+    EXPECT_EQ(flagged(adminToken()).size(), 2);
+    const QJsonArray ofNoCompany = flagged(createUser("nobody", 130));
+    ASSERT_EQ(ofNoCompany.size(), 1);
+    EXPECT_EQ(ofNoCompany.at(0).toObject()["deviceId"].toInt(), loose);
+}
+
+TEST_F(ErrorFlags, AcknowledgingMarksTheMonthBeforeTheGivenTime)
+{
+    const QString recent = errorsOf(meter, 2, 1);
+    const QString old = errorsOf(meter, 1, 40 * 24);
+    const QString now = hoursAgo(0);
+    const QString data = json({QJsonObject{{"deviceId", meter}, {"date", now}}});
+    ASSERT_CODE(call(createUser("wop", 130, water), "Clear_ErrorFlags", {{"DATA", data}}), 0);
+    const QString year = now.left(4);
+    EXPECT_EQ(db->count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1" WHERE "Id" IN (%2) AND "JsonErr"->0->>'fixed'='1')").arg(year, recent)), 2);
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "JsonErr"->0->>'errorCode' FROM "ArchiveTable%1" WHERE "Id" IN (%2) LIMIT 1)").arg(year, recent)), "1");
+    EXPECT_EQ(db->count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1" WHERE "Id"=%2 AND "JsonErr"->0->'fixed' IS NULL)").arg(hoursAgo(40 * 24).left(4), old)), 1);
+    EXPECT_TRUE(flagged(waterUser).isEmpty());
+}
+
+TEST_F(ErrorFlags, AcknowledgementsAreCheckedWholeBeforeAnythingIsWritten)
+{
+    errorsOf(meter, 1, 1);
+    const qint64 heatsDevice = installedDevice(model(2), objectOf(heat), 8);
+    errorsOf(heatsDevice, 1, 1);
+    const QString waterOperator = createUser("wop", 130, water);
+    const QString now = hoursAgo(0);
+    const auto archive = [&]() -> QString { return snapshot() + value(QStringLiteral(R"(SELECT string_agg("JsonErr"::text, '|' ORDER BY "Id") FROM "ArchiveTable%1")").arg(now.left(4))); };
+    const QString before = archive();
+    const auto element = [&](const QJsonValue& id, const QJsonValue& date) { return QJsonObject{{"deviceId", id}, {"date", date}}; };
+    const struct {
+        QString data;
+        int code;
+    } cases[] = {
+        {"", 156},
+        {"x", 157},
+        {"{}", 157},
+        {"[]", 161},
+        {"[1]", 157},
+        {json({element(0, now)}), 157},
+        {json({element(-1, now)}), 157},
+        {json({element("1x", now)}), 157},
+        {QStringLiteral(R"([{"deviceId":9223372036854775808,"date":"%1"}])").arg(now), 157},
+        {json({element(meter, now.left(16))}), 157},
+        {json({element(meter, QString(now + "+03"))}), 157},
+        {json({element(meter, "2021-02-29 10:00:00")}), 157},
+        // Another company's device, even after one of the caller's own: nothing is written.
+        {json({element(meter, now), element(heatsDevice, now)}), 246},
+    };
+    for (const auto& c : cases) {
+        EXPECT_CODE(call(waterOperator, "Clear_ErrorFlags", c.data.isEmpty() ? Params{} : Params{{"DATA", c.data}}), c.code)
+            << qPrintable(c.data);
+    }
+    EXPECT_CODE(call(waterUser, "Clear_ErrorFlags", {{"DATA", json({element(meter, now)})}}), 143);
+    EXPECT_EQ(archive(), before);
+}
+
+// The acknowledgement changes the stored row in place: a concurrent change of the same row
+// is kept, and the command waits for it rather than overwrite it.
+TEST_F(ErrorFlags, AConcurrentChangeOfTheRowIsKept)
+{
+    const QString id = errorsOf(meter, 1, 1);
+    const QString table = QStringLiteral("\"ArchiveTable%1\"").arg(hoursAgo(1).left(4));
+    bool waited = false;
+    const CgiResult r = callWhileHeld(
+        createUser("wop", 130, water), "Clear_ErrorFlags", {{"DATA", json({QJsonObject{{"deviceId", meter}, {"date", hoursAgo(0)}}})}},
+        {QStringLiteral("SELECT 1 FROM %1 WHERE \"Id\"=%2 FOR UPDATE").arg(table, id),
+         QStringLiteral(R"(UPDATE %1 SET "JsonErr"='[{"errorCode":1,"prefixNum":1,"postfixNum":2},{"errorCode":8,"prefixNum":0,"postfixNum":0}]' WHERE "Id"=%2)").arg(table, id)},
+        &waited);
+    EXPECT_TRUE(waited);
+    EXPECT_CODE(r, 0);
+    const QJsonArray stored = QJsonDocument::fromJson(value(QStringLiteral(R"(SELECT "JsonErr"::text FROM %1 WHERE "Id"=%2)").arg(table, id)).toUtf8()).array();
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_EQ(stored.at(0).toObject()["fixed"].toInt(), 1);
+    EXPECT_EQ(stored.at(1).toObject()["errorCode"].toInt(), 8);
+}
+
+} // namespace

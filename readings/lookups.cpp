@@ -146,8 +146,10 @@ ReadingLookups::ReadingTexts ReadingLookups::latestReadingText(qint64 deviceId, 
             continue;
         }
         const QString display = QStringLiteral("HH:mm:ss\ndd.MM.yyyy");
-        texts.arcTime = archiveUtcDateTime(query.value(1)).toString(display);
-        texts.recTime = archiveUtcDateTime(query.value(2)).toString(display);
+        texts.arcLocal = archiveUtcDateTime(query.value(1));
+        texts.recLocal = archiveUtcDateTime(query.value(2));
+        texts.arcTime = texts.arcLocal.toString(display);
+        texts.recTime = texts.recLocal.toString(display);
         QVector<ArchiveValue> values;
         const bool valuesWhole = parseArchiveValues(query.value(3).toString(), &values, m_debug) == 0;
         QStringList lines;

@@ -38,6 +38,8 @@ public:
         QString errors;  // one line per error flag
         QString arcTime; // "HH:mm:ss\ndd.MM.yyyy" of the reading
         QString recTime; // the same of its reception
+        QDateTime arcLocal; // the reading's local time; invalid when there is none
+        QDateTime recLocal;
     };
     ReadingTexts latestReadingText(qint64 deviceId, const DeviceIdentity& identity, int timeShiftMinutes,
                                    qint64 transKoef, const QDateTime& nowUtc);

@@ -16,6 +16,7 @@ class QSqlQuery;
 namespace orvela {
 class Database;
 class ReadingLookups;
+struct DeviceIdentity;
 class LockedWrite;
 enum class LockSubject : int;
 class HttpOrvelaServer;
@@ -241,6 +242,31 @@ private:
     bool errorFlagsDevice(const QSqlQuery& device, const QJsonArray& errors, const QString& addressName,
                           QJsonObject* object);
     bool acknowledgeErrors(orvela::ReadingLookups& lookups, qint64 deviceId, const QDateTime& date);
+
+    // Device lists and descriptions (devicelists.cpp, deviceinfo.cpp, devicereadings.cpp,
+    // devicetexts.cpp).
+    bool getDevices();
+    bool getDeviceTable();
+    bool getTmpDevTable();
+    bool getDeviceInfo();
+    bool getDeviceData();
+    bool getDeviceList();
+    bool deviceConditions(QString* conditions);
+    bool installedConditions(bool withObjectId, QString* conditions);
+    bool devicesStatement(bool table, QString* sql);
+    bool tmpDevConditions(QStringList* conditions);
+    bool readDescribedDevice(qint64* deviceId, orvela::DeviceIdentity* identity, QSqlQuery* query);
+    QJsonObject describedDevice(const orvela::DeviceIdentity& identity, const QSqlQuery& query) const;
+    QString addressName(qint64 addressId);
+    QJsonObject deviceWithReading(orvela::ReadingLookups& lookups, const QSqlQuery& query, int timeShiftMinutes);
+    bool objectDevices(orvela::ReadingLookups& lookups, const QSqlQuery& object, const QString& resourceFilter,
+                       QJsonArray* devices);
+    bool deviceListObjects(orvela::ReadingLookups& lookups, qint64 company, const QString& resourceFilter);
+    bool deviceListUninstalled(orvela::ReadingLookups& lookups, const QString& resourceFilter);
+    // Composed texts of one device: its verification, installation and abonent.
+    QString poverkaText(qint64 deviceId);
+    QString installText(qint64 deviceId);
+    QString abonentText(qint64 deviceId);
 
     // Device tasks (tasks.cpp).
     bool addTask();

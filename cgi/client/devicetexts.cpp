@@ -1,0 +1,155 @@
+// The texts that describe a device on the clients' screens.
+#include "cgi/client/devicetexts.h"
+
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+#include "db/jsonrow.h"
+
+#include <QDate>
+#include <QObject>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace client {
+
+using namespace orvela;
+
+namespace {
+
+const char kDateFormat[] = "dd.MM.yyyy";
+
+QString hexDigits(quint64 value, int width)
+{
+    return QStringLiteral("%1").arg(value, width, 16, QLatin1Char('0')).toUpper();
+}
+
+QString dateText(const QVariant& value)
+{
+    return QDate::fromString(value.toString().left(10), QStringLiteral("yyyy-MM-dd")).toString(QString::fromLatin1(kDateFormat));
+}
+
+} // namespace
+
+DeviceIdentity identityOfRow(const QSqlQuery& row)
+{
+    DeviceIdentity identity;
+    identity.devType = static_cast<quint8>(columnNumber(row, "DevType"));
+    identity.version = static_cast<quint8>(columnNumber(row, "Ver"));
+    identity.manufacturer = manufacturerCode(columnText(row, "ManId"));
+    // The stored number is the label's decimal digits; packed, each digit is a nibble.
+    identity.identNum = QString::number(columnNumber(row, "IdentNum")).toUInt(nullptr, 16);
+    return identity;
+}
+
+QString wmbusLine(const DeviceIdentity& identity)
+{
+    return manufacturerLetters(identity.manufacturer) + QLatin1Char(' ') + hexDigits(identity.identNum, 8) +
+           QLatin1Char(' ') + hexDigits(identity.version, 2) + QLatin1Char(' ') + hexDigits(identity.devType, 2);
+}
+
+QString wmbusText(const DeviceIdentity& identity)
+{
+    return QStringLiteral("ManId: ") + manufacturerLetters(identity.manufacturer) + QStringLiteral("\nIdentNum: ") +
+           hexDigits(identity.identNum, 8) + QStringLiteral("\nVer: ") + hexDigits(identity.version, 2) +
+           QStringLiteral("\nDevType: ") + hexDigits(identity.devType, 2);
+}
+
+QString devstrText(const DeviceIdentity& identity)
+{
+    static const QHash<int, QString> shortCodes = {{2, QStringLiteral("EM")},  {3, QStringLiteral("GM")},
+                                                   {4, QStringLiteral("HM")},  {6, QStringLiteral("WWM")},
+                                                   {7, QStringLiteral("WM")},  {22, QStringLiteral("CWM")}};
+    return shortCodes.value(identity.devType, QString::number(identity.devType)) + QLatin1Char(';') +
+           hexDigits(identity.identNum, 8) + QLatin1Char(';') + QString::number(identity.version) + QLatin1Char(';') +
+           manufacturerLetters(identity.manufacturer);
+}
+
+QString coefficientLine(qint64 transKoef)
+{
+    return transKoef == 1 ? QString() : QObject::tr("\nКоэф.трансформации: ") + QString::number(transKoef);
+}
+
+QString devInfoText(const QString& model, const QString& manufacturer, const QString& zavNum, qint64 transKoef)
+{
+    return QObject::tr("Модель: ") + model + QObject::tr("\nПроизводитель: ") + manufacturer +
+           QObject::tr("\nЗаводской №: ") + zavNum + coefficientLine(transKoef);
+}
+
+// "Дата поверки: ..." with its note, and the interval and the next date when the model has an
+// interval; empty without a verification in force.
+QString Api::poverkaText(qint64 deviceId)
+{
+    QSqlQuery query = db().newQuery();
+    if (!db().select(QStringLiteral("SELECT DISTINCT p.\"DatePov\"::text AS \"DatePov\", p.\"Note\", p.\"ArchiveId\", "
+                                    "m.\"PovInterval\" FROM \"PoverkaTable\" p, \"DeviceTable\" d, \"ModelTable\" m WHERE "
+                                    "(p.\"DeviceId\"=") +
+                         QString::number(deviceId) +
+                         QStringLiteral(") AND (p.\"Actual\"=1) AND (p.\"DeviceId\"=d.\"Id\") AND (d.\"ModelId\"=m.\"Id\") "
+                                        "ORDER BY \"DatePov\" DESC LIMIT 1;"),
+                     &query) ||
+        !query.next()) {
+        return QString();
+    }
+    const QDate date = QDate::fromString(columnText(query, "DatePov"), QStringLiteral("yyyy-MM-dd"));
+    QString text = QObject::tr("Дата поверки: ") + date.toString(QString::fromLatin1(kDateFormat));
+    const QString note = columnText(query, "Note");
+    if (!note.isEmpty()) {
+        text += QLatin1Char('\n') + note;
+    }
+    if (!query.value(QStringLiteral("PovInterval")).isNull()) {
+        const int months = static_cast<int>(columnNumber(query, "PovInterval"));
+        text += QObject::tr("\nСрок действия: ") + QString::number(months) + QObject::tr(" мес.") +
+                QObject::tr("\nДата следующей поверки: ") + date.addMonths(months).toString(QString::fromLatin1(kDateFormat));
+    }
+    return text;
+}
+
+// "Адрес установки:" with the address and the premises, and the installation date; empty
+// without a current installation.
+QString Api::installText(qint64 deviceId)
+{
+    QSqlQuery query = db().newQuery();
+    if (!db().select(QStringLiteral("SELECT DISTINCT i.\"Id\", i.\"DateInstall\"::text AS \"DateInstall\", o.\"ObjType\", "
+                                    "o.\"Obj\", a.\"Name\", a.\"PostIndex\" FROM \"InstallTable\" i, \"ObjectTable\" o, "
+                                    "\"AddressTable\" a WHERE (i.\"DeviceId\"=") +
+                         QString::number(deviceId) +
+                         QStringLiteral(") AND (i.\"Actual\"=1) AND (i.\"ObjectId\"=o.\"Id\") AND (o.\"AddressId\"=a.\"Id\") "
+                                        "ORDER BY \"DateInstall\" DESC LIMIT 1;"),
+                     &query) ||
+        !query.next()) {
+        return QString();
+    }
+    QString text = QObject::tr("Адрес установки:") + QLatin1Char('\n') + columnText(query, "Name");
+    if (!query.value(QStringLiteral("Obj")).isNull()) {
+        text += QStringLiteral(", ") + columnText(query, "Obj");
+    }
+    return text + QObject::tr("\nДата установки: ") + dateText(query.value(QStringLiteral("DateInstall")));
+}
+
+// "Абонент: " and the name, phone and mail of the abonent of the device's premises.
+QString Api::abonentText(qint64 deviceId)
+{
+    QSqlQuery query = db().newQuery();
+    if (!query.exec(QStringLiteral("SELECT DISTINCT i.\"DateInstall\", a.\"Name\", a.\"Phone\", a.\"Mail\" FROM "
+                                   "\"InstallTable\" i, \"ObjectTable\" o, \"AbonentTable\" a WHERE (i.\"DeviceId\"=") +
+                    QString::number(deviceId) +
+                    QStringLiteral(") AND (i.\"Actual\"=1) AND (i.\"ObjectId\"=o.\"Id\") AND (o.\"AbonentId\"=a.\"Id\") "
+                                   "ORDER BY \"DateInstall\" DESC LIMIT 1;"))) {
+        req().logError(QObject::tr("Ошибка при выполнении запроса PosgreSql: ") + query.lastError().text());
+        return QString();
+    }
+    if (!query.next()) {
+        return QString();
+    }
+    QString text = QObject::tr("Абонент: \n") + columnText(query, "Name");
+    if (!query.value(QStringLiteral("Phone")).isNull()) {
+        text += QObject::tr("\nТелефон: ") + columnText(query, "Phone");
+    }
+    if (!query.value(QStringLiteral("Mail")).isNull()) {
+        text += QObject::tr("\nE-mail: ") + columnText(query, "Mail");
+    }
+    return text;
+}
+
+} // namespace client

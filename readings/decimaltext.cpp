@@ -74,6 +74,37 @@ QByteArray incremented(QByteArray digits)
     return '1' + digits;
 }
 
+// Digit strings of one length, without signs.
+QByteArray addedDigits(const QByteArray& a, const QByteArray& b)
+{
+    QByteArray sum(a.size(), '0');
+    int carry = 0;
+    for (int i = a.size() - 1; i >= 0; --i) {
+        const int digit = (a.at(i) - '0') + (b.at(i) - '0') + carry;
+        sum[i] = static_cast<char>('0' + digit % 10);
+        carry = digit / 10;
+    }
+    return carry ? '1' + sum : sum;
+}
+
+// a - b for a >= b.
+QByteArray subtractedDigits(const QByteArray& a, const QByteArray& b)
+{
+    QByteArray difference(a.size(), '0');
+    int borrow = 0;
+    for (int i = a.size() - 1; i >= 0; --i) {
+        int digit = (a.at(i) - '0') - (b.at(i) - '0') - borrow;
+        borrow = digit < 0 ? 1 : 0;
+        difference[i] = static_cast<char>('0' + digit + 10 * borrow);
+    }
+    return withoutLeadingZeros(difference);
+}
+
+QByteArray paddedLeft(const QByteArray& digits, int size)
+{
+    return QByteArray(size - digits.size(), '0') + digits;
+}
+
 } // namespace
 
 bool DecimalText::parse(const QString& text, DecimalText* number)
@@ -115,6 +146,34 @@ DecimalText DecimalText::fromInteger(qint64 value)
     result.m_negative = value < 0;
     result.m_digits = result.m_negative ? text.mid(1) : text;
     return result;
+}
+
+DecimalText DecimalText::plus(const DecimalText& other) const
+{
+    const int scale = qMax(m_scale, other.m_scale);
+    QByteArray a = cut(scale).m_digits;
+    QByteArray b = other.cut(scale).m_digits;
+    const int size = qMax(a.size(), b.size());
+    a = paddedLeft(a, size);
+    b = paddedLeft(b, size);
+    DecimalText result;
+    result.m_scale = scale;
+    if (m_negative == other.m_negative) {
+        result.m_negative = m_negative;
+        result.m_digits = withoutLeadingZeros(addedDigits(a, b));
+        return result;
+    }
+    const bool thisLarger = a >= b;
+    result.m_negative = thisLarger ? m_negative : other.m_negative;
+    result.m_digits = thisLarger ? subtractedDigits(a, b) : subtractedDigits(b, a);
+    return result;
+}
+
+DecimalText DecimalText::minus(const DecimalText& other) const
+{
+    DecimalText negated = other;
+    negated.m_negative = !other.m_negative;
+    return plus(negated);
 }
 
 DecimalText DecimalText::multiplied(const DecimalText& factor) const

@@ -20,6 +20,8 @@ public:
     // Digits after the point: 2 for "1.25", 4 for "1.5e-3", 0 for "1.5e3".
     int decimals() const { return m_scale; }
 
+    DecimalText plus(const DecimalText& other) const;
+    DecimalText minus(const DecimalText& other) const;
     DecimalText multiplied(const DecimalText& factor) const;
     // Times ten to the given power, positive or negative.
     DecimalText shifted(int powerOfTen) const;

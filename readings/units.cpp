@@ -240,6 +240,14 @@ void applyUserUnits(const UserUnitSettings& settings, int devType, ArchiveValue*
     value->val = applyPrecision(value->val, group->precision);
 }
 
+void applyUserUnit(const UserUnitSettings& settings, int devType, ArchiveValue* value)
+{
+    const UnitGroup* group = groupOf(settings, devType);
+    if (group && group->unitGiven) {
+        convertUnit(group->edId, value);
+    }
+}
+
 QString applyUserPrecision(const UserUnitSettings& settings, int devType, const QString& text)
 {
     const UnitGroup* group = groupOf(settings, devType);

@@ -34,6 +34,9 @@ QString applyPrecision(const QString& text, int digits);
 // The client's unit and precision for the device's resource (electricity, heat, water, gas),
 // applied to one value whatever it measures; other devices keep their values.
 void applyUserUnits(const UserUnitSettings& settings, int devType, ArchiveValue* value);
+// Only the unit of the device's resource, without the precision, for values that are
+// computed with before they are shown.
+void applyUserUnit(const UserUnitSettings& settings, int devType, ArchiveValue* value);
 // Only the precision of the device's resource.
 QString applyUserPrecision(const UserUnitSettings& settings, int devType, const QString& text);
 

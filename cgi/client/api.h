@@ -16,7 +16,10 @@ class QSqlQuery;
 namespace orvela {
 class Database;
 class ReadingLookups;
+class SlotBuilder;
+struct ArchiveValue;
 struct DeviceIdentity;
+struct PeriodSlot;
 class LockedWrite;
 enum class LockSubject : int;
 class HttpOrvelaServer;
@@ -267,6 +270,46 @@ private:
     QString poverkaText(qint64 deviceId);
     QString installText(qint64 deviceId);
     QString abonentText(qint64 deviceId);
+
+    // Period values and reports (periodvalues.cpp, reports.cpp, consumption.cpp).
+    struct PeriodRequest;
+    struct ReportRange;
+    bool getDevValues();
+    bool getPeriodValues();
+    bool report();
+    bool getReport();
+    bool readPeriod(PeriodRequest* period);
+    bool readCustomPeriod(PeriodRequest* period);
+    void presentSlots(int devType, qint64 transKoef, QVector<orvela::PeriodSlot>* table);
+    QString slotConsumption(int devType, const orvela::PeriodSlot* previous, const orvela::ArchiveValue& value);
+    QJsonObject slotEntry(int devType, const orvela::PeriodSlot* previous, const orvela::PeriodSlot& slot);
+    quint16 periodTable(orvela::SlotBuilder& builder, const PeriodRequest& period, qint64 deviceId,
+                        const orvela::DeviceIdentity& identity, int timeShift, qint64 transKoef, QJsonArray* entries);
+    bool readReadingDevice(const char* parameter, quint16 badCode, qint64* deviceId, orvela::DeviceIdentity* identity,
+                           int* timeShift, qint64* transKoef);
+    bool periodDevice(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& query, int timeShift,
+                      QJsonObject* device);
+    bool periodObject(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object,
+                      const QString& resourceFilter, QJsonObject* entry);
+    bool readReportRange(ReportRange* range);
+    bool reportParameters();
+    QString reportAddresses();
+    bool reportObjects(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& address, QJsonArray* objects);
+    bool reportDevices(orvela::SlotBuilder& builder, const ReportRange& range, qint64 objectId, int timeShift,
+                       QJsonArray* devices);
+    bool reportDevice(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& query, int timeShift,
+                      QJsonObject* device);
+    QJsonArray shownValues(int devType, const QVector<orvela::ArchiveValue>& values,
+                           const QVector<orvela::ArchiveValue>* previous);
+    QString usage(int devType, const orvela::ArchiveValue& earlier, const orvela::ArchiveValue& later);
+    bool valuesAtDayEnd(orvela::SlotBuilder& builder, qint64 deviceId, const orvela::DeviceIdentity& identity,
+                        const QDate& day, int timeShift, QVector<orvela::ArchiveValue>* values);
+    bool consumptionDevice(orvela::SlotBuilder& builder, const QSqlQuery& query, const QDate& first, const QDate& last,
+                           int timeShift, QJsonObject* device);
+    bool consumptionObject(orvela::SlotBuilder& builder, const QSqlQuery& object, const QDate& first, const QDate& last,
+                           const QString& resourceFilter, QJsonObject* entry);
+    bool objectReport(qint64 company, const QDate& first, const QDate& last);
+    bool hourReport(const QDate& first, const QDate& last);
 
     // Device tasks (tasks.cpp).
     bool addTask();

@@ -195,7 +195,9 @@ TEST_F(ErrorFlags, DevicesWithTheirTenNewestUnacknowledgedErrors)
     const QJsonArray errors = device["errors"].toArray();
     ASSERT_EQ(errors.size(), 10);
     const QString stored = value(QStringLiteral(R"(SELECT "ArcDate"::text FROM "ArchiveTable%1" WHERE "Id"=%2)").arg(hoursAgo(0.1).left(4)).arg(newest));
-    const QString local = QDateTime::fromString(stored.left(19), "yyyy-MM-dd HH:mm:ss").addSecs(180 * 60).toString("yyyy-MM-dd HH:mm:ss");
+    QDateTime utc = QDateTime::fromString(stored.left(19), "yyyy-MM-dd HH:mm:ss");
+    utc.setTimeSpec(Qt::UTC);
+    const QString local = utc.addSecs(180 * 60).toString("yyyy-MM-dd HH:mm:ss");
     EXPECT_EQ(errors.at(0).toObject(), (QJsonObject{{"id", newest}, {"date", local}, {"dateUTC", stored.left(19)},
                                                    {"errorCode", 0x30}, {"prefixNum", 3}, {"postfixNum", 4}}));
     EXPECT_EQ(errors.at(1).toObject()["errorCode"].toInt(), 1);

@@ -1,0 +1,350 @@
+// Readings over a period: one slot per hour, day or month with the consumption of each, for
+// one device or for every device of the objects at an address.
+#include "cgi/client/api.h"
+
+#include "app/httporvelaserver.h"
+#include "cgi/client/devicetexts.h"
+#include "db/database.h"
+#include "db/jsonrow.h"
+#include "readings/lookups.h"
+#include "readings/slotbuilder.h"
+#include "readings/units.h"
+#include "readings/vocabulary.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlQuery>
+
+namespace client {
+
+using namespace orvela;
+
+// A table of readings the client asked for: the slot kind and the local times of the base
+// slot and of the end.
+struct Api::PeriodRequest {
+    SlotStep step = SlotStep::Day;
+    QDateTime start;
+    QDateTime end;
+    bool withCalc = true;
+    bool scale = false;
+};
+
+namespace {
+
+constexpr int kLongestPeriodDays = 366;
+
+const char kTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
+
+QDateTime at(const QDate& date, int hour, int minute = 0, int second = 0)
+{
+    return QDateTime(date, QTime(hour, minute, second), Qt::UTC);
+}
+
+// The main value of a slot: its last accumulating register.
+int mainValue(int devType, const QVector<ArchiveValue>& values)
+{
+    for (int i = values.size() - 1; i >= 0; --i) {
+        const ArchiveValue& v = values.at(i);
+        if (isCounterValue(devType, v, v.prefixNum, v.postfixNum, false)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+// "Period" with its anchors, as the slot builders take it. The first slot is the base slot:
+// the reading before the period that the first consumption starts from.
+bool Api::readPeriod(PeriodRequest* period)
+{
+    const QString kind = text("Period");
+    if (kind != QLatin1String("year") && kind != QLatin1String("month") && kind != QLatin1String("day") &&
+        kind != QLatin1String("period")) {
+        return fail(257);
+    }
+    period->withCalc = !given("NoCalc");
+    period->scale = text("TransKoef") == QStringLiteral("1");
+    if (kind == QLatin1String("period")) {
+        return readCustomPeriod(period);
+    }
+    const QDate date = given("Date") ? QDate::fromString(text("Date").trimmed(), QStringLiteral("yyyy-MM-dd"))
+                                     : req().requestTime().date();
+    if (!date.isValid()) {
+        return fail(256);
+    }
+    if (kind == QLatin1String("year")) {
+        period->step = SlotStep::Month;
+        period->start = at(QDate(date.year() - 1, 12, 25), 0);
+        period->end = at(QDate(date.year(), 12, 31), 23, 59, 59);
+    } else if (kind == QLatin1String("month")) {
+        const QDate first(date.year(), date.month(), 1);
+        period->step = SlotStep::Day;
+        period->start = at(first, 0).addSecs(-3600);
+        period->end = at(first.addMonths(1).addDays(-1), 23, 59, 59);
+    } else {
+        period->step = SlotStep::Hour;
+        period->start = at(date, 0);
+        period->end = at(date.addDays(1), 0, 0, 1);
+    }
+    return true;
+}
+
+// "StartDate" to "EndDate" by days, in either order, a year at most.
+bool Api::readCustomPeriod(PeriodRequest* period)
+{
+    QDate first = QDate::fromString(text("StartDate").trimmed(), QStringLiteral("yyyy-MM-dd"));
+    QDate last = QDate::fromString(text("EndDate").trimmed(), QStringLiteral("yyyy-MM-dd"));
+    if (!first.isValid() || !last.isValid()) {
+        return fail(256);
+    }
+    if (last < first) {
+        std::swap(first, last);
+    }
+    if (first.daysTo(last) > kLongestPeriodDays) {
+        return fail(256);
+    }
+    period->step = SlotStep::Day;
+    period->start = at(first, 0).addSecs(-3600);
+    period->end = at(last, 23);
+    return true;
+}
+
+// The slots' values as the client sees them: coefficients, units, then the precision, which
+// cuts only what is shown, never what the consumption is computed from.
+void Api::presentSlots(int devType, qint64 transKoef, QVector<PeriodSlot>* table)
+{
+    const UserUnitSettings& units = req().unitSettings();
+    for (PeriodSlot& slot : *table) {
+        for (ArchiveValue& value : slot.record.values) {
+            if (transKoef != 1 && isCounterValue(devType, value, value.prefixNum, value.postfixNum, false)) {
+                applyTransKoef(transKoef, &value);
+            }
+            applyUserUnit(units, devType, &value);
+        }
+    }
+}
+
+// The consumption of a quantity since the previous slot, cut to the client's precision;
+// empty when the previous slot lacks it.
+QString Api::slotConsumption(int devType, const PeriodSlot* previous, const ArchiveValue& value)
+{
+    const int index = previous ? findSameQuantity(previous->record.values, value) : -1;
+    if (index < 0) {
+        return QString();
+    }
+    const QString ras = consumption(previous->record.values.at(index).val, value.val);
+    return ras.isEmpty() ? ras : applyUserPrecision(req().unitSettings(), devType, ras);
+}
+
+QJsonObject Api::slotEntry(int devType, const PeriodSlot* previous, const PeriodSlot& slot)
+{
+    QJsonArray table;
+    QStringList lines;
+    for (const ArchiveValue& value : slot.record.values) {
+        ArchiveValue shown = value;
+        shown.val = applyUserPrecision(req().unitSettings(), devType, value.val);
+        const bool counter = isCounterValue(devType, value, value.prefixNum, value.postfixNum, true);
+        table.append(QJsonObject{{QStringLiteral("titleId"), value.titleId},
+                                 {QStringLiteral("edId"), value.edId},
+                                 {QStringLiteral("prefixNum"), value.prefixNum},
+                                 {QStringLiteral("postfixNum"), value.postfixNum},
+                                 {QStringLiteral("val"), shown.val},
+                                 {QStringLiteral("ras"), counter ? slotConsumption(devType, previous, value) : QString()}});
+        const QString line = valueDisplayText(devType, shown);
+        if (!line.isEmpty()) {
+            lines << line;
+        }
+    }
+    const int main = mainValue(devType, slot.record.values);
+    QJsonObject entry{{QStringLiteral("date"), slot.label.toString(QString::fromLatin1(kTimeFormat))},
+                      {QStringLiteral("valTable"), table},
+                      {QStringLiteral("val"), lines.join(QLatin1Char('\n'))},
+                      {QStringLiteral("recDate"), slot.stored ? slot.record.recDate.toString(QString::fromLatin1(kTimeFormat)) : QString()},
+                      {QStringLiteral("errors"), slot.record.errorText}};
+    const bool hasMain = main >= 0;
+    entry.insert(QStringLiteral("ras"), hasMain ? slotConsumption(devType, previous, slot.record.values.at(main)) : QString());
+    entry.insert(QStringLiteral("titleId"), hasMain ? slot.record.values.at(main).titleId : 0);
+    entry.insert(QStringLiteral("edId"), hasMain ? slot.record.values.at(main).edId : 0);
+    return entry;
+}
+
+// The entries of every slot after the base slot.
+quint16 Api::periodTable(SlotBuilder& builder, const PeriodRequest& period, qint64 deviceId, const DeviceIdentity& identity,
+                         int timeShift, qint64 transKoef, QJsonArray* entries)
+{
+    QDateTime start = period.start;
+    QDateTime end = period.end;
+    QVector<PeriodSlot> table;
+    const quint16 code = builder.build(period.step, deviceId, identity, &start, &end, timeShift, period.withCalc, &table);
+    if (code != 0) {
+        return code;
+    }
+    presentSlots(identity.devType, period.scale ? transKoef : 1, &table);
+    for (int i = 1; i < table.size(); ++i) {
+        entries->append(slotEntry(identity.devType, &table.at(i - 1), table.at(i)));
+    }
+    return 0;
+}
+
+// The device whose readings a command reads: any device for a global caller (one installed
+// nowhere is read in UTC), only one installed in his company now for a company-bound caller.
+bool Api::readReadingDevice(const char* parameter, quint16 badCode, qint64* deviceId, DeviceIdentity* identity,
+                            int* timeShift, qint64* transKoef)
+{
+    *deviceId = int64Param(parameter, 0);
+    if (*deviceId < 1) {
+        return fail(badCode);
+    }
+    if (user().isCompanyBound() && !mayTouchDevice(*deviceId, Hold::None, sameRefusals(246, 246))) {
+        return false;
+    }
+    const quint16 code = db().deviceIdentity(*deviceId, identity);
+    if (code != 0) {
+        return fail(code);
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("SELECT d.\"TransKoef\", (SELECT a.\"TimeShift\" FROM \"InstallTable\" i, \"ObjectTable\" o, "
+                               "\"AddressTable\" a WHERE (i.\"DeviceId\"=d.\"Id\") AND (i.\"Actual\"=1) AND "
+                               "(i.\"ObjectId\"=o.\"Id\") AND (o.\"AddressId\"=a.\"Id\") LIMIT 1) AS \"TimeShift\" FROM "
+                               "\"DeviceTable\" d WHERE (d.\"Id\"=") +
+                    QString::number(*deviceId) + QStringLiteral(");"),
+                &query, 26)) {
+        return false;
+    }
+    if (!query.next()) {
+        return fail(246);
+    }
+    *transKoef = columnNumber(query, "TransKoef");
+    *timeShift = static_cast<int>(columnNumber(query, "TimeShift"));
+    return true;
+}
+
+bool Api::getDevValues()
+{
+    qint64 company = 0;
+    qint64 deviceId = 0;
+    qint64 transKoef = 1;
+    int timeShift = 0;
+    DeviceIdentity identity;
+    PeriodRequest period;
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !readReadingDevice("DeviceId", 90, &deviceId, &identity, &timeShift, &transKoef) || !readPeriod(&period)) {
+        return false;
+    }
+    ReadingLookups lookups(db(), req().unitSettings(), debugSink());
+    SlotBuilder builder(db(), lookups, debugSink());
+    QJsonArray entries;
+    const quint16 code = periodTable(builder, period, deviceId, identity, timeShift, transKoef, &entries);
+    if (code != 0) {
+        return fail(code);
+    }
+    for (const QJsonValue& entry : entries) {
+        req().appendResponseRow(entry);
+    }
+    return succeed();
+}
+
+// One device of Get_PeriodValues: its identity line, its slot table and, as "values", the
+// values of the period's last slot.
+bool Api::periodDevice(SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& query, int timeShift,
+                       QJsonObject* device)
+{
+    const DeviceIdentity identity = identityOfRow(query);
+    const qint64 koef = columnNumber(query, "TransKoef");
+    const QJsonObject model = QJsonDocument::fromJson(columnText(query, "JsonData").toUtf8()).object();
+    QJsonArray table;
+    const quint16 code = periodTable(builder, period, columnNumber(query, "Id"), identity, timeShift, koef, &table);
+    if (code != 0) {
+        return fail(code);
+    }
+    JsonRow row(query);
+    row.id(QStringLiteral("id"), "Id").number(QStringLiteral("devType"), "DevType").number(QStringLiteral("resCode"), "ResCode");
+    if (!row.valid()) {
+        return fail(240);
+    }
+    *device = row.object();
+    device->insert(QStringLiteral("info"), QString(QStringLiteral("WMBus: ") + wmbusLine(identity) +
+                                                   QObject::tr("\nКоэф.трансформации: ") + QString::number(koef) +
+                                                   QStringLiteral(" DataFormat:") +
+                                                   QString::number(model.value(QStringLiteral("loraDataFormat")).toInt())));
+    device->insert(QStringLiteral("values"),
+                   table.isEmpty() ? QJsonArray() : table.last().toObject().value(QStringLiteral("valTable")).toArray());
+    device->insert(QStringLiteral("valTable"), table);
+    return true;
+}
+
+bool Api::periodObject(SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object,
+                       const QString& resourceFilter, QJsonObject* entry)
+{
+    JsonRow row(object);
+    row.id(QStringLiteral("objectId"), "Id").number(QStringLiteral("objType"), "ObjType").text(QStringLiteral("obj"), "Obj");
+    if (!row.valid()) {
+        return fail(128);
+    }
+    if (!object.value(QStringLiteral("AbonentId")).isNull()) {
+        const qint64 abonentId = columnNumber(object, "AbonentId");
+        row.value(QStringLiteral("abonentId"), abonentId).value(QStringLiteral("abonentInfo"), abonentSummary(abonentId));
+    }
+    QSqlQuery devices = db().newQuery();
+    if (!select(QStringLiteral("SELECT DISTINCT d.\"Id\", d.\"DevType\", d.\"ManId\", d.\"TransKoef\", d.\"IdentNum\", d.\"Ver\", "
+                               "d.\"ZavNum\", d.\"ModelId\", m.\"ManufId\", m.\"Name\" AS \"ModelName\", m.\"ResCode\", p.\"Name\" AS "
+                               "\"ManufName\", m.\"JsonData\"::varchar as \"JsonData\" FROM \"InstallTable\" i, \"DeviceTable\" d, "
+                               "\"ModelTable\" m, \"ManufTable\" p WHERE (i.\"ObjectId\"=") +
+                    QString::number(columnNumber(object, "Id")) +
+                    QStringLiteral(") AND (i.\"Actual\"=1) AND (i.\"DeviceId\"=d.\"Id\") AND (d.\"Status\"=0 AND (d.\"ConnectType\" "
+                                   "<> 1) ) AND (d.\"ModelId\"=m.\"Id\")") +
+                    resourceFilter +
+                    QStringLiteral(" AND (m.\"ManufId\"=p.\"Id\") ORDER BY \"DevType\" ASC, \"ZavNum\" ASC LIMIT 500;"),
+                &devices, 26)) {
+        return false;
+    }
+    QJsonArray list;
+    while (devices.next()) {
+        QJsonObject device;
+        if (!periodDevice(builder, period, devices, static_cast<int>(columnNumber(object, "TimeShift")), &device)) {
+            return false;
+        }
+        list.append(device);
+    }
+    *entry = row.object();
+    entry->insert(QStringLiteral("devices"), list);
+    return true;
+}
+
+bool Api::getPeriodValues()
+{
+    qint64 company = 0;
+    qint64 addressId = 0;
+    PeriodRequest period;
+    QString objectFilter;
+    QString resourceFilter;
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) || !readPeriod(&period) ||
+        !requiredId("AddressId", 76, 59, &addressId) ||
+        !numberFilter("ObjType", QStringLiteral("o.\"ObjType\""), 220, &objectFilter, false) ||
+        !numberFilter("ResCode", QStringLiteral("m.\"ResCode\""), 239, &resourceFilter, false)) {
+        return false;
+    }
+    QSqlQuery objects = db().newQuery();
+    if (!select(QStringLiteral("SELECT DISTINCT o.\"Id\", o.\"ObjType\", o.\"Obj\", o.\"Note\", a.\"TimeShift\", o.\"AbonentId\" "
+                               "FROM \"ObjectTable\" o, \"AddressTable\" a WHERE (a.\"CompanyId\"") +
+                    companyMatch(company) + QStringLiteral(") AND (a.\"Id\"=o.\"AddressId\") AND (a.\"Id\"=") +
+                    QString::number(addressId) + QLatin1Char(')') + objectFilter +
+                    QStringLiteral(" ORDER BY \"ObjType\" ASC, \"Id\" ASC LIMIT 5000;"),
+                &objects, 60)) {
+        return false;
+    }
+    ReadingLookups lookups(db(), req().unitSettings(), debugSink());
+    SlotBuilder builder(db(), lookups, debugSink());
+    while (objects.next()) {
+        QJsonObject entry;
+        if (!periodObject(builder, period, objects, resourceFilter, &entry)) {
+            req().clearResponseData();
+            return false;
+        }
+        req().appendResponseRow(entry);
+    }
+    return succeed();
+}
+
+} // namespace client

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "readings/slots.h"
+
+#include <functional>
+
+namespace orvela {
+
+class Database;
+class ReadingLookups;
+
+// Builds the slot tables of a device from its archive: the newest reading of each local hour,
+// day or month, every slot present, and, when asked, the gaps estimated from the neighbouring
+// readings. A yearly table that does not exist holds no readings.
+class SlotBuilder {
+public:
+    SlotBuilder(Database& db, ReadingLookups& lookups, const DebugSink& debug = DebugSink())
+        : m_db(db), m_lookups(lookups), m_debug(debug)
+    {
+    }
+
+    // Slots from start to end (local times), adjusted to the step: daily slots are labelled
+    // 23:00 of each day from start's date to end's date; hourly ones each whole hour from
+    // start's hour to end's hour; monthly ones the 25th of each month from start's month to
+    // end's month, 00:00, the last one reading up to end itself. start and end come back
+    // adjusted. Returns 0, 30 (a statement failed)
+    // or the archive parse codes.
+    quint16 build(SlotStep step, qint64 deviceId, const DeviceIdentity& identity, QDateTime* start, QDateTime* end,
+                  int timeShiftMinutes, bool withCalc, QVector<PeriodSlot>* table);
+
+    // The newest or the oldest reading of the device between two stored (UTC) times; *found
+    // tells whether there was one. 0, 30 or the archive parse codes.
+    quint16 lastRecordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
+                               const QDateTime& toUtc, int timeShiftMinutes, ArchiveRecord* record, bool* found);
+    quint16 firstRecordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
+                                const QDateTime& toUtc, int timeShiftMinutes, ArchiveRecord* record, bool* found);
+    // The newest reading whose local time falls into the day or the hour of `local`.
+    quint16 lastRecordOfDay(qint64 deviceId, const DeviceIdentity& identity, const QDate& localDay,
+                            int timeShiftMinutes, ArchiveRecord* record, bool* found);
+    quint16 lastRecordOfHour(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& localHour,
+                             int timeShiftMinutes, ArchiveRecord* record, bool* found);
+
+private:
+    // The rows of the device between two stored times from every yearly table they touch,
+    // under one statement; `select` gets the columns "Id", "ArcDate", "RecDate", "JsonVal",
+    // "JsonErr" and the stored time as "A".
+    QString archiveRows(qint64 deviceId, const QDateTime& fromUtc, const QDateTime& toUtc, const QString& extra) const;
+    quint16 recordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
+                           const QDateTime& toUtc, int timeShiftMinutes, const QString& order, ArchiveRecord* record,
+                           bool* found);
+    quint16 fillGaps(SlotStep step, qint64 deviceId, const DeviceIdentity& identity, int timeShiftMinutes,
+                     QVector<PeriodSlot>* table);
+
+    Database& m_db;
+    ReadingLookups& m_lookups;
+    DebugSink m_debug;
+};
+
+} // namespace orvela

@@ -1,0 +1,313 @@
+// Period tables and reports through the real program, with readings at an address three hours
+// ahead of UTC, in a machine zone with summer time.
+#include "support/pgfixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+class PeriodValues : public TwoCompanies {
+protected:
+    void SetUp() override
+    {
+        TwoCompanies::SetUp();
+        house = address(QStringLiteral("Ленина 1"), water);
+        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=180 WHERE "Id"=%1)").arg(house));
+        flat = object(house, "1");
+        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "ObjType"=3 WHERE "Id"=%1)").arg(flat));
+        meter = installedDevice(model(2), flat, 1);
+        waterUser = createUser("wuser", 131, water);
+    }
+    // A reading at a local time of the house ("yyyy-MM-dd HH:mm:ss").
+    void readingAt(qint64 device, const QString& local, const QJsonArray& values)
+    {
+        QDateTime time = QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss");
+        time.setTimeSpec(Qt::UTC); // the machine's zone must not move the house's clock
+        time = time.addSecs(-180 * 60);
+        archiveRow(device, time.toString("yyyy-MM-dd HH:mm:ss"), json(values));
+    }
+    void volumeAt(const QString& local, const char* val) { readingAt(meter, local, {reading(5, 10, val)}); }
+    QJsonArray table(const Params& params)
+    {
+        const CgiResult r = call(waterUser, "Get_DevValues", Params{{"DeviceId", QString::number(meter)}} + params);
+        EXPECT_CODE(r, 0);
+        return r.data();
+    }
+    // "date=val/ras" of each entry's first value.
+    QStringList volumes(const QJsonArray& entries)
+    {
+        QStringList texts;
+        for (const QJsonValue& entry : entries) {
+            const QJsonObject first = entry.toObject()["valTable"].toArray().at(0).toObject();
+            texts << entry.toObject()["date"].toString().mid(5, 11) + QLatin1Char('=') + first["val"].toString() +
+                         QLatin1Char('/') + first["ras"].toString();
+        }
+        return texts;
+    }
+
+    qint64 house = 0, flat = 0, meter = 0;
+    QString waterUser;
+};
+
+TEST_F(PeriodValues, ADayWithoutReadingsIsEstimatedBetweenItsNeighbours)
+{
+    const qint64 thermo = installedDevice(model(6), flat, 2);
+    db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "DevType"=4 WHERE "Id"=%1)").arg(thermo));
+    volumeAt("2021-02-28 23:30:00", "99.0");
+    volumeAt("2021-03-01 12:00:00", "100.0");
+    volumeAt("2021-03-03 12:00:00", "104.0");
+    readingAt(thermo, "2021-03-01 12:00:00", {reading(17, 29, "20")});
+    readingAt(thermo, "2021-03-03 12:00:00", {reading(17, 29, "24")});
+    const Params period{{"Period", "period"}, {"StartDate", "2021-03-01"}, {"EndDate", "2021-03-03"}};
+    const QJsonArray entries = table(period);
+    EXPECT_EQ(volumes(entries), QStringList({"03-01 23:00=100.0/1.00", "03-02 23:00=102.0/2.00", "03-03 23:00=104.0/2.00"}));
+    const QJsonObject estimated = entries.at(1).toObject();
+    EXPECT_EQ(estimated["recDate"].toString(), "");
+    EXPECT_EQ(estimated["val"].toString(), QStringLiteral("Объем: 102.0 м³"));
+    EXPECT_EQ(estimated["ras"].toString(), "2.00");
+    EXPECT_EQ(estimated["titleId"].toInt(), 5);
+    EXPECT_EQ(entries.at(0).toObject()["recDate"].toString(), "2021-03-01 12:00:00");
+    const QJsonArray heat = call(waterUser, "Get_DevValues", Params{{"DeviceId", QString::number(thermo)}} + period).data();
+    EXPECT_EQ(heat.at(1).toObject()["valTable"].toArray().at(0).toObject()["val"].toString(), "22");
+    EXPECT_EQ(heat.at(1).toObject()["valTable"].toArray().at(0).toObject()["ras"].toString(), "");
+    // Without estimates the day stays empty, and neither it nor the next day has a consumption.
+    EXPECT_EQ(volumes(table(period + Params{{"NoCalc", "1"}})),
+              QStringList({"03-01 23:00=100.0/1.00", "03-02 23:00=/", "03-03 23:00=104.0/"}));
+    EXPECT_EQ(table(period + Params{{"NoCalc", "1"}}).at(2).toObject()["ras"].toString(), "");
+    // The coefficient and the client's unit apply to the values and their consumption alike.
+    db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "TransKoef"=10 WHERE "Id"=%1)").arg(meter));
+    EXPECT_EQ(volumes(table(period + Params{{"TransKoef", "1"}, {"EdVoda", "11"}, {"PreciseVoda", "0"}})).at(1),
+              "03-02 23:00=1020000/20000");
+}
+
+TEST_F(PeriodValues, AMonthAcrossNewYearFillsItsGapsFromReadingsAround)
+{
+    volumeAt("2020-12-31 23:30:00", "50.0"); // in the yearly table of 2020
+    volumeAt("2021-01-05 10:00:00", "55.0");
+    volumeAt("2021-01-20 10:00:00", "70.0");
+    volumeAt("2021-02-03 10:00:00", "84.0");
+    const QStringList month = volumes(table({{"Period", "month"}, {"Date", "2021-01-15"}}));
+    ASSERT_EQ(month.size(), 31);
+    EXPECT_EQ(month.at(0), "01-01 23:00=51.0/1.00");
+    EXPECT_EQ(month.at(3), "01-04 23:00=54.0/1.00");
+    EXPECT_EQ(month.at(20), "01-21 23:00=71.0/1.00");
+    EXPECT_EQ(month.at(30), "01-31 23:00=81.0/1.00");
+}
+
+TEST_F(PeriodValues, AnEmptyStartIsEstimatedFromTheLastReadingBefore)
+{
+    volumeAt("2021-01-25 10:00:00", "10.0");
+    volumeAt("2021-02-05 10:00:00", "20.0");
+    const QStringList month = volumes(table({{"Period", "month"}, {"Date", "2021-02-01"}}));
+    ASSERT_EQ(month.size(), 28);
+    EXPECT_EQ(month.at(0), "02-01 23:00=16.4/0.90");
+    // Ten days after the period there is nothing to estimate the end from.
+    EXPECT_EQ(month.at(27), "02-28 23:00=/");
+}
+
+TEST_F(PeriodValues, HoursOfTheAddresssDayIncludingItsBoundaries)
+{
+    volumeAt("2021-03-28 00:30:00", "1.0");
+    volumeAt("2021-03-28 01:30:00", "1.5");
+    volumeAt("2021-03-28 03:10:00", "2.5");
+    volumeAt("2021-03-28 23:59:59", "5.0");
+    volumeAt("2021-03-29 00:00:00", "5.5");
+    const QStringList hours = volumes(table({{"Period", "day"}, {"Date", "2021-03-28"}}));
+    ASSERT_EQ(hours.size(), 24);
+    EXPECT_EQ(hours.at(0), "03-28 01:00=1.5/0.50");
+    EXPECT_EQ(hours.at(1), "03-28 02:00=2.0/0.50");
+    EXPECT_EQ(hours.at(2), "03-28 03:00=2.5/0.50");
+    EXPECT_EQ(hours.at(22), "03-28 23:00=5.0/0.10");
+    EXPECT_EQ(hours.at(23), "03-29 00:00=5.5/0.50");
+}
+
+TEST_F(PeriodValues, AYearIsItsTwelveMonthsUpToDecember)
+{
+    volumeAt("2020-12-28 10:00:00", "10");
+    volumeAt("2021-12-20 10:00:00", "22");
+    const QJsonArray months = table({{"Period", "year"}, {"Date", "2021-06-01"}});
+    ASSERT_EQ(months.size(), 12);
+    EXPECT_EQ(months.at(11).toObject()["date"].toString(), "2021-12-25 00:00:00");
+    EXPECT_EQ(volumes(months).at(11), "12-25 00:00=22/1.00");
+}
+
+TEST_F(PeriodValues, ParametersAndWhoMayReadWhichDevice)
+{
+    for (const char* period : {"Year", " year", "week", ""}) {
+        EXPECT_CODE(call(waterUser, "Get_DevValues", {{"DeviceId", QString::number(meter)}, {"Period", period}}), 257) << period;
+    }
+    const Params device{{"DeviceId", QString::number(meter)}};
+    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "day"}, {"Date", "2021-02-29"}}), 256);
+    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "period"}, {"EndDate", "2021-02-01"}}), 256);
+    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "period"}, {"StartDate", "2020-01-01"}, {"EndDate", "2021-01-02"}}), 256);
+    for (const char* id : {"0", "x", "-3"}) {
+        EXPECT_CODE(call(waterUser, "Get_DevValues", {{"DeviceId", id}, {"Period", "day"}}), 90) << id;
+    }
+    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_DevValues", device + Params{{"Period", "day"}}), 246);
+    // A device installed nowhere is read by global callers in UTC.
+    db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(meter));
+    archiveRow(meter, "2021-03-01 22:30:00", json({reading(5, 10, "7")}));
+    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "day"}}), 246);
+    const QJsonArray utc = callAsAdmin("Get_DevValues", device + Params{{"Period", "day"}, {"Date", "2021-03-01"}, {"NoCalc", "1"}}).data();
+    ASSERT_EQ(utc.size(), 24);
+    EXPECT_EQ(utc.at(21).toObject()["valTable"].toArray().at(0).toObject()["val"].toString(), "7");
+    EXPECT_CODE(callAsAdmin("Get_DevValues", {{"DeviceId", "424242"}, {"Period", "day"}}), 246);
+}
+
+TEST_F(PeriodValues, EveryDeviceOfTheObjectsAtAnAddress)
+{
+    volumeAt("2021-03-01 12:00:00", "100.0");
+    volumeAt("2021-03-02 12:00:00", "101.5");
+    const Params period{{"AddressId", QString::number(house)}, {"Period", "period"}, {"StartDate", "2021-03-02"},
+                        {"EndDate", "2021-03-02"}};
+    const CgiResult r = call(waterUser, "Get_PeriodValues", period);
+    ASSERT_CODE(r, 0);
+    ASSERT_EQ(r.data().size(), 1);
+    EXPECT_EQ(r.row()["objectId"].toInt(), flat);
+    const QJsonObject device = r.row()["devices"].toArray().at(0).toObject();
+    EXPECT_EQ(device["info"].toString(), QStringLiteral("WMBus: ABC 00000001 01 07\nКоэф.трансформации: 1 DataFormat:0"));
+    EXPECT_EQ(device["values"].toArray().at(0).toObject()["val"].toString(), "101.5");
+    EXPECT_EQ(device["values"].toArray().at(0).toObject()["ras"].toString(), "1.50");
+    EXPECT_EQ(device["valTable"].toArray().size(), 1);
+    EXPECT_TRUE(call(createUser("huser", 131, heat), "Get_PeriodValues", period).data().isEmpty());
+    EXPECT_CODE(call(waterUser, "Get_PeriodValues", {{"Period", "day"}}), 76);
+    EXPECT_CODE(call(waterUser, "Get_PeriodValues", {{"Period", "day"}, {"AddressId", "x"}}), 59);
+    EXPECT_CODE(call(waterUser, "Get_PeriodValues", period + Params{{"ObjType", "-1"}}), 220);
+    EXPECT_CODE(call(waterUser, "Get_PeriodValues", period + Params{{"ResCode", "x"}}), 239);
+}
+
+class Reports : public PeriodValues {
+protected:
+    void SetUp() override
+    {
+        PeriodValues::SetUp();
+        for (QDate day(2021, 2, 20); day <= QDate(2021, 3, 20); day = day.addDays(1)) {
+            volumeAt(day.toString("yyyy-MM-dd") + " 12:00:00", QString::number(day.dayOfYear()).toLatin1().constData());
+        }
+    }
+    // "date=val" of every reported slot of the first device.
+    QStringList reported(const CgiResult& r)
+    {
+        EXPECT_CODE(r, 0);
+        QStringList texts;
+        const QJsonArray values = r.row()["objects"].toArray().at(0).toObject()["devices"].toArray().at(0).toObject()["devValues"].toArray();
+        for (const QJsonValue& slot : values) {
+            texts << slot.toObject()["date"].toString().left(10) + QLatin1Char('=') +
+                         slot.toObject()["values"].toArray().at(0).toObject()["val"].toString();
+        }
+        return texts;
+    }
+    CgiResult report(const Params& params) { return call(waterUser, "Report", params); }
+};
+
+TEST_F(Reports, EachPeriodReportsTheEndOfItsSlots)
+{
+    EXPECT_EQ(reported(report({{"dateStart", "2021-03-01"}, {"dateEnd", "2021-03-03"}, {"period", "1"}})),
+              QStringList({"2021-02-28=59", "2021-03-01=60", "2021-03-02=61", "2021-03-03=62"}));
+    // Weeks run Monday to Sunday; the last one closes the range.
+    EXPECT_EQ(reported(report({{"dateStart", "2021-03-03"}, {"dateEnd", "2021-03-17"}, {"period", "2"}})),
+              QStringList({"2021-02-28=59", "2021-03-07=66", "2021-03-14=73", "2021-03-17=76"}));
+    // A range given backwards is the same range.
+    EXPECT_EQ(reported(report({{"dateStart", "2021-03-17"}, {"dateEnd", "2021-03-03"}, {"period", "2"}})).size(), 4);
+    const QStringList hours = reported(report({{"dateStart", "2021-03-02"}, {"dateEnd", "2021-03-02"}, {"period", "0"}}));
+    ASSERT_EQ(hours.size(), 25);
+    EXPECT_EQ(hours.first(), "2021-03-01=60");
+    EXPECT_EQ(report({{"dateStart", "2021-01-01"}, {"dateEnd", "2021-02-02"}, {"period", "0"}}).errorCode(), 256);
+    EXPECT_CODE(report({{"dateStart", "2021-01-01"}, {"dateEnd", "2021-02-01"}, {"period", "0"}}), 0);
+    EXPECT_CODE(report({{"dateStart", "2020-01-01"}, {"dateEnd", "2021-01-02"}}), 256);
+    EXPECT_CODE(report({{"dateStart", "2018-12-01"}, {"dateEnd", "2021-01-02"}, {"period", "2"}}), 256);
+    EXPECT_CODE(report({{"dateStart", "2017-01-01"}, {"dateEnd", "2021-01-02"}, {"period", "3"}}), 256);
+    EXPECT_CODE(report({{"dateStart", "2016-01-01"}, {"dateEnd", "2021-01-02"}, {"period", "4"}}), 256);
+    const QStringList months = reported(report({{"dateStart", "2021-01-10"}, {"dateEnd", "2021-03-15"}, {"period", "3"}}));
+    EXPECT_EQ(months, QStringList({"2020-12-25=", "2021-01-25=", "2021-02-25=59", "2021-03-25=74"}));
+    const QStringList years = reported(report({{"dateStart", "2020-06-01"}, {"dateEnd", "2021-03-15"}, {"period", "4"}}));
+    EXPECT_EQ(years, QStringList({"2019-12-25=", "2020-12-25=", "2021-03-25=74"}));
+}
+
+TEST_F(Reports, FiltersAndEstimates)
+{
+    const qint64 store = object(house, "склад");
+    db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "ObjType"=8 WHERE "Id"=%1)").arg(store));
+    const auto objects = [this](const Params& params) {
+        return report(Params{{"dateStart", "2021-03-01"}, {"dateEnd", "2021-03-01"}} + params).row()["objects"].toArray().size();
+    };
+    EXPECT_EQ(objects({{"obj", "5"}}), 1);
+    EXPECT_EQ(objects({{"obj", "1"}}), 1);
+    EXPECT_EQ(objects({{"obj", "7"}}), 2);
+    db->exec(QStringLiteral(R"(DELETE FROM "ArchiveTable2021" WHERE "ArcDate" BETWEEN '2021-03-02 00:00' AND '2021-03-02 23:00')"));
+    const Params gap{{"dateStart", "2021-03-02"}, {"dateEnd", "2021-03-03"}, {"period", "1"}};
+    EXPECT_EQ(reported(report(gap + Params{{"withCalc", "False"}})).at(1), "2021-03-02=61");
+    EXPECT_EQ(reported(report(gap + Params{{"withCalc", "false"}})).at(1), "2021-03-02=");
+    const struct {
+        Params params;
+        int code;
+    } refusals[] = {{{{"dateEnd", "2021-01-01"}}, 290},
+                    {{{"dateStart", "2021-02-29"}, {"dateEnd", "2021-03-01"}}, 290},
+                    {{{"dateStart", "2021-03-01"}}, 291},
+                    {Params{{"addressId", "-1"}} + gap, 59},
+                    {Params{{"objectId", "x"}} + gap, 146},
+                    {Params{{"deviceId", "-1"}} + gap, 216},
+                    {Params{{"resCode", "x"}} + gap, 239},
+                    {Params{{"obj", "-2"}} + gap, 177}};
+    for (const auto& refusal : refusals) {
+        EXPECT_CODE(report(refusal.params), refusal.code);
+    }
+}
+
+TEST_F(Reports, EachCallerReportsOnlyHisAddresses)
+{
+    address(QStringLiteral("Чужой дом"), heat);
+    address(QStringLiteral("Ничей дом"), 0);
+    const Params range{{"dateStart", "2021-03-01"}, {"dateEnd", "2021-03-01"}};
+    const auto names = [this, &range](const QString& token) {
+        QStringList found;
+        for (const QJsonValue& a : call(token, "Report", range).data()) {
+            found << a.toObject()["name"].toString();
+        }
+        return found.join(',');
+    };
+    EXPECT_EQ(names(waterUser), QStringLiteral("Ленина 1"));
+    EXPECT_EQ(names(createUser("nobody", 130)), QStringLiteral("Ничей дом"));
+    EXPECT_EQ(names(adminToken()), QStringLiteral("Ленина 1,Ничей дом,Чужой дом"));
+}
+
+TEST_F(Reports, ConsumptionOfTheObjectsBetweenTwoDays)
+{
+    const CgiResult r = call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-07"}, {"ObjType", "0"}});
+    ASSERT_CODE(r, 0);
+    ASSERT_EQ(r.data().size(), 1);
+    const QJsonObject device = r.row()["devices"].toArray().at(0).toObject();
+    EXPECT_EQ(device["startDate"].toString(), "2021-02-28 23:00");
+    EXPECT_EQ(device["endDate"].toString(), "2021-03-07 23:00");
+    EXPECT_EQ(device["startVal"].toString(), "59");
+    EXPECT_EQ(device["endVal"].toString(), "66");
+    EXPECT_EQ(device["ras"].toString(), "7");
+    EXPECT_EQ(device["startValues"].toArray().size(), 1);
+    EXPECT_TRUE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-07"}, {"ObjType", "8"}}).data().isEmpty());
+    EXPECT_CODE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}}), 256);
+    EXPECT_CODE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}, {"AddressId", "x"}}), 59);
+    EXPECT_CODE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}, {"ObjType", "x"}}), 220);
+    EXPECT_CODE(callAsAdmin("Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}, {"CompanyId", "x"}}), 221);
+}
+
+TEST_F(Reports, OneDeviceHourByHour)
+{
+    volumeAt("2021-03-10 00:30:00", "69.25");
+    volumeAt("2021-03-10 01:30:00", "69.5");
+    const CgiResult r = call(waterUser, "Get_Report", {{"HourReport", "yes"}, {"DeviceId", QString::number(meter)},
+                                                       {"StartDate", "2021-03-10"}, {"EndDate", "2021-03-10"}});
+    ASSERT_CODE(r, 0);
+    ASSERT_EQ(r.data().size(), 25);
+    EXPECT_EQ(r.row(0)["date"].toString(), "2021-03-10");
+    EXPECT_EQ(r.row(0)["time"].toString(), "00:00");
+    EXPECT_EQ(r.row(0)["values"].toArray().at(0).toObject()["val"].toString(), "69.25");
+    // The first hour counts from the end of the day before, the noon reading of 9 March.
+    EXPECT_EQ(r.row(0)["values"].toArray().at(0).toObject()["rashod"].toString(), "1.25");
+    EXPECT_DOUBLE_EQ(r.row(0)["rashod"].toDouble(), 1.25);
+    EXPECT_DOUBLE_EQ(r.row(1)["rashod"].toDouble(), 0.25);
+    EXPECT_CODE(call(waterUser, "Get_Report", {{"HourReport", "yes"}, {"StartDate", "2021-03-10"}, {"EndDate", "2021-03-10"}}), 216);
+    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_Report", {{"HourReport", "1"}, {"DeviceId", QString::number(meter)},
+                                                                    {"StartDate", "2021-03-10"}, {"EndDate", "2021-03-10"}}), 246);
+}
+
+} // namespace

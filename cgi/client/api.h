@@ -29,6 +29,11 @@ struct CurrentUser;
 
 namespace client {
 
+struct ChannelMeter;
+struct ChannelRules;
+struct GroupChannel;
+struct GroupDevice;
+
 // Runs one request: the pipeline from reading the request to the answer, the command
 // table and the command handlers. Handlers are members so that the command table can name
 // them; their definitions are split into one source file per domain.
@@ -310,6 +315,54 @@ private:
                            const QString& resourceFilter, QJsonObject* entry);
     bool objectReport(qint64 company, const QDate& first, const QDate& last);
     bool hourReport(const QDate& first, const QDate& last);
+
+    // Concentrators and LoRa devices (groups.cpp, concentrators.cpp, lora.cpp).
+    bool getMirelTable();
+    bool addMirel();
+    bool updMirel();
+    bool delMirel();
+    bool getLoRaTable();
+    bool getLoRaDevice();
+    bool addLoRaDevice();
+    bool updLoRaDevice();
+    bool delLoRaDevice();
+    bool groupContent(QJsonObject* content);
+    bool readChannels(const QJsonValue& channels, const ChannelRules& rules, bool enabledOnly, QList<ChannelMeter>* meters);
+    bool identitiesAreFree(const QList<const GroupDevice*>& devices, const QList<qint64>& ownIds);
+    bool modelsExist(const QList<qint64>& modelIds);
+    bool meterObjectAllowed(qint64 objectId, qint64 company, bool anyObjectForGlobal);
+    quint16 insertGroupDevice(orvela::LockedWrite& write, const GroupDevice& device, const QString& columns,
+                              const QString& values, qint64* id);
+    quint16 installMeter(orvela::LockedWrite& write, qint64 deviceId, qint64 objectId, const QDate& date);
+    quint16 moveInstallation(orvela::LockedWrite& write, qint64 deviceId, qint64 objectId, const QDate& date);
+    bool groupInCompany(const QList<qint64>& meterIds);
+    bool groupChannels(const QString& condition, QList<GroupChannel>* channels);
+    static QList<qint64> meterIdsOf(const QList<GroupChannel>& channels);
+    quint16 dropUnusedChannels(orvela::LockedWrite& write, const QList<GroupChannel>& current, const QSet<qint64>& kept);
+    bool mirelChannel(const QSqlQuery& row, QJsonObject* channel);
+    QJsonObject mirelMaster(const QSqlQuery& row);
+    bool mirelConditions(QString* conditions);
+    bool readMirel(qint64 company, qint64 ownId, const QList<GroupChannel>& current, GroupDevice* master,
+                   QList<ChannelMeter>* meters);
+    quint16 insertChannelMeter(orvela::LockedWrite& write, const ChannelMeter& meter, qint64* id);
+    QString mirelProduced();
+    quint16 applyMirelChannel(orvela::LockedWrite& write, qint64 masterId, const QList<GroupChannel>& current,
+                              const ChannelMeter& meter);
+    quint16 updateChannelMeter(orvela::LockedWrite& write, const ChannelMeter& meter);
+    bool namedMetersAllowed(const QList<ChannelMeter>& meters);
+    bool isMaster(qint64 deviceId);
+    bool devEuiParameter(QString* eui);
+    bool loraHub(qint64 masterId, bool withIds, QJsonObject* hub);
+    QJsonObject loraTableChannel(const QSqlQuery& row) const;
+    QJsonObject loraDeviceChannel(const QSqlQuery& row) const;
+    bool appendLoraDevices(QSqlQuery& rows, bool editing);
+    bool devEuiIsFree(const QString& eui);
+    bool readNewLora(qint64 company, QString* eui, QJsonObject* content, GroupDevice* hub, QList<ChannelMeter>* meters);
+    QString loraTuple(const QString& eui, qint64 meterId, const ChannelMeter& meter, qint64 masterId) const;
+    bool readChangedLora(qint64 company, const QJsonObject& content, const QList<GroupChannel>& current,
+                         QList<ChannelMeter>* meters);
+    quint16 applyLoraChannel(orvela::LockedWrite& write, const QString& eui, qint64 masterId,
+                             const QList<GroupChannel>& current, const ChannelMeter& meter);
 
     // Device tasks (tasks.cpp).
     bool addTask();

@@ -161,6 +161,15 @@ QProcess* CgiInstall::startPost(const Params& params) const
                  body);
 }
 
+QProcess* CgiInstall::startJson(const QJsonObject& body) const
+{
+    const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    return start({{QStringLiteral("REQUEST_METHOD"), "POST"},
+                  {QStringLiteral("CONTENT_TYPE"), "application/json"},
+                  {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(bytes.size())}},
+                 bytes);
+}
+
 CgiResult CgiInstall::finish(QProcess* process, const QStringList& logsBefore) const
 {
     CgiResult result = collect(process, 120000);

@@ -66,6 +66,7 @@ public:
     // A URL-encoded POST started in the background, for tests that hold a lock while it runs;
     // finish() waits for it and collects what it wrote.
     QProcess* startPost(const Params& params) const;
+    QProcess* startJson(const QJsonObject& body) const;
     CgiResult finish(QProcess* process, const QStringList& logsBefore) const;
     QStringList logFiles() const;
     // Starts one URL-encoded POST per parameter list at once and waits for all; the logs of

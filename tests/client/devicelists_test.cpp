@@ -94,6 +94,8 @@ TEST_F(DeviceLists, DevicesInstalledNowhereAreForGlobalCallers)
 
 TEST_F(DeviceLists, OneDeviceWithItsComposedTexts)
 {
+    EXPECT_FALSE(call(waterUser, "Get_DeviceInfo", {{"DeviceId", QString::number(meter)}}).row()["infoText"].toString().contains(
+        QStringLiteral("Коэф"))); // a coefficient of 1 is not worth a line
     db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "TransKoef"=10, "DateProizv"='2019-12-31' WHERE "Id"=%1)").arg(meter));
     const CgiResult info = call(waterUser, "Get_DeviceInfo", {{"DeviceId", QString::number(meter)}});
     ASSERT_CODE(info, 0);

@@ -105,6 +105,9 @@ TEST_F(Groups, AConcentratorWithElevenChannelsFromAddToDelete)
     EXPECT_EQ(value(QStringLiteral(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)").arg(master)), "C2");
 
     EXPECT_CODE(call(heatOperator, "Del_Mirel", {{"Id", QString::number(master)}}), 246);
+    // The id of an ordinary meter names no concentrator: nothing is deleted.
+    ASSERT_CODE(callAsAdmin("Del_Mirel", {{"Id", QString::number(moved)}}), 0);
+    EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "DeviceTable" WHERE "Id"=%1)").arg(moved)), 1);
     ASSERT_CODE(call(waterOperator, "Del_Mirel", {{"Id", QString::number(master)}}), 0);
     EXPECT_EQ(count(R"(SELECT count(*) FROM "ConcTable")"), 0);
     EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable" WHERE "ConnectType"<>0)"), 0);

@@ -63,7 +63,7 @@ const QVector<Api::Command>& Api::commandTable()
     {"Add_LicAccount", QT_TR_NOOP("Команда добавления Лицевых счетов."), ResultType::Ok, &Api::addLicAccount},
     {"Upd_LicAccount", QT_TR_NOOP("Команда изменения Лицевых счетов."), ResultType::Ok, &Api::updLicAccount},
     {"Del_LicAccount", QT_TR_NOOP("Команда удаления Лицевых счетов."), ResultType::Ok, &Api::delLicAccount},
-    {"Get_TechnicalData", QT_TR_NOOP("Команда получения технологических данных."), ResultType::Table, nullptr},
+    {"Get_TechnicalData", QT_TR_NOOP("Команда получения технологических данных."), ResultType::Table, &Api::getTechnicalData},
     {"Clear_ErrorFlags", QT_TR_NOOP("Команда очистки очереди оповещения."), ResultType::Ok, &Api::clearErrorFlags},
     {"Get_TmpDevTable", QT_TR_NOOP("Команда получения временной таблицы устройств."), ResultType::Table, &Api::getTmpDevTable},
     {"Get_MirelTable", QT_TR_NOOP("Команда получения таблицы СИ Мирел."), ResultType::Table, &Api::getMirelTable},
@@ -71,7 +71,7 @@ const QVector<Api::Command>& Api::commandTable()
     {"Upd_Mirel", QT_TR_NOOP("Команда изменения счетчика импульсов."), ResultType::Ok, &Api::updMirel},
     {"Del_Mirel", QT_TR_NOOP("Команда удаления счетчика импульсов."), ResultType::Ok, &Api::delMirel},
     {"Report", QT_TR_NOOP("Команда получения данных для отчета."), ResultType::Table, &Api::report},
-    {"Search", QT_TR_NOOP("Команда поиска."), ResultType::Table, nullptr},
+    {"Search", QT_TR_NOOP("Команда поиска."), ResultType::Table, &Api::search},
     {"Get_LoRaTable", QT_TR_NOOP("Команда получения списка приборов LoRa."), ResultType::Table, &Api::getLoRaTable},
     {"Get_LoRaDevice", QT_TR_NOOP("Команда получения данных прибора LoRa."), ResultType::Table, &Api::getLoRaDevice},
     {"Add_LoRaDevice", QT_TR_NOOP("Команда добавления прибора LoRa."), ResultType::Ok, &Api::addLoRaDevice},
@@ -99,10 +99,6 @@ void Api::dispatchCommand(const QString& name)
 {
     const Command& command = commandTable().at(m_commands.value(name));
     req().logInfo(QObject::tr(command.logText));
-    if (!command.handler) {
-        req().answerError(255);
-        return;
-    }
     if (!(this->*command.handler)()) {
         // Every failure path sets its code; a handler that forgot would answer "OK." as an
         // error, so such a slip is reported as an unknown error instead.

@@ -48,7 +48,7 @@ public:
         const char* name;
         const char* logText;
         orvela::ResultType resultType;
-        Handler handler; // null while the command is not built
+        Handler handler;
     };
     static const QVector<Command>& commandTable();
 
@@ -363,6 +363,13 @@ private:
                          QList<ChannelMeter>* meters);
     quint16 applyLoraChannel(orvela::LockedWrite& write, const QString& eui, qint64 masterId,
                              const QList<GroupChannel>& current, const ChannelMeter& meter);
+
+    // Search and technical records (search.cpp).
+    bool search();
+    QStringList searchFields(int type);
+    bool getTechnicalData();
+    bool technicalOffset(qint64 deviceId, int* offset);
+    bool technicalYear(int year, qint64 deviceId, const QDateTime& from, const QDateTime& to, int offset);
 
     // Device tasks (tasks.cpp).
     bool addTask();

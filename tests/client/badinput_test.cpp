@@ -162,6 +162,17 @@ TEST_F(BadInput, DeviceAndTaskTexts)
             {{"DeviceId", "500"}, {"CommandCode", "7"}, {"Value", "1"}}, R"(DELETE FROM "TaskTable")"}});
 }
 
+TEST_F(BadInput, SearchTexts)
+{
+    sweep({{"Search", "Field1", nullptr, {{"Type", "0"}}},
+           {"Search", "Field2", nullptr, {{"Type", "0"}}},
+           {"Search", "Field1", nullptr, {{"Type", "1"}}},
+           {"Search", "Field2", nullptr, {{"Type", "1"}}},
+           {"Search", "Field1", nullptr, {{"Type", "2"}}},
+           {"Search", "Field3", nullptr, {{"Type", "2"}}},
+           {"Search", "Field1", nullptr, {{"Type", "3"}}}});
+}
+
 TEST_F(BadInput, NumbersAndCodesRefuseAnyText)
 {
     const BytePairs address{{"Name", "n"}, {"TimeShift", "1"}};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
@@ -27,4 +28,9 @@ inline void PrintTo(const QStringList& list, std::ostream* out)
 inline void PrintTo(const QJsonObject& object, std::ostream* out)
 {
     *out << QJsonDocument(object).toJson(QJsonDocument::Compact).constData();
+}
+
+inline void PrintTo(const QJsonArray& array, std::ostream* out)
+{
+    *out << QJsonDocument(array).toJson(QJsonDocument::Compact).constData();
 }

@@ -322,6 +322,17 @@ QString Schema::upkeepLockStatement()
     return QStringLiteral("SELECT pg_advisory_lock(") + QString::number(kSchemaLockKey) + QStringLiteral(")");
 }
 
+bool Schema::createYear(Database& db, int year)
+{
+    for (const QString& yearly : yearlyTemplates()) {
+        if (!db.tableExists(QString(yearly).replace(kYearPlaceholder, QString::number(year))) &&
+            !runScript(db, creationScript(yearly).replace(kYearPlaceholder, QString::number(year)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 quint16 Schema::check(Database& db, int currentYear)
 {
     if (!db.isOpen()) {

@@ -20,6 +20,9 @@ public:
     static QString functionScript();
     // The year range of the yearly tables kept ahead: the current year - 1 to + 2.
     static QStringList yearlyTableNames(int currentYear);
+    // Creates the yearly tables of any year that are missing, for readings loaded from
+    // elsewhere; false when a script fails.
+    static bool createYear(Database& db, int year);
 
     // Creates what is missing and upgrades old tables; returns a result code. A database that
     // is already up to date costs one catalogue query and changes nothing.

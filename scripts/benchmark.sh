@@ -4,6 +4,10 @@
 # query. All figures come from the same run; compare them as ratios, not as absolute times.
 #
 #   scripts/benchmark.sh [RUNS]      (default 300)
+#   scripts/benchmark.sh readings [ROUNDS]   the readings commands on the benchmark data set
+if [ "${1:-}" = readings ]; then
+    exec "$(dirname "$0")/bench/readings.sh" "${@:2}"
+fi
 source "$(dirname "$0")/common.sh"
 
 RUNS=${1:-300}

@@ -3,6 +3,10 @@
 # installed in .run/bin with its configuration in .run/cnf, and lighttpd serving it on
 # 127.0.0.1. Ctrl-C (or "run.sh stop" from another shell) stops everything.
 #
+#   scripts/run.sh           start the service
+#   scripts/run.sh --demo    start it with the demonstration data set in an empty database
+#   scripts/run.sh stop      stop a service started from another shell
+#
 # Settings (environment): ORVELA_HTTP_PORT (8080), ORVELA_PG_PORT (5433),
 # ORVELA_PG_PASSWORD (granite).
 source "$(dirname "$0")/common.sh"
@@ -20,6 +24,9 @@ stop_all() {
     "$ROOT/scripts/pgcluster.sh" stop "$RUN_DIR/pg"
 }
 
+demo=false
+[ "${1:-}" = --demo ] && demo=true
+
 if [ "${1:-}" = stop ]; then
     stop_all
     echo "Stopped."
@@ -34,7 +41,7 @@ fi
 
 install_packages
 configure
-build --target orvela
+build --target orvela --target orvela-dataset
 
 mkdir -p "$RUN_DIR/bin" "$RUN_DIR/cnf" "$RUN_DIR/log" "$RUN_DIR/www" "$RUN_DIR/images/avatar"
 install -m 755 "$BUILD_DIR/bin/orvela" "$RUN_DIR/bin/orvela"
@@ -68,6 +75,37 @@ alias.url = ("/images/avatar/" => "$RUN_DIR/images/avatar/", "/orvela" => "$RUN_
 \$HTTP["url"] =~ "^/orvela" { cgi.assign = ("" => "") }
 CONF
 
+# The demonstration data goes only into an empty database: a second --demo start, or one on
+# a database that holds real records, loads nothing.
+if $demo; then
+    echo "Loading the demonstration data set into an empty database (about a minute)"
+    "$BUILD_DIR/bin/orvela-dataset" --preset demo --if-empty "$RUN_DIR"
+fi
+
+print_demo_guide() {
+    local url="http://127.0.0.1:$HTTP_PORT/orvela" today device
+    today=$(date -u +%Y-%m-%d)
+    device=$(PGPASSWORD=$PG_PASSWORD psql -h 127.0.0.1 -p "$port" -U orvela -d orvela -Atq -c \
+        'SELECT i."DeviceId" FROM "InstallTable" i JOIN "ObjectTable" o ON o."Id"=i."ObjectId" JOIN "DeviceTable" d ON d."Id"=i."DeviceId" WHERE o."AddressId"=1 AND i."Actual"=1 AND d."DevType"=22 ORDER BY 1 LIMIT 1')
+    cat <<TEXT
+
+Demonstration accounts (password "demo"; admin keeps "tulip"):
+  operator, viewer                      every company (types 3 and 4)
+  north.admin, north.operator, north.user   "УК «Северный квартал»": 300 meters, house 1 has 120
+  river.admin, river.user               "ТСЖ «Заречье»"
+  south.admin, south.user               "Энергосбыт «Южный»"
+
+Readings of the demonstration data, as north.user:
+  TOKEN=\$(curl -s $url -d CMD=Get_UserData -d Login=north.user -d Password=demo | sed -n 's/.*"authToken":"\([^"]*\)".*/\1/p')
+  # current values of the 120 meters of house 1
+  curl -s $url --data-urlencode "Auth=\$TOKEN" -d CMD=Get_DevValuesFromAddress -d AddressId=1 -d Date=$today
+  # a month of one meter, day by day
+  curl -s $url --data-urlencode "Auth=\$TOKEN" -d CMD=Get_DevValues -d DeviceId=$device -d Period=month -d Date=$today
+  # a report of house 2, day by day over the last month
+  curl -s $url --data-urlencode "Auth=\$TOKEN" -d CMD=Report -d addressId=2 -d period=1 -d dateStart=$(date -u -d '30 days ago' +%Y-%m-%d) -d dateEnd=$today
+TEXT
+}
+
 trap 'stop_all; exit 0' INT TERM
 lighttpd -D -f "$RUN_DIR/lighttpd.conf" &
 server_pid=$!
@@ -85,5 +123,6 @@ Logs of the requests: $RUN_DIR/log
 The second line logs in as admin; "authToken" in its answer is the "Auth" parameter of
 every other command. Stop with Ctrl-C, or run: scripts/run.sh stop
 TEXT
+$demo && print_demo_guide
 wait "$server_pid"
 stop_all

@@ -265,6 +265,8 @@ TEST_F(Scope, AnOldInstallationGivesNoRightsToADevice)
     const QString before = snapshot();
     EXPECT_CODE(call(waterOperator, "Del_Device", {{"Id", h.device}}), 190);
     EXPECT_CODE(call(waterOperator, "Add_Task", {{"DeviceId", h.device}, {"CommandCode", "7"}, {"Value", "1"}}), 27);
+    EXPECT_CODE(call(waterOperator, "Clear_Task", {{"DeviceId", h.device}}), 246);
+    EXPECT_CODE(call(waterOperator, "Get_TaskTable", {{"DeviceId", h.device}}), 246);
     EXPECT_EQ(snapshot(), before);
 }
 

@@ -22,6 +22,20 @@ qint64 columnNumber(const QSqlQuery& query, const char* column, bool* ok)
     return converted ? number : 0;
 }
 
+QList<qint64> columnIds(QSqlQuery& query, const char* column)
+{
+    QList<qint64> ids;
+    while (query.next()) {
+        bool ok = false;
+        const qint64 id = columnNumber(query, column, &ok);
+        if (ok) {
+            ids << id;
+        }
+    }
+    query.seek(QSql::BeforeFirstRow);
+    return ids;
+}
+
 QJsonObject columnObject(const QSqlQuery& query, const char* column, bool* isObject)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(columnText(query, column).toUtf8());

@@ -50,4 +50,17 @@ QString sqlTextOrNull(const QString& text)
     return text.isEmpty() ? QStringLiteral("NULL") : sqlText(text);
 }
 
+QString sqlIdList(const QList<qint64>& ids)
+{
+    QString list;
+    list.reserve(ids.size() * 8);
+    for (int i = 0; i < ids.size(); ++i) {
+        if (i > 0) {
+            list += QLatin1Char(',');
+        }
+        list += QString::number(ids.at(i));
+    }
+    return list;
+}
+
 } // namespace orvela

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace orvela {
@@ -14,6 +15,9 @@ QString sqlTextOrNull(const QString& text);
 
 // An optional reference: NULL for 0 (none), else the number.
 QString sqlIdOrNull(qint64 id);
+
+// Ids for an IN list or an array: "1,2,3".
+QString sqlIdList(const QList<qint64>& ids);
 
 // The right side of a LIKE that finds the text anywhere in a column: "%", "_" and "\" in the
 // text match only themselves, so that a search for "50%" does not list everything.

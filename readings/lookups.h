@@ -6,8 +6,13 @@
 #include <QDate>
 #include <QDateTime>
 #include <QJsonArray>
+#include <QHash>
+#include <QSet>
 #include <QString>
+#include <QVariant>
 #include <QVector>
+
+class QSqlQuery;
 
 namespace orvela {
 
@@ -24,13 +29,23 @@ public:
     {
     }
 
-    // The newest reading of the device between (date - deltaDays) 00:00:00 and date 23:59:59
+    // A device whose newest reading is asked for.
+    struct ReadingDevice {
+        qint64 id = 0;
+        DeviceIdentity identity;
+        qint64 transKoef = 1; // 1: the values as stored
+    };
+    struct LatestReading {
+        QDateTime time; // local; the window's start when there is no reading
+        QVector<ArchiveValue> values;
+    };
+    // The newest reading of each device between (date - deltaDays) 00:00:00 and date 23:59:59
     // local time, its accumulating values scaled by the coefficient and put into the client's
-    // units. Returns 0 (no reading: no values, *time = the window's start), 30 (a failed
-    // statement) or the archive parse codes.
-    quint16 latestDeviceReading(qint64 deviceId, const DeviceIdentity& identity, const QDate& date, int deltaDays,
-                                int timeShiftMinutes, qint64 transKoef, QDateTime* time,
-                                QVector<ArchiveValue>* values);
+    // units; the devices share one address and so one time shift. Read for all devices at
+    // once, parsed device by device in their order. Returns 0, 30 (a failed statement) or the
+    // archive parse code of the first device whose reading does not parse.
+    quint16 latestDeviceReadings(const QVector<ReadingDevice>& devices, const QDate& date, int deltaDays,
+                                 int timeShiftMinutes, QVector<LatestReading>* readings);
 
     // The newest reading of the device this year or the two before, as display texts.
     struct ReadingTexts {
@@ -43,14 +58,31 @@ public:
     };
     ReadingTexts latestReadingText(qint64 deviceId, const DeviceIdentity& identity, int timeShiftMinutes,
                                    qint64 transKoef, const QDateTime& nowUtc);
+    // The same for many devices at once, each in its own offset; texts in the devices' order.
+    struct TextDevice {
+        qint64 id = 0;
+        DeviceIdentity identity;
+        int timeShiftMinutes = 0;
+        qint64 transKoef = 1;
+    };
+    QVector<ReadingTexts> latestReadingTexts(const QVector<TextDevice>& devices, const QDateTime& nowUtc);
 
     // The error lines of the newest reading with errors in [toTime - days, toTime] (UTC),
     // preceded by its local time as "[dd.MM.yyyy HH:mm:ss]"; empty when there is none.
     QString lastErrorText(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& toTimeUtc, int days,
                           int timeShiftMinutes);
+    // The same for many devices at once, each with its own window end; texts in their order.
+    struct ErrorWindow {
+        qint64 deviceId = 0;
+        DeviceIdentity identity;
+        QDateTime toUtc;
+        int timeShiftMinutes = 0;
+    };
+    QVector<QString> lastErrorTexts(const QVector<ErrorWindow>& windows, int days);
 
-    // The verification date in force; *found false when there is none. 0 or 132.
-    quint16 lastVerificationDate(qint64 deviceId, QDate* date, bool* found);
+    // The verification dates in force of many devices; a device without one is not in *dates.
+    // 0 or 132.
+    quint16 verificationDates(const QList<qint64>& deviceIds, QHash<qint64, QDate>* dates);
 
     // The newest readings (at most perDevice per device) of the last `days` days whose first
     // error element has a code and no acknowledgement, for many devices at once. The entries
@@ -63,6 +95,22 @@ public:
     bool archiveExists(int year);
 
 private:
+    // A stored archive row before it is parsed.
+    struct StoredReading {
+        QVariant arcDate;
+        QVariant recDate;
+        QString jsonVal;
+        QString jsonErr;
+    };
+    // The newest row of each device between two stored times in one yearly table.
+    quint16 newestInWindow(const QList<qint64>& deviceIds, int year, const QDateTime& fromUtc, const QDateTime& toUtc,
+                           QHash<qint64, StoredReading>* rows);
+    void byYears(const QVector<QList<int>>& years, const std::function<QSet<int>(int year, const QList<int>& devices)>& read);
+    ReadingTexts readingTexts(const TextDevice& device, const QSqlQuery& row) const;
+    QString errorText(const ErrorWindow& window, const QVariant& arcDate, const QString& jsonErr) const;
+    quint16 presentNewest(const ReadingDevice& device, const QVector<QHash<qint64, StoredReading>>& years,
+                          int timeShiftMinutes, LatestReading* reading);
+
     Database& m_db;
     const UserUnitSettings& m_units;
     DebugSink m_debug;

@@ -1,6 +1,7 @@
 #include "readings/slotbuilder.h"
 
 #include "db/database.h"
+#include "db/sqltext.h"
 #include "readings/lookups.h"
 
 #include <QSqlQuery>
@@ -205,40 +206,88 @@ quint16 SlotBuilder::fillGaps(SlotStep step, qint64 deviceId, const DeviceIdenti
     return 0;
 }
 
+void SlotBuilder::expectDevices(const QList<qint64>& deviceIds)
+{
+    m_expected = deviceIds;
+    m_expectedSet = QSet<qint64>(deviceIds.cbegin(), deviceIds.cend());
+    m_windows.clear();
+}
+
+quint16 SlotBuilder::windowRows(const QList<qint64>& deviceIds, const QDateTime& fromUtc, const QDateTime& toUtc,
+                                bool newest, WindowRows* rows)
+{
+    const QString order = newest ? QStringLiteral("DESC") : QStringLiteral("ASC");
+    for (int year = fromUtc.date().year(); year <= toUtc.date().year(); ++year) {
+        if (!m_lookups.archiveExists(year)) {
+            continue;
+        }
+        QSqlQuery query = m_db.newQuery();
+        if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(ARRAY[") + sqlIdList(deviceIds) +
+                             QStringLiteral("]::bigint[]) AS d(\"Id\") CROSS JOIN LATERAL (SELECT \"ArcDate\" AS \"A\", "
+                                            "\"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS \"RecDate\", (\"JsonVal\"::varchar) "
+                                            "AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\" FROM \"") +
+                             archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
+                             sqlTimestamp(fromUtc) + QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QStringLiteral(") ORDER BY \"ArcDate\" ") +
+                             order + QStringLiteral(", \"Id\" ") + order + QStringLiteral(" LIMIT 1) r;"),
+                         &query)) {
+            return 30;
+        }
+        while (query.next()) {
+            const qint64 id = query.value(0).toLongLong();
+            const WindowRow row{archiveUtcDateTime(query.value(1)), query.value(2), query.value(3), query.value(4).toString(),
+                                query.value(5).toString()};
+            // Across the years of a window the newest (or oldest) row wins.
+            if (!rows->contains(id) || (newest ? row.stored > rows->value(id).stored : row.stored < rows->value(id).stored)) {
+                rows->insert(id, row);
+            }
+        }
+    }
+    return 0;
+}
+
 quint16 SlotBuilder::recordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
-                                    const QDateTime& toUtc, int timeShiftMinutes, const QString& order,
-                                    ArchiveRecord* record, bool* found)
+                                    const QDateTime& toUtc, int timeShiftMinutes, bool newest, ArchiveRecord* record,
+                                    bool* found)
 {
     *found = false;
-    const QString rows = archiveRows(deviceId, fromUtc, toUtc, QString());
-    if (rows.isEmpty()) {
-        return 0;
+    WindowRows single;
+    const WindowRows* rows = &single;
+    if (m_expectedSet.contains(deviceId)) {
+        const QString key = fromUtc.toString(Qt::ISODate) + QLatin1Char('|') + toUtc.toString(Qt::ISODate) +
+                            (newest ? QStringLiteral("|newest") : QStringLiteral("|oldest"));
+        if (!m_windows.contains(key)) {
+            WindowRows all;
+            const quint16 code = windowRows(m_expected, fromUtc, toUtc, newest, &all);
+            if (code != 0) {
+                return code;
+            }
+            m_windows.insert(key, all);
+        }
+        rows = &m_windows[key];
+    } else {
+        const quint16 code = windowRows({deviceId}, fromUtc, toUtc, newest, &single);
+        if (code != 0) {
+            return code;
+        }
     }
-    QSqlQuery query = m_db.newQuery();
-    if (!m_db.select(QStringLiteral("SELECT * FROM (") + rows + QStringLiteral(") r ORDER BY r.\"A\" ") + order +
-                         QStringLiteral(" LIMIT 1;"),
-                     &query)) {
-        return 30;
-    }
-    if (!query.next()) {
+    if (!rows->contains(deviceId)) {
         return 0;
     }
     *found = true;
-    return parseArchiveRecord(query.value(QStringLiteral("ArcDate")), query.value(QStringLiteral("RecDate")),
-                              query.value(QStringLiteral("JsonVal")).toString(),
-                              query.value(QStringLiteral("JsonErr")).toString(), identity, timeShiftMinutes, record, m_debug);
+    const WindowRow& row = (*rows)[deviceId];
+    return parseArchiveRecord(row.arcDate, row.recDate, row.jsonVal, row.jsonErr, identity, timeShiftMinutes, record, m_debug);
 }
 
 quint16 SlotBuilder::lastRecordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
                                         const QDateTime& toUtc, int timeShiftMinutes, ArchiveRecord* record, bool* found)
 {
-    return recordInWindow(deviceId, identity, fromUtc, toUtc, timeShiftMinutes, QStringLiteral("DESC"), record, found);
+    return recordInWindow(deviceId, identity, fromUtc, toUtc, timeShiftMinutes, true, record, found);
 }
 
 quint16 SlotBuilder::firstRecordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
                                          const QDateTime& toUtc, int timeShiftMinutes, ArchiveRecord* record, bool* found)
 {
-    return recordInWindow(deviceId, identity, fromUtc, toUtc, timeShiftMinutes, QStringLiteral("ASC"), record, found);
+    return recordInWindow(deviceId, identity, fromUtc, toUtc, timeShiftMinutes, false, record, found);
 }
 
 quint16 SlotBuilder::lastRecordOfDay(qint64 deviceId, const DeviceIdentity& identity, const QDate& localDay,

@@ -2,6 +2,10 @@
 
 #include "readings/slots.h"
 
+#include <QHash>
+#include <QSet>
+#include <QVariant>
+
 #include <functional>
 
 namespace orvela {
@@ -28,6 +32,10 @@ public:
     quint16 build(SlotStep step, qint64 deviceId, const DeviceIdentity& identity, QDateTime* start, QDateTime* end,
                   int timeShiftMinutes, bool withCalc, QVector<PeriodSlot>* table);
 
+    // The devices the builds that follow are for: a search window that one of them needs is
+    // read for all of them with one statement per yearly table.
+    void expectDevices(const QList<qint64>& deviceIds);
+
     // The newest or the oldest reading of the device between two stored (UTC) times; *found
     // tells whether there was one. 0, 30 or the archive parse codes.
     quint16 lastRecordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
@@ -45,15 +53,30 @@ private:
     // under one statement; `select` gets the columns "Id", "ArcDate", "RecDate", "JsonVal",
     // "JsonErr" and the stored time as "A".
     QString archiveRows(qint64 deviceId, const QDateTime& fromUtc, const QDateTime& toUtc, const QString& extra) const;
+    // A stored row found in a search window, before it is parsed.
+    struct WindowRow {
+        QDateTime stored;
+        QVariant arcDate;
+        QVariant recDate;
+        QString jsonVal;
+        QString jsonErr;
+    };
+    using WindowRows = QHash<qint64, WindowRow>;
     quint16 recordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
-                           const QDateTime& toUtc, int timeShiftMinutes, const QString& order, ArchiveRecord* record,
+                           const QDateTime& toUtc, int timeShiftMinutes, bool newest, ArchiveRecord* record,
                            bool* found);
+    // The newest (or oldest) row of each device in the window, over every yearly table it touches.
+    quint16 windowRows(const QList<qint64>& deviceIds, const QDateTime& fromUtc, const QDateTime& toUtc, bool newest,
+                       WindowRows* rows);
     quint16 fillGaps(SlotStep step, qint64 deviceId, const DeviceIdentity& identity, int timeShiftMinutes,
                      QVector<PeriodSlot>* table);
 
     Database& m_db;
     ReadingLookups& m_lookups;
     DebugSink m_debug;
+    QList<qint64> m_expected;
+    QSet<qint64> m_expectedSet;
+    QHash<QString, WindowRows> m_windows; // rows of the expected devices, by window
 };
 
 } // namespace orvela

@@ -29,10 +29,12 @@ struct CurrentUser;
 
 namespace client {
 
+struct AddressReadings;
 struct ChannelMeter;
 struct ChannelRules;
 struct GroupChannel;
 struct GroupDevice;
+struct ListedDevice;
 
 // Runs one request: the pipeline from reading the request to the answer, the command
 // table and the command handlers. Handlers are members so that the command table can name
@@ -147,6 +149,8 @@ private:
     // Texts composed from several tables (texts.cpp).
     // Name, phone and mail of an abonent; *code is 144 (none) or 117 (query failed, logged).
     QString abonentSummary(qint64 abonentId, quint16* code = nullptr);
+    // Reads the summaries of many abonents at once for the listings that show them.
+    void readAbonentSummaries(const QList<qint64>& abonentIds);
     // The devices currently installed in an object whose model serves the resource.
     QString deviceListText(qint64 objectId, qint64 resCode);
 
@@ -243,9 +247,8 @@ private:
     std::function<void(const QString&)> debugSink() const;
     // A required date "yyyy-MM-dd": absentCode when missing, badCode when it is no valid date.
     bool requiredDate(const char* name, quint16 absentCode, quint16 badCode, QDate* date);
-    bool addDeviceDates(orvela::ReadingLookups& lookups, const QSqlQuery& query, QJsonObject* device);
-    bool devValuesRow(orvela::ReadingLookups& lookups, const QSqlQuery& query, const QDate& date, int delta,
-                      bool scale, QJsonObject* device);
+    bool personalAccounts(const QList<qint64>& objectIds, QHash<QPair<qint64, qint64>, QString>* accounts);
+    bool readAddressReadings(QSqlQuery& devices, const QDate& date, int delta, bool scale, AddressReadings* readings);
     QString errorFlagsAddresses() const;
     bool errorFlagsDevice(const QSqlQuery& device, const QJsonArray& errors, const QString& addressName,
                           QJsonObject* object);
@@ -266,9 +269,10 @@ private:
     bool readDescribedDevice(qint64* deviceId, orvela::DeviceIdentity* identity, QSqlQuery* query);
     QJsonObject describedDevice(const orvela::DeviceIdentity& identity, const QSqlQuery& query) const;
     QString addressName(qint64 addressId);
-    QJsonObject deviceWithReading(orvela::ReadingLookups& lookups, const QSqlQuery& query, int timeShiftMinutes);
-    bool objectDevices(orvela::ReadingLookups& lookups, const QSqlQuery& object, const QString& resourceFilter,
-                       QJsonArray* devices);
+    ListedDevice listedDevice(const QSqlQuery& query, int timeShiftMinutes);
+    void addReadings(orvela::ReadingLookups& lookups, QVector<ListedDevice>* devices);
+    bool objectDevices(const QList<qint64>& objectIds, const QHash<qint64, int>& timeShifts, const QString& resourceFilter,
+                       QHash<qint64, QVector<ListedDevice>>* devices);
     bool deviceListObjects(orvela::ReadingLookups& lookups, qint64 company, const QString& resourceFilter);
     bool deviceListUninstalled(orvela::ReadingLookups& lookups, const QString& resourceFilter);
     // Composed texts of one device: its verification, installation and abonent.
@@ -295,13 +299,14 @@ private:
     bool periodDevice(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& query, int timeShift,
                       QJsonObject* device);
     bool periodObject(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object,
-                      const QString& resourceFilter, QJsonObject* entry);
+                      QSqlQuery& devices, const QList<int>& deviceRows, QJsonObject* entry);
+    bool periodDevices(const QList<qint64>& objectIds, const QString& resourceFilter, QSqlQuery* devices,
+                       QHash<qint64, QList<int>>* rows);
     bool readReportRange(ReportRange* range);
     bool reportParameters();
     QString reportAddresses();
     bool reportObjects(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& address, QJsonArray* objects);
-    bool reportDevices(orvela::SlotBuilder& builder, const ReportRange& range, qint64 objectId, int timeShift,
-                       QJsonArray* devices);
+    bool reportDevices(const QList<qint64>& objectIds, QSqlQuery* devices, QHash<qint64, QList<int>>* rows);
     bool reportDevice(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& query, int timeShift,
                       QJsonObject* device);
     QJsonArray shownValues(int devType, const QVector<orvela::ArchiveValue>& values,

@@ -19,6 +19,13 @@ namespace client {
 
 using namespace orvela;
 
+// What the rows of an address are built from, read for all its devices at once.
+struct AddressReadings {
+    QHash<qint64, QDate> verified;                   // verification in force, by device
+    QHash<QPair<qint64, qint64>, QString> accounts; // personal account by object and resource
+    QVector<ReadingLookups::LatestReading> latest;   // newest reading, in the order of the devices
+};
+
 namespace {
 
 constexpr int kLongestDelta = 28;
@@ -72,6 +79,43 @@ bool readAcknowledgement(const QJsonValue& element, Acknowledgement* acknowledge
     return acknowledgement->date.isValid();
 }
 
+// One device of an address: its record, "datePov", "dateNextPov" (the verification plus the
+// model's interval in months), "licNum" (the personal account of its object for its resource)
+// and its newest reading.
+QJsonObject devValuesRow(const QSqlQuery& query, const AddressReadings& readings, int index)
+{
+    JsonRow row(query);
+    row.id(QStringLiteral("devId"), "Id")
+        .number(QStringLiteral("devStatus"), "devStatus")
+        .number(QStringLiteral("transKoef"), "TransKoef")
+        .id(QStringLiteral("objId"), "ObjId")
+        .number(QStringLiteral("objType"), "ObjType")
+        .text(QStringLiteral("obj"), "Obj")
+        .text(QStringLiteral("zavNum"), "ZavNum");
+    const bool hasResource = !query.value(QStringLiteral("ResCode")).isNull();
+    if (hasResource) {
+        row.number(QStringLiteral("resCode"), "ResCode");
+    }
+    row.value(QStringLiteral("res"), hasResource ? resourceName(static_cast<int>(columnNumber(query, "ResCode"))) : QString());
+    QJsonObject device = row.object();
+    const qint64 id = columnNumber(query, "Id");
+    const bool verified = readings.verified.contains(id);
+    const bool interval = verified && !query.value(QStringLiteral("PovInterval")).isNull();
+    const QDate date = readings.verified.value(id);
+    device.insert(QStringLiteral("datePov"), verified ? date.toString(QStringLiteral("yyyy-MM-dd")) : QString());
+    device.insert(QStringLiteral("dateNextPov"),
+                  interval ? date.addMonths(static_cast<int>(columnNumber(query, "PovInterval"))).toString(QStringLiteral("yyyy-MM-dd"))
+                           : QString());
+    device.insert(QStringLiteral("licNum"), readings.accounts.value({columnNumber(query, "ObjId"), columnNumber(query, "ResCode")}));
+    const ReadingLookups::LatestReading& latest = readings.latest.at(index);
+    const bool found = !latest.values.isEmpty();
+    device.insert(QStringLiteral("title"), found ? titleName(latest.values.first().titleId) : QString());
+    device.insert(QStringLiteral("ed"), found ? unitName(latest.values.first().edId) : QString());
+    device.insert(QStringLiteral("date"), found ? latest.time.toString(QStringLiteral("yyyy-MM-dd")) : QString());
+    device.insert(QStringLiteral("values"), valuesArray(latest.values));
+    return device;
+}
+
 } // namespace
 
 std::function<void(const QString&)> Api::debugSink() const
@@ -88,69 +132,50 @@ bool Api::requiredDate(const char* name, quint16 absentCode, quint16 badCode, QD
     return date->isValid() ? true : fail(badCode);
 }
 
-// "datePov", "dateNextPov" (the verification plus the model's interval in months) and
-// "licNum" (the personal account of the device's object for its resource).
-bool Api::addDeviceDates(ReadingLookups& lookups, const QSqlQuery& query, QJsonObject* device)
+// The personal accounts of objects by object and resource; 132 when the statement fails.
+bool Api::personalAccounts(const QList<qint64>& objectIds, QHash<QPair<qint64, qint64>, QString>* accounts)
 {
-    QDate verified;
-    bool found = false;
-    if (lookups.lastVerificationDate(columnNumber(query, "Id"), &verified, &found) != 0) {
-        return fail(132);
+    if (objectIds.isEmpty()) {
+        return true;
     }
-    const bool interval = found && !query.value(QStringLiteral("PovInterval")).isNull();
-    device->insert(QStringLiteral("datePov"), found ? verified.toString(QStringLiteral("yyyy-MM-dd")) : QString());
-    device->insert(QStringLiteral("dateNextPov"),
-                   interval ? verified.addMonths(static_cast<int>(columnNumber(query, "PovInterval")))
-                                  .toString(QStringLiteral("yyyy-MM-dd"))
-                            : QString());
-    quint16 code = 0;
-    const QString licNum = db().selectValue(
-        QStringLiteral("LicAccountTable"), QStringLiteral("Name"),
-        QStringLiteral("(\"ObjectId\"=") + QString::number(columnNumber(query, "ObjId")) +
-            QStringLiteral(") AND (\"ResCode\"=") + QString::number(columnNumber(query, "ResCode")) + QLatin1Char(')'),
-        &code, Database::Missing::Allowed);
-    if (code != 0) {
-        return fail(code);
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("SELECT DISTINCT ON (\"ObjectId\", \"ResCode\") \"ObjectId\", \"ResCode\", \"Name\" FROM "
+                               "\"LicAccountTable\" WHERE (\"ObjectId\" IN (") +
+                    sqlIdList(objectIds) + QStringLiteral(")) ORDER BY \"ObjectId\", \"ResCode\", \"Id\";"),
+                &query, 132)) {
+        return false;
     }
-    device->insert(QStringLiteral("licNum"), licNum);
+    while (query.next()) {
+        accounts->insert({query.value(0).toLongLong(), query.value(1).toLongLong()}, query.value(2).toString());
+    }
     return true;
 }
 
-bool Api::devValuesRow(ReadingLookups& lookups, const QSqlQuery& query, const QDate& date, int delta, bool scale,
-                       QJsonObject* device)
+// Everything the rows of an address are built from, read for all its devices at once: their
+// verifications, the personal accounts of their objects, and their newest readings.
+bool Api::readAddressReadings(QSqlQuery& devices, const QDate& date, int delta, bool scale, AddressReadings* readings)
 {
-    JsonRow row(query);
-    row.id(QStringLiteral("devId"), "Id")
-        .number(QStringLiteral("devStatus"), "devStatus")
-        .number(QStringLiteral("transKoef"), "TransKoef")
-        .id(QStringLiteral("objId"), "ObjId")
-        .number(QStringLiteral("objType"), "ObjType")
-        .text(QStringLiteral("obj"), "Obj")
-        .text(QStringLiteral("zavNum"), "ZavNum");
-    const bool hasResource = !query.value(QStringLiteral("ResCode")).isNull();
-    if (hasResource) {
-        row.number(QStringLiteral("resCode"), "ResCode");
+    QVector<ReadingLookups::ReadingDevice> list;
+    QList<qint64> ids;
+    QList<qint64> objectIds;
+    int timeShift = 0;
+    while (devices.next()) {
+        const qint64 id = columnNumber(devices, "Id");
+        list.append({id, identityOf(devices), scale ? columnNumber(devices, "TransKoef") : 1});
+        ids << id;
+        objectIds << columnNumber(devices, "ObjId");
+        timeShift = static_cast<int>(columnNumber(devices, "TimeShift")); // one address: one offset
     }
-    row.value(QStringLiteral("res"), hasResource ? resourceName(static_cast<int>(columnNumber(query, "ResCode"))) : QString());
-    *device = row.object();
-    if (!addDeviceDates(lookups, query, device)) {
+    devices.seek(QSql::BeforeFirstRow);
+    ReadingLookups lookups(db(), req().unitSettings(), debugSink());
+    if (lookups.verificationDates(ids, &readings->verified) != 0) {
+        return fail(132);
+    }
+    if (!personalAccounts(objectIds, &readings->accounts)) {
         return false;
     }
-    QDateTime time;
-    QVector<ArchiveValue> values;
-    const qint64 koef = scale ? columnNumber(query, "TransKoef") : 1;
-    const quint16 code = lookups.latestDeviceReading(columnNumber(query, "Id"), identityOf(query), date, delta,
-                                                     static_cast<int>(columnNumber(query, "TimeShift")), koef, &time,
-                                                     &values);
-    if (code != 0) {
-        return fail(code);
-    }
-    const bool found = !values.isEmpty();
-    device->insert(QStringLiteral("title"), found ? titleName(values.first().titleId) : QString());
-    device->insert(QStringLiteral("ed"), found ? unitName(values.first().edId) : QString());
-    device->insert(QStringLiteral("date"), found ? time.toString(QStringLiteral("yyyy-MM-dd")) : QString());
-    device->insert(QStringLiteral("values"), valuesArray(values));
-    return true;
+    const quint16 code = lookups.latestDeviceReadings(list, date, delta, timeShift, &readings->latest);
+    return code == 0 ? true : fail(code);
 }
 
 bool Api::getDevValuesFromAddress()
@@ -181,14 +206,12 @@ bool Api::getDevValuesFromAddress()
     if (!select(sql, &query, 132)) {
         return false;
     }
-    ReadingLookups lookups(db(), req().unitSettings(), debugSink());
-    while (query.next()) {
-        QJsonObject device;
-        if (!devValuesRow(lookups, query, date, delta, scale, &device)) {
-            req().clearResponseData();
-            return false;
-        }
-        req().appendResponseRow(device);
+    AddressReadings readings;
+    if (!readAddressReadings(query, date, delta, scale, &readings)) {
+        return false;
+    }
+    for (int index = 0; query.next(); ++index) {
+        req().appendResponseRow(devValuesRow(query, readings, index));
     }
     return succeed();
 }
@@ -289,6 +312,14 @@ bool Api::getErrorFlags()
     if (lookups.recentUnfixedErrors(deviceIds, timeShifts, kErrorDays, kErrorsPerDevice, req().requestTime(), &errors) != 0) {
         return fail(132);
     }
+    // The abonents of the devices with errors, read at once.
+    QList<qint64> abonents;
+    for (int row = 0; devices.seek(row); ++row) {
+        if (errors.contains(columnNumber(devices, "Id")) && !devices.value(QStringLiteral("AbonentId")).isNull()) {
+            abonents << columnNumber(devices, "AbonentId");
+        }
+    }
+    readAbonentSummaries(abonents);
     int listed = 0;
     for (const QString& address : addressIds) {
         for (const int row : rowsOfAddress.value(address.toLongLong())) {

@@ -16,22 +16,26 @@ namespace client {
 
 using namespace orvela;
 
+// A device of a listing: its own keys, and what its readings are looked up with.
+struct ListedDevice {
+    QJsonObject json;
+    ReadingLookups::TextDevice reading;
+};
+
 namespace {
 
 constexpr int kErrorDaysWithResource = 45;
 constexpr int kErrorDays = 10;
+constexpr int kDevicesPerObject = 500;
 
 const char kReadingTime[] = "dd.MM.yyyy\nHH:mm:ss";
 
 } // namespace
 
-// One device with its identity texts, its newest reading and its error flags. The flags of
-// the readings before the newest ("lastFlags") cover 45 days when the client asked for one
-// resource and 10 days otherwise.
-QJsonObject Api::deviceWithReading(ReadingLookups& lookups, const QSqlQuery& query, int timeShiftMinutes)
+// One device with its identity texts.
+ListedDevice Api::listedDevice(const QSqlQuery& query, int timeShiftMinutes)
 {
     const DeviceIdentity identity = identityOfRow(query);
-    const qint64 id = columnNumber(query, "Id");
     const qint64 koef = columnNumber(query, "TransKoef");
     JsonRow row(query);
     row.number(QStringLiteral("id"), "Id")
@@ -49,26 +53,49 @@ QJsonObject Api::deviceWithReading(ReadingLookups& lookups, const QSqlQuery& que
                                                       QObject::tr("\nКоэф.трансформации: ") + QString::number(koef)));
     device.insert(QStringLiteral("devstr"), devstrText(identity));
     const bool scale = text("TransKoef") == QStringLiteral("1");
-    const QDateTime now = req().requestTime();
-    const auto reading = lookups.latestReadingText(id, identity, timeShiftMinutes, scale ? koef : 1, now);
-    device.insert(QStringLiteral("dateVal"), reading.arcLocal.isValid() ? reading.arcLocal.toString(QString::fromLatin1(kReadingTime)) : QString());
-    device.insert(QStringLiteral("dateRec"), reading.recLocal.isValid() ? reading.recLocal.toString(QString::fromLatin1(kReadingTime)) : QString());
-    device.insert(QStringLiteral("values"), reading.values);
-    device.insert(QStringLiteral("flags"), reading.errors);
-    // Up to a second before the newest reading, whose own flags are shown above.
-    const QDateTime end = reading.arcLocal.isValid()
-                              ? reading.arcLocal.addSecs(-static_cast<qint64>(timeShiftMinutes) * 60 - 1)
-                              : now;
-    device.insert(QStringLiteral("lastFlags"),
-                  lookups.lastErrorText(id, identity, end, given("ResCode") ? kErrorDaysWithResource : kErrorDays,
-                                        timeShiftMinutes));
-    return device;
+    return {device, {columnNumber(query, "Id"), identity, timeShiftMinutes, scale ? koef : 1}};
 }
 
-// The devices ever installed in an object. A company-bound caller does not see a device that
-// has moved on to another company's premises since.
-bool Api::objectDevices(ReadingLookups& lookups, const QSqlQuery& object, const QString& resourceFilter, QJsonArray* devices)
+// Each device's newest reading with its error flags, and the flags of the readings before it
+// ("lastFlags": 45 days when the client asked for one resource, 10 days otherwise), looked up
+// for all devices at once.
+void Api::addReadings(ReadingLookups& lookups, QVector<ListedDevice>* devices)
 {
+    const QDateTime now = req().requestTime();
+    QVector<ReadingLookups::TextDevice> asked;
+    for (const ListedDevice& device : *devices) {
+        asked << device.reading;
+    }
+    const QVector<ReadingLookups::ReadingTexts> readings = lookups.latestReadingTexts(asked, now);
+    QVector<ReadingLookups::ErrorWindow> windows;
+    for (int i = 0; i < devices->size(); ++i) {
+        const ReadingLookups::ReadingTexts& reading = readings.at(i);
+        const ReadingLookups::TextDevice& device = asked.at(i);
+        QJsonObject& json = (*devices)[i].json;
+        json.insert(QStringLiteral("dateVal"), reading.arcLocal.isValid() ? reading.arcLocal.toString(QString::fromLatin1(kReadingTime)) : QString());
+        json.insert(QStringLiteral("dateRec"), reading.recLocal.isValid() ? reading.recLocal.toString(QString::fromLatin1(kReadingTime)) : QString());
+        json.insert(QStringLiteral("values"), reading.values);
+        json.insert(QStringLiteral("flags"), reading.errors);
+        // Up to a second before the newest reading, whose own flags are shown above.
+        const QDateTime end = reading.arcLocal.isValid()
+                                  ? reading.arcLocal.addSecs(-static_cast<qint64>(device.timeShiftMinutes) * 60 - 1)
+                                  : now;
+        windows.append({device.id, device.identity, end, device.timeShiftMinutes});
+    }
+    const QVector<QString> flags = lookups.lastErrorTexts(windows, given("ResCode") ? kErrorDaysWithResource : kErrorDays);
+    for (int i = 0; i < devices->size(); ++i) {
+        (*devices)[i].json.insert(QStringLiteral("lastFlags"), flags.at(i));
+    }
+}
+
+// The devices ever installed in each object, read for all objects at once. A company-bound
+// caller does not see a device that has moved on to another company's premises since.
+bool Api::objectDevices(const QList<qint64>& objectIds, const QHash<qint64, int>& timeShifts, const QString& resourceFilter,
+                        QHash<qint64, QVector<ListedDevice>>* devices)
+{
+    if (objectIds.isEmpty()) {
+        return true;
+    }
     const QString movedAway =
         user().isCompanyBound()
             ? QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM \"InstallTable\" ci, \"ObjectTable\" co, \"AddressTable\" ca WHERE "
@@ -77,25 +104,31 @@ bool Api::objectDevices(ReadingLookups& lookups, const QSqlQuery& object, const 
                   sqlIdOrNull(user().companyId) + QStringLiteral("))")
             : QString();
     QSqlQuery query = db().newQuery();
-    if (!select(QStringLiteral("SELECT DISTINCT d.\"Id\", d.\"DevType\", d.\"ManId\", d.\"ConnectType\", d.\"TransKoef\", "
-                               "d.\"IdentNum\", d.\"Ver\", d.\"ZavNum\", d.\"Status\", d.\"ModelId\", m.\"ManufId\", m.\"Name\" AS "
-                               "\"ModelName\", m.\"ResCode\", p.\"Name\" AS \"ManufName\" FROM \"InstallTable\" i, \"DeviceTable\" d, "
-                               "\"ModelTable\" m, \"ManufTable\" p WHERE (i.\"ObjectId\"=") +
-                    QString::number(columnNumber(object, "Id")) +
-                    QStringLiteral(") AND (i.\"DeviceId\"=d.\"Id\") AND (d.\"ModelId\"=m.\"Id\") AND (d.\"ConnectType\" <> 1)") +
+    if (!select(QStringLiteral("SELECT * FROM (SELECT DISTINCT i.\"ObjectId\", d.\"Id\", d.\"DevType\", d.\"ManId\", "
+                               "d.\"ConnectType\", d.\"TransKoef\", d.\"IdentNum\", d.\"Ver\", d.\"ZavNum\", d.\"Status\", "
+                               "d.\"ModelId\", m.\"ManufId\", m.\"Name\" AS \"ModelName\", m.\"ResCode\", p.\"Name\" AS "
+                               "\"ManufName\" FROM \"InstallTable\" i, \"DeviceTable\" d, \"ModelTable\" m, \"ManufTable\" p "
+                               "WHERE (i.\"ObjectId\" IN (") +
+                    sqlIdList(objectIds) +
+                    QStringLiteral(")) AND (i.\"DeviceId\"=d.\"Id\") AND (d.\"ModelId\"=m.\"Id\") AND (d.\"ConnectType\" <> 1)") +
                     resourceFilter + movedAway +
-                    QStringLiteral(" AND (m.\"ManufId\"=p.\"Id\") ORDER BY \"DevType\" ASC, \"ZavNum\" ASC LIMIT 500;"),
+                    QStringLiteral(" AND (m.\"ManufId\"=p.\"Id\")) x ORDER BY \"ObjectId\", \"DevType\" ASC, \"ZavNum\" ASC, "
+                                   "\"Id\" ASC;"),
                 &query, 132)) {
         return false;
     }
-    const int timeShift = static_cast<int>(columnNumber(object, "TimeShift"));
     while (query.next()) {
-        QJsonObject device = deviceWithReading(lookups, query, timeShift);
-        device.insert(QStringLiteral("modelName"), columnText(query, "ModelName"));
-        device.insert(QStringLiteral("manufId"), columnNumber(query, "ManufId"));
-        device.insert(QStringLiteral("manufName"), columnText(query, "ManufName"));
-        device.insert(QStringLiteral("resCode"), columnNumber(query, "ResCode"));
-        devices->append(device);
+        const qint64 objectId = columnNumber(query, "ObjectId");
+        QVector<ListedDevice>& list = (*devices)[objectId];
+        if (list.size() >= kDevicesPerObject) {
+            continue;
+        }
+        ListedDevice device = listedDevice(query, timeShifts.value(objectId));
+        device.json.insert(QStringLiteral("modelName"), columnText(query, "ModelName"));
+        device.json.insert(QStringLiteral("manufId"), columnNumber(query, "ManufId"));
+        device.json.insert(QStringLiteral("manufName"), columnText(query, "ManufName"));
+        device.json.insert(QStringLiteral("resCode"), columnNumber(query, "ResCode"));
+        list.append(device);
     }
     return true;
 }
@@ -119,6 +152,10 @@ bool Api::deviceListObjects(ReadingLookups& lookups, qint64 company, const QStri
                 &objects, 132)) {
         return false;
     }
+    readAbonentSummaries(columnIds(objects, "AbonentId"));
+    QVector<QJsonObject> rows;
+    QList<qint64> objectIds;
+    QHash<qint64, int> timeShifts;
     while (objects.next()) {
         JsonRow row(objects);
         row.id(QStringLiteral("objectId"), "Id")
@@ -131,16 +168,31 @@ bool Api::deviceListObjects(ReadingLookups& lookups, qint64 company, const QStri
             .number(QStringLiteral("timeShift"), "TimeShift");
         const bool hasAbonent = !objects.value(QStringLiteral("AbonentId")).isNull();
         row.value(QStringLiteral("abonentInfo"), hasAbonent ? abonentSummary(columnNumber(objects, "AbonentId")) : QString());
-        QJsonArray devices;
         if (!row.valid()) {
             return fail(258);
         }
-        if (!objectDevices(lookups, objects, resourceFilter, &devices)) {
-            return false;
+        rows.append(row.object());
+        objectIds << columnNumber(objects, "Id");
+        timeShifts.insert(objectIds.last(), static_cast<int>(columnNumber(objects, "TimeShift")));
+    }
+    QHash<qint64, QVector<ListedDevice>> devices;
+    if (!objectDevices(objectIds, timeShifts, resourceFilter, &devices)) {
+        return false;
+    }
+    // Every device of every object is looked up at once, then handed back to its object.
+    QVector<ListedDevice> all;
+    for (const qint64 id : objectIds) {
+        all += devices.value(id);
+    }
+    addReadings(lookups, &all);
+    int next = 0;
+    for (int i = 0; i < rows.size(); ++i) {
+        QJsonArray list;
+        for (int n = devices.value(objectIds.at(i)).size(); n > 0; --n) {
+            list.append(all.at(next++).json);
         }
-        QJsonObject object = row.object();
-        object.insert(QStringLiteral("devices"), devices);
-        req().appendResponseRow(object);
+        rows[i].insert(QStringLiteral("devices"), list);
+        req().appendResponseRow(rows.at(i));
     }
     return true;
 }
@@ -159,13 +211,18 @@ bool Api::deviceListUninstalled(ReadingLookups& lookups, const QString& resource
                 &query, 132)) {
         return false;
     }
+    QVector<ListedDevice> devices;
     while (query.next()) {
-        QJsonObject device = deviceWithReading(lookups, query, 0);
-        device.insert(QStringLiteral("dateProizv"), columnText(query, "DateProizv").left(10));
-        device.insert(QStringLiteral("note"), columnText(query, "Note"));
-        device.insert(QStringLiteral("modelName"), columnText(query, "ModelName"));
-        device.insert(QStringLiteral("resCode"), columnNumber(query, "ResCode"));
-        req().appendResponseRow(device);
+        ListedDevice device = listedDevice(query, 0);
+        device.json.insert(QStringLiteral("dateProizv"), columnText(query, "DateProizv").left(10));
+        device.json.insert(QStringLiteral("note"), columnText(query, "Note"));
+        device.json.insert(QStringLiteral("modelName"), columnText(query, "ModelName"));
+        device.json.insert(QStringLiteral("resCode"), columnNumber(query, "ResCode"));
+        devices.append(device);
+    }
+    addReadings(lookups, &devices);
+    for (const ListedDevice& device : devices) {
+        req().appendResponseRow(device.json);
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include "cgi/client/devicetexts.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
+#include "db/sqltext.h"
 #include "readings/lookups.h"
 #include "readings/slotbuilder.h"
 #include "readings/units.h"
@@ -30,6 +31,8 @@ struct Api::PeriodRequest {
 };
 
 namespace {
+
+constexpr int kDevicesPerObject = 500;
 
 constexpr int kLongestPeriodDays = 366;
 
@@ -274,8 +277,39 @@ bool Api::periodDevice(SlotBuilder& builder, const PeriodRequest& period, const 
     return true;
 }
 
-bool Api::periodObject(SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object,
-                       const QString& resourceFilter, QJsonObject* entry)
+// The active devices of all objects, read at once; *rows lists, per object, the positions of
+// its devices in *devices (at most 500 each, in type and factory number order).
+bool Api::periodDevices(const QList<qint64>& objectIds, const QString& resourceFilter, QSqlQuery* devices,
+                        QHash<qint64, QList<int>>* rows)
+{
+    if (objectIds.isEmpty()) {
+        return true;
+    }
+    if (!select(QStringLiteral("SELECT * FROM (SELECT DISTINCT i.\"ObjectId\", d.\"Id\", d.\"DevType\", d.\"ManId\", "
+                               "d.\"TransKoef\", d.\"IdentNum\", d.\"Ver\", d.\"ZavNum\", d.\"ModelId\", m.\"ManufId\", m.\"Name\" AS "
+                               "\"ModelName\", m.\"ResCode\", p.\"Name\" AS \"ManufName\", m.\"JsonData\"::varchar as \"JsonData\" "
+                               "FROM \"InstallTable\" i, \"DeviceTable\" d, \"ModelTable\" m, \"ManufTable\" p WHERE "
+                               "(i.\"ObjectId\" IN (") +
+                    sqlIdList(objectIds) +
+                    QStringLiteral(")) AND (i.\"Actual\"=1) AND (i.\"DeviceId\"=d.\"Id\") AND (d.\"Status\"=0 AND "
+                                   "(d.\"ConnectType\" <> 1) ) AND (d.\"ModelId\"=m.\"Id\")") +
+                    resourceFilter +
+                    QStringLiteral(" AND (m.\"ManufId\"=p.\"Id\")) x ORDER BY \"ObjectId\", \"DevType\" ASC, \"ZavNum\" ASC, "
+                                   "\"Id\" ASC;"),
+                devices, 26)) {
+        return false;
+    }
+    for (int row = 0; devices->next(); ++row) {
+        QList<int>& list = (*rows)[columnNumber(*devices, "ObjectId")];
+        if (list.size() < kDevicesPerObject) {
+            list << row;
+        }
+    }
+    return true;
+}
+
+bool Api::periodObject(SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object, QSqlQuery& devices,
+                       const QList<int>& deviceRows, QJsonObject* entry)
 {
     JsonRow row(object);
     row.id(QStringLiteral("objectId"), "Id").number(QStringLiteral("objType"), "ObjType").text(QStringLiteral("obj"), "Obj");
@@ -286,21 +320,9 @@ bool Api::periodObject(SlotBuilder& builder, const PeriodRequest& period, const 
         const qint64 abonentId = columnNumber(object, "AbonentId");
         row.value(QStringLiteral("abonentId"), abonentId).value(QStringLiteral("abonentInfo"), abonentSummary(abonentId));
     }
-    QSqlQuery devices = db().newQuery();
-    if (!select(QStringLiteral("SELECT DISTINCT d.\"Id\", d.\"DevType\", d.\"ManId\", d.\"TransKoef\", d.\"IdentNum\", d.\"Ver\", "
-                               "d.\"ZavNum\", d.\"ModelId\", m.\"ManufId\", m.\"Name\" AS \"ModelName\", m.\"ResCode\", p.\"Name\" AS "
-                               "\"ManufName\", m.\"JsonData\"::varchar as \"JsonData\" FROM \"InstallTable\" i, \"DeviceTable\" d, "
-                               "\"ModelTable\" m, \"ManufTable\" p WHERE (i.\"ObjectId\"=") +
-                    QString::number(columnNumber(object, "Id")) +
-                    QStringLiteral(") AND (i.\"Actual\"=1) AND (i.\"DeviceId\"=d.\"Id\") AND (d.\"Status\"=0 AND (d.\"ConnectType\" "
-                                   "<> 1) ) AND (d.\"ModelId\"=m.\"Id\")") +
-                    resourceFilter +
-                    QStringLiteral(" AND (m.\"ManufId\"=p.\"Id\") ORDER BY \"DevType\" ASC, \"ZavNum\" ASC LIMIT 500;"),
-                &devices, 26)) {
-        return false;
-    }
     QJsonArray list;
-    while (devices.next()) {
+    for (const int position : deviceRows) {
+        devices.seek(position);
         QJsonObject device;
         if (!periodDevice(builder, period, devices, static_cast<int>(columnNumber(object, "TimeShift")), &device)) {
             return false;
@@ -334,11 +356,19 @@ bool Api::getPeriodValues()
                 &objects, 60)) {
         return false;
     }
+    // The devices, abonents and search windows of all objects are read together.
+    QSqlQuery devices = db().newQuery();
+    QHash<qint64, QList<int>> deviceRows;
+    if (!periodDevices(columnIds(objects, "Id"), resourceFilter, &devices, &deviceRows)) {
+        return false;
+    }
+    readAbonentSummaries(columnIds(objects, "AbonentId"));
     ReadingLookups lookups(db(), req().unitSettings(), debugSink());
     SlotBuilder builder(db(), lookups, debugSink());
+    builder.expectDevices(columnIds(devices, "Id"));
     while (objects.next()) {
         QJsonObject entry;
-        if (!periodObject(builder, period, objects, resourceFilter, &entry)) {
+        if (!periodObject(builder, period, objects, devices, deviceRows.value(columnNumber(objects, "Id")), &entry)) {
             req().clearResponseData();
             return false;
         }

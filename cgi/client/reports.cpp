@@ -6,6 +6,7 @@
 #include "cgi/client/devicetexts.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
+#include "db/sqltext.h"
 #include "readings/lookups.h"
 #include "readings/slotbuilder.h"
 #include "readings/units.h"
@@ -30,6 +31,9 @@ struct Api::ReportRange {
 };
 
 namespace {
+
+// "Report" lists at most this many devices of an object.
+constexpr int kDevicesPerObject = 100;
 
 QDateTime at(const QDate& date, int hour, int minute = 0, int second = 0)
 {
@@ -194,6 +198,14 @@ bool Api::reportObjects(SlotBuilder& builder, const ReportRange& range, const QS
                 &query, 132)) {
         return false;
     }
+    // The devices of all objects are read together, and so are their search windows.
+    QSqlQuery devices = db().newQuery();
+    QHash<qint64, QList<int>> deviceRows;
+    if (!reportDevices(columnIds(query, "Id"), &devices, &deviceRows)) {
+        return false;
+    }
+    builder.expectDevices(columnIds(devices, "Id"));
+    const int timeShift = static_cast<int>(columnNumber(address, "TimeShift"));
     while (query.next()) {
         JsonRow row(query);
         row.id(QStringLiteral("id"), "Id")
@@ -201,28 +213,35 @@ bool Api::reportObjects(SlotBuilder& builder, const ReportRange& range, const QS
             .text(QStringLiteral("obj"), "Obj")
             .number(QStringLiteral("abonentId"), "AbonentId")
             .text(QStringLiteral("abonentName"), "Name");
-        QJsonArray devices;
-        if (!reportDevices(builder, range, columnNumber(query, "Id"), static_cast<int>(columnNumber(address, "TimeShift")),
-                           &devices)) {
-            return false;
+        QJsonArray list;
+        for (const int position : deviceRows.value(columnNumber(query, "Id"))) {
+            devices.seek(position);
+            QJsonObject device;
+            if (!reportDevice(builder, range, devices, timeShift, &device)) {
+                return false;
+            }
+            list.append(device);
         }
         QJsonObject object = row.object();
-        object.insert(QStringLiteral("devices"), devices);
+        object.insert(QStringLiteral("devices"), list);
         objects->append(object);
     }
     return true;
 }
 
-bool Api::reportDevices(SlotBuilder& builder, const ReportRange& range, qint64 objectId, int timeShift,
-                        QJsonArray* devices)
+// The devices installed in the objects now, at most 100 per object in id order; *rows lists,
+// per object, their positions in *devices.
+bool Api::reportDevices(const QList<qint64>& objectIds, QSqlQuery* devices, QHash<qint64, QList<int>>* rows)
 {
-    QSqlQuery query = db().newQuery();
-    if (!select(QStringLiteral("select distinct d.\"Id\", d.\"IdentNum\", d.\"DevType\", d.\"ManId\", d.\"Ver\", d.\"ZavNum\", "
-                               "d.\"ModelId\", d.\"TransKoef\", m.\"Name\" as \"ModelName\", m.\"ManufId\", p.\"Name\" as "
-                               "\"ManufName\", m.\"ResCode\", i.\"DateInstall\"::text as \"DateInstall\" from \"DeviceTable\" d, "
-                               "\"ModelTable\" m, \"ManufTable\" p, \"InstallTable\" i where (i.\"ObjectId\"=") +
-                    QString::number(objectId) +
-                    QStringLiteral(") and (i.\"Actual\"=1) and (i.\"DeviceId\"=d.\"Id\") and (d.\"ModelId\"=m.\"Id\") and "
+    if (objectIds.isEmpty()) {
+        return true;
+    }
+    if (!select(QStringLiteral("select * from (select distinct i.\"ObjectId\", d.\"Id\", d.\"IdentNum\", d.\"DevType\", d.\"ManId\", "
+                               "d.\"Ver\", d.\"ZavNum\", d.\"ModelId\", d.\"TransKoef\", m.\"Name\" as \"ModelName\", m.\"ManufId\", "
+                               "p.\"Name\" as \"ManufName\", m.\"ResCode\", i.\"DateInstall\"::text as \"DateInstall\" from "
+                               "\"DeviceTable\" d, \"ModelTable\" m, \"ManufTable\" p, \"InstallTable\" i where (i.\"ObjectId\" in (") +
+                    sqlIdList(objectIds) +
+                    QStringLiteral(")) and (i.\"Actual\"=1) and (i.\"DeviceId\"=d.\"Id\") and (d.\"ModelId\"=m.\"Id\") and "
                                    "(m.\"ManufId\"=p.\"Id\") and (d.\"ConnectType\" <> 1)") +
                     (given("deviceId") ? QStringLiteral(" and (i.\"DeviceId\"=") + QString::number(int64Param("deviceId")) +
                                              QLatin1Char(')')
@@ -230,16 +249,15 @@ bool Api::reportDevices(SlotBuilder& builder, const ReportRange& range, qint64 o
                     (given("resCode") ? QStringLiteral(" and (m.\"ResCode\"=") + QString::number(int32Param("resCode")) +
                                             QLatin1Char(')')
                                       : QString()) +
-                    QStringLiteral(" order by d.\"Id\" asc limit 100;"),
-                &query, 132)) {
+                    QStringLiteral(") x order by \"ObjectId\", \"Id\" asc;"),
+                devices, 132)) {
         return false;
     }
-    while (query.next()) {
-        QJsonObject device;
-        if (!reportDevice(builder, range, query, timeShift, &device)) {
-            return false;
+    for (int row = 0; devices->next(); ++row) {
+        QList<int>& list = (*rows)[columnNumber(*devices, "ObjectId")];
+        if (list.size() < kDevicesPerObject) {
+            list << row;
         }
-        devices->append(device);
     }
     return true;
 }

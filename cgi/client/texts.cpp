@@ -5,6 +5,7 @@
 #include "app/httporvelaserver.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
+#include "db/sqltext.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -12,6 +13,25 @@
 namespace client {
 
 using namespace orvela;
+
+namespace {
+
+// Name, then phone and mail on lines of their own when there are any.
+QString summaryOf(const QSqlQuery& query)
+{
+    QString summary = columnText(query, "Name");
+    const QString phone = columnText(query, "Phone");
+    const QString mail = columnText(query, "Mail");
+    if (!phone.isEmpty()) {
+        summary += QObject::tr("\nТел.: ") + phone;
+    }
+    if (!mail.isEmpty()) {
+        summary += QObject::tr("\nE-mail: ") + mail;
+    }
+    return summary;
+}
+
+} // namespace
 
 QString Api::abonentSummary(qint64 abonentId, quint16* code)
 {
@@ -32,17 +52,24 @@ QString Api::abonentSummary(qint64 abonentId, quint16* code)
         result = 144;
         return QString();
     }
-    QString summary = columnText(query, "Name");
-    const QString phone = columnText(query, "Phone");
-    const QString mail = columnText(query, "Mail");
-    if (!phone.isEmpty()) {
-        summary += QObject::tr("\nТел.: ") + phone;
-    }
-    if (!mail.isEmpty()) {
-        summary += QObject::tr("\nE-mail: ") + mail;
-    }
+    const QString summary = summaryOf(query);
     m_abonentSummaries.insert(abonentId, summary);
     return summary;
+}
+
+void Api::readAbonentSummaries(const QList<qint64>& abonentIds)
+{
+    QSqlQuery query = db().newQuery();
+    // What this cannot read is read one by one later, with its own codes.
+    if (abonentIds.isEmpty() ||
+        !db().select(QStringLiteral("SELECT \"Id\", \"Name\", \"Phone\", \"Mail\" FROM \"AbonentTable\" WHERE (\"Id\" IN (") +
+                         sqlIdList(abonentIds) + QStringLiteral("));"),
+                     &query)) {
+        return;
+    }
+    while (query.next()) {
+        m_abonentSummaries.insert(columnNumber(query, "Id"), summaryOf(query));
+    }
 }
 
 QString Api::deviceListText(qint64 objectId, qint64 resCode)

@@ -74,15 +74,36 @@ TEST_F(Lookups, LastErrorTextIsTheNewestRowWithErrorsInTheWindow)
 
 TEST_F(Lookups, VerificationInForce)
 {
-    db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual") VALUES (%1, '2022-01-01', 0), (%1, '2020-05-05', 1))").arg(device));
+    db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual") VALUES (%1, '2022-01-01', 0), (%1, '2020-05-05', 1),
+                               (%1, '2019-05-05', 1))").arg(device));
     orvela::ReadingLookups lookups(database, units);
-    QDate date;
-    bool found = false;
-    EXPECT_EQ(lookups.lastVerificationDate(device, &date, &found), 0);
-    EXPECT_TRUE(found);
-    EXPECT_EQ(date, QDate(2020, 5, 5));
-    EXPECT_EQ(lookups.lastVerificationDate(device + 1, &date, &found), 0);
-    EXPECT_FALSE(found);
+    QHash<qint64, QDate> dates;
+    EXPECT_EQ(lookups.verificationDates({device, device + 1}, &dates), 0);
+    EXPECT_EQ(dates, (QHash<qint64, QDate>{{device, QDate(2020, 5, 5)}}));
+}
+
+// Many devices at once, each with the newest row of its own window, across New Year in local
+// time, scaled and put into the client's units; a row that does not parse stops the look-up
+// at the first device that has one.
+TEST_F(Lookups, LatestReadingsOfManyDevices)
+{
+    const qint64 other = installedDevice(model(4), objectOf(0), 2);
+    archiveRow(device, "2020-12-31 21:30:00", json({reading(2, 2, "5", 0, 1)}));  // 2021-01-01 00:30 local
+    archiveRow(device, "2020-12-31 20:30:00", json({reading(2, 2, "4", 0, 1)}));  // the day before, local
+    archiveRow(other, "2021-01-01 10:00:00", json({reading(2, 2, "7", 0, 1)}));
+    archiveRow(other, "2021-01-01 09:00:00", json({reading(2, 2, "6", 0, 1)}));
+    orvela::ReadingLookups lookups(database, units);
+    QVector<orvela::ReadingLookups::LatestReading> readings;
+    const QVector<orvela::ReadingLookups::ReadingDevice> devices{{device, identity, 10}, {other, identity, 1}, {other + 1, identity, 1}};
+    ASSERT_EQ(lookups.latestDeviceReadings(devices, QDate(2021, 1, 1), 0, 180, &readings), 0);
+    ASSERT_EQ(readings.size(), 3);
+    EXPECT_EQ(readings[0].values.first().val, "50");
+    EXPECT_EQ(readings[0].time, QDateTime(QDate(2021, 1, 1), QTime(0, 30), Qt::UTC));
+    EXPECT_EQ(readings[1].values.first().val, "7");
+    EXPECT_TRUE(readings[2].values.isEmpty());
+    EXPECT_EQ(readings[2].time, QDateTime(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC));
+    archiveRow(other, "2021-01-01 11:00:00", R"({"titleId":2})");
+    EXPECT_EQ(lookups.latestDeviceReadings(devices, QDate(2021, 1, 1), 0, 180, &readings), 131);
 }
 
 } // namespace

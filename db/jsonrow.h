@@ -30,8 +30,8 @@ private:
 QString columnText(const QSqlQuery& query, const char* column);
 qint64 columnNumber(const QSqlQuery& query, const char* column, bool* ok = nullptr);
 
-// The ids a column holds over all rows of a query, NULLs left out; the query is left before its
-// first row again, for the pass that builds the answer.
+// The ids a column holds over all rows of a query, NULLs left out, wherever the query stood; it
+// is left before its first row, for the pass that builds the answer.
 QList<qint64> columnIds(QSqlQuery& query, const char* column);
 
 // A JSON text parsed as an object; an empty object when it is NULL or anything else.

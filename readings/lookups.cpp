@@ -52,10 +52,23 @@ QString sqlTimestamp(const QDateTime& time)
 
 bool ReadingLookups::archiveExists(int year)
 {
-    if (!m_archives.contains(year)) {
-        m_archives.insert(year, m_db.tableExists(archiveTableName(year)));
+    // The yearly tables are listed once per request; a failed listing reads as none.
+    if (!m_archivesListed) {
+        m_archivesListed = true;
+        QSqlQuery query = m_db.newQuery();
+        if (m_db.select(QStringLiteral("SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname='public' AND "
+                                       "tablename LIKE 'ArchiveTable%';"),
+                        &query)) {
+            while (query.next()) {
+                bool isYear = false;
+                const int listed = query.value(0).toString().mid(qstrlen("ArchiveTable")).toInt(&isYear);
+                if (isYear && archiveTableName(listed) == query.value(0).toString()) {
+                    m_archives.insert(listed);
+                }
+            }
+        }
     }
-    return m_archives.value(year);
+    return m_archives.contains(year);
 }
 
 quint16 ReadingLookups::newestInWindow(const QList<qint64>& deviceIds, int year, const QDateTime& fromUtc,

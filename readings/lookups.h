@@ -114,7 +114,8 @@ private:
     Database& m_db;
     const UserUnitSettings& m_units;
     DebugSink m_debug;
-    QHash<int, bool> m_archives;
+    QSet<int> m_archives; // the years whose archive table exists
+    bool m_archivesListed = false;
 };
 
 // The condition, on a row's "JsonErr", that its first element is an error (a code above 0)

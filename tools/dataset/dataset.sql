@@ -245,7 +245,11 @@ FROM ds_meter;
 -- step per year: readings
 -- Counters are the rate times the days, plus the share of the day's profile gone by (water and
 -- electricity), or the seasonal integral (heat and gas); both only grow. Temperatures,
--- pressures, voltages and currents are instantaneous and noisy.
+-- pressures, voltages and currents are instantaneous and noisy. The readings of one moment are
+-- written together and the moments in time order, as collectors deliver them: a device's rows
+-- lie scattered over the table, not side by side.
+CREATE INDEX IF NOT EXISTS ds_time_arc ON ds_time (arc);
+CREATE OR REPLACE FUNCTION pg_temp.write_readings(moment timestamp) RETURNS void LANGUAGE sql AS $body$
 INSERT INTO "ArchiveTable{{year}}" ("DeviceId", "ArcDate", "RecDate", "JsonErr", "JsonVal")
 SELECT r.id, t.arc,
        t.arc + (CASE WHEN t.idx < 100000 THEN 3 + floor(pg_temp.rnd(r.id * 200000 + t.idx, 30) * 40) ELSE 125 END) * interval '1 minute',
@@ -287,11 +291,21 @@ CROSS JOIN LATERAL (SELECT ('{0,0,0,0,0,0,0,0,0.05263,0.10526,0.14737,0.18421,0.
                            ('{0,0.02105,0.03684,0.05263,0.06842,0.08421,0.10526,0.14211,0.14211,0.14211,0.14211,0.14211,0.14211,'
                             '0.14211,0.14211,0.14211,0.14211,0.14211,0.14211,0.14211,0.14211,0.14211,0.14211,0.14211,0.17368}'::float8[])
                            [t.local_hour + 1] AS night_share) e
-WHERE t.arc >= timestamp '{{year}}-01-01' AND t.arc < timestamp '{{year}}-01-01' + interval '1 year'
+WHERE t.arc = moment
   -- Gaps: a lost hour now and then, a lost day now and then, and outages of one to five days.
   AND NOT (t.idx < 100000 AND pg_temp.rnd(r.id * 200000 + t.idx, 33) < 0.01)
   AND NOT (t.idx >= 100000 AND pg_temp.rnd(r.id * 200000 + t.idx, 34) < 0.02)
-  AND NOT (r.outage_from IS NOT NULL AND t.idx >= r.outage_from AND t.idx < r.outage_from + r.outage_hours);
+  AND NOT (r.outage_from IS NOT NULL AND t.idx >= r.outage_from AND t.idx < r.outage_from + r.outage_hours)
+ORDER BY r.id;
+$body$;
+DO $$
+DECLARE moment timestamp;
+BEGIN
+    FOR moment IN SELECT DISTINCT arc FROM ds_time
+                  WHERE arc >= timestamp '{{year}}-01-01' AND arc < timestamp '{{year}}-01-01' + interval '1 year' ORDER BY arc LOOP
+        PERFORM pg_temp.write_readings(moment);
+    END LOOP;
+END $$;
 
 -- step per year: technical records
 -- LoRa meters and one meter in twenty report their radio and battery once a day.

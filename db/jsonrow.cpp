@@ -25,8 +25,7 @@ qint64 columnNumber(const QSqlQuery& query, const char* column, bool* ok)
 QList<qint64> columnIds(QSqlQuery& query, const char* column)
 {
     QList<qint64> ids;
-    query.seek(QSql::BeforeFirstRow);
-    while (query.next()) {
+    for (query.seek(QSql::BeforeFirstRow); query.next();) {
         bool ok = false;
         const qint64 id = columnNumber(query, column, &ok);
         if (ok) {

@@ -90,6 +90,7 @@ TEST_F(Lookups, LatestReadingsOfManyDevices)
     const qint64 other = installedDevice(model(4), objectOf(0), 2);
     archiveRow(device, "2020-12-31 21:30:00", json({reading(2, 2, "5", 0, 1)}));  // 2021-01-01 00:30 local
     archiveRow(device, "2020-12-31 20:30:00", json({reading(2, 2, "4", 0, 1)}));  // the day before, local
+    archiveRow(device, "2021-01-01 05:00:00", json({reading(2, 2, "8", 0, 1)}));  // newer, in the next table
     archiveRow(other, "2021-01-01 10:00:00", json({reading(2, 2, "7", 0, 1)}));
     archiveRow(other, "2021-01-01 09:00:00", json({reading(2, 2, "6", 0, 1)}));
     orvela::ReadingLookups lookups(database, units);
@@ -97,8 +98,8 @@ TEST_F(Lookups, LatestReadingsOfManyDevices)
     const QVector<orvela::ReadingLookups::ReadingDevice> devices{{device, identity, 10}, {other, identity, 1}, {other + 1, identity, 1}};
     ASSERT_EQ(lookups.latestDeviceReadings(devices, QDate(2021, 1, 1), 0, 180, &readings), 0);
     ASSERT_EQ(readings.size(), 3);
-    EXPECT_EQ(readings[0].values.first().val, "50");
-    EXPECT_EQ(readings[0].time, QDateTime(QDate(2021, 1, 1), QTime(0, 30), Qt::UTC));
+    EXPECT_EQ(readings[0].values.first().val, "80");
+    EXPECT_EQ(readings[0].time, QDateTime(QDate(2021, 1, 1), QTime(8, 0), Qt::UTC));
     EXPECT_EQ(readings[1].values.first().val, "7");
     EXPECT_TRUE(readings[2].values.isEmpty());
     EXPECT_EQ(readings[2].time, QDateTime(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC));

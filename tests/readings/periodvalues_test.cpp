@@ -94,6 +94,24 @@ TEST_F(PeriodValues, AMonthAcrossNewYearFillsItsGapsFromReadingsAround)
     EXPECT_EQ(month.at(30), "01-31 23:00=81.0/1.00");
 }
 
+// West of Greenwich the evening of 31 December is stored in the next year's table: the
+// reading before an empty start is the newest of both years.
+TEST_F(PeriodValues, TheReadingBeforeAnEmptyStartIsTheNewestOfBothYears)
+{
+    const qint64 west = address(QStringLiteral("West"), water);
+    db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=-300 WHERE "Id"=%1)").arg(west));
+    const qint64 device = installedDevice(model(2), object(west), 7);
+    archiveRow(device, "2020-12-25 12:00:00", json({reading(5, 10, "10.0")}));
+    archiveRow(device, "2021-01-01 02:00:00", json({reading(5, 10, "20.0")})); // 31 December, 21:00 there
+    archiveRow(device, "2021-01-06 04:00:00", json({reading(5, 10, "30.0")})); // 5 January, 23:00 there
+    const CgiResult r = call(waterUser, "Get_DevValues", {{"DeviceId", QString::number(device)}, {"Period", "month"}, {"Date", "2021-01-15"}});
+    ASSERT_CODE(r, 0);
+    const QStringList month = volumes(r.data());
+    ASSERT_GE(month.size(), 5);
+    EXPECT_EQ(month.at(0), "01-01 23:00=22.0/2.00");
+    EXPECT_EQ(month.at(4), "01-05 23:00=30.0/2.00");
+}
+
 TEST_F(PeriodValues, AnEmptyStartIsEstimatedFromTheLastReadingBefore)
 {
     volumeAt("2021-01-25 10:00:00", "10.0");

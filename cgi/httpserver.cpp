@@ -189,6 +189,13 @@ void HttpServer::logEnvironment()
     for (auto it = shown.begin(); it != shown.end(); ++it) {
         if (it.key() == QStringLiteral("QUERY_STRING")) {
             it.value() = secrets::maskPairs(it.value(), QLatin1Char('&'));
+        } else if (it.key().endsWith(QStringLiteral("_URI"))) {
+            // Web servers pass the request line's target too, query string included.
+            const int query = it.value().indexOf(QLatin1Char('?'));
+            if (query >= 0) {
+                it.value() = it.value().left(query + 1) +
+                             secrets::maskPairs(it.value().mid(query + 1), QLatin1Char('&'));
+            }
         } else if (it.key() == QStringLiteral("HTTP_COOKIE")) {
             it.value() = secrets::maskPairs(it.value(), QLatin1Char(';'));
         } else if (it.key() == QStringLiteral("HTTP_AUTHORIZATION")) {

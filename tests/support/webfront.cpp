@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
@@ -19,6 +18,30 @@ namespace testing_support {
 
 namespace {
 
+int connectTo(const QString& socketPath)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socketPath);
+    ::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool acceptsConnections(const QString& socketPath)
+{
+    const int fd = connectTo(socketPath);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 QString lighttpdConfig(const QString& root, const QString& binary, const QString& socket)
 {
     return QStringLiteral(
@@ -28,6 +51,9 @@ QString lighttpdConfig(const QString& root, const QString& binary, const QString
                "server.errorlog = \"%2lighttpd.log\"\n"
                "server.pid-file = \"%2lighttpd.pid\"\n"
                "server.max-request-size = 1048576\n"
+               // Requests reach the program as they were sent; lighttpd would otherwise
+               // refuse some encodings (invalid UTF-8 in the query) before the program sees them.
+               "server.http-parseopts = (\"url-normalize\" => \"disable\")\n"
                "fastcgi.server = (\"/orvela\" => ((\"socket\" => \"%2fcgi.sock\", \"bin-path\" => "
                "\"%3\", \"max-procs\" => 1, \"check-local\" => \"disable\")))\n")
         .arg(socket, root, binary);
@@ -47,12 +73,15 @@ WebFront::WebFront(const QString& root, const QString& binary)
     m_server->waitForStarted(10000);
     QElapsedTimer timer;
     timer.start();
-    while (!QFileInfo::exists(socketPath()) && timer.elapsed() < 10000 &&
+    // The socket file appears when lighttpd binds it, before it listens and has started the
+    // program: only an accepted connection tells that it serves.
+    while (!acceptsConnections(socketPath()) && timer.elapsed() < 20000 &&
            m_server->state() == QProcess::Running) {
         QThread::msleep(5);
     }
-    if (!QFileInfo::exists(socketPath())) {
-        ADD_FAILURE() << "lighttpd did not start: " << qPrintable(errorLog());
+    if (!acceptsConnections(socketPath())) {
+        ADD_FAILURE() << "lighttpd did not start (exit " << m_server->exitCode() << "): "
+                      << m_server->readAllStandardOutput().constData() << qPrintable(errorLog());
     }
 }
 
@@ -94,13 +123,8 @@ QString WebFront::errorLog() const
 
 QByteArray httpExchange(const QString& socketPath, const QByteArray& request, int timeoutMs)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(socketPath);
-    ::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    const int fd = connectTo(socketPath);
+    if (fd < 0) {
         return QByteArray();
     }
     qint64 sent = 0;

@@ -4,6 +4,7 @@
 
 #include <fcgiapp.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace tarn {
@@ -13,22 +14,38 @@ namespace {
 // As long as the body reader waits for data by default.
 constexpr int kBodyWaitMs = ReadLimits().waitMs;
 
-// The web server stops its FastCGI processes with a signal. The request being served is
-// finished first; the library then stops waiting for the next one.
-extern "C" void requestShutdown(int)
+volatile sig_atomic_t stopRequested = 0;
+
+extern "C" void requestStop(int)
 {
-    FCGX_ShutdownPending();
+    stopRequested = 1;
 }
 
-void stopOnSignals()
+const int kStopSignals[] = {SIGTERM, SIGINT, SIGUSR1};
+
+// The web server stops its FastCGI processes with a signal. It may arrive only while the
+// process waits for a request, so that the request being served finishes undisturbed (its
+// reads and writes are never interrupted); the wait then ends and the process stops.
+void setStopSignals(int how)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kStopSignals) {
+        sigaddset(&set, signal);
+    }
+    sigprocmask(how, &set, nullptr);
+}
+
+void installStopHandler()
 {
     struct sigaction action = {};
-    action.sa_handler = requestShutdown;
+    action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no restart: a waiting accept() must return
-    for (int signal : {SIGTERM, SIGINT, SIGUSR1}) {
+    action.sa_flags = 0; // no restart: the waiting accept() must return
+    for (int signal : kStopSignals) {
         sigaction(signal, &action, nullptr);
     }
+    setStopSignals(SIG_BLOCK);
 }
 
 } // namespace
@@ -56,18 +73,26 @@ bool FastCgiListener::listen(const QString& address, QString* error)
             return false;
         }
     }
-    if (FCGX_InitRequest(m_request.get(), socket, 0) != 0) {
+    if (FCGX_InitRequest(m_request.get(), socket, FCGI_FAIL_ACCEPT_ON_INTR) != 0) {
         *error = QStringLiteral("FastCGI request initialisation failed");
         return false;
     }
-    stopOnSignals();
+    installStopHandler();
     return true;
 }
 
 bool FastCgiListener::accept()
 {
-    if (FCGX_Accept_r(m_request.get()) < 0) {
-        return false;
+    for (;;) {
+        setStopSignals(SIG_UNBLOCK); // a stop signal that came meanwhile is handled here
+        const int rc = stopRequested ? -EINTR : FCGX_Accept_r(m_request.get());
+        setStopSignals(SIG_BLOCK);
+        if (stopRequested || (rc < 0 && rc != -EINTR)) {
+            return false;
+        }
+        if (rc >= 0) {
+            break;
+        }
     }
     m_channel = std::make_unique<FastCgiChannel>(m_request.get(), kBodyWaitMs);
     return true;

@@ -22,8 +22,8 @@ public:
     // Listens on standard input when the address is empty, otherwise on "host:port", ":port"
     // or a Unix socket path. False with the reason.
     bool listen(const QString& address, QString* error);
-    // Waits for the next request; false when the process is to stop (SIGTERM, SIGINT,
-    // SIGUSR1 or a failed listening socket).
+    // Waits for the next request; false when the process is to stop (SIGTERM, SIGINT or
+    // SIGUSR1, taken only while waiting, or a failed listening socket).
     bool accept();
     // The channel of the accepted request, valid until finish().
     ExchangeChannel* channel() { return m_channel.get(); }

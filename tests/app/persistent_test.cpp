@@ -104,6 +104,36 @@ protected:
         return CgiInstall::resultFromHttp(httpExchange(persistent->front().socketPath(), http));
     }
 
+    Request profile() const
+    {
+        return formRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
+    }
+
+    // A change that waits for a row lock held by the test's own transaction, so that it is
+    // being served when the test acts on the process.
+    QProcess* startHeldChange()
+    {
+        createUser(QStringLiteral("held"), 2);
+        db->connection().transaction();
+        db->exec(QStringLiteral(R"(SELECT 1 FROM "UserTable" WHERE "Login"='held' FOR UPDATE)"));
+        QProcess* held = persistent->startPost({{"CMD", "Upd_User"}, {"Auth", adminToken()},
+                                                {"UserId", QString::number(userId(QStringLiteral("held")))},
+                                                {"Status", "2"}});
+        EXPECT_FALSE(held->waitForFinished(500)) << "the change waits for the row lock";
+        return held;
+    }
+
+    // lighttpd starts a new process for a dead one when a request comes.
+    CgiResult firstServedAfterRestart() const
+    {
+        CgiResult next;
+        for (int attempt = 0; attempt < 50 && next.errorCode() != 0; ++attempt) {
+            next = viaFront(profile());
+            QThread::msleep(next.errorCode() == 0 ? 0 : 100);
+        }
+        return next;
+    }
+
     std::unique_ptr<CgiInstall> persistent;
 };
 
@@ -159,21 +189,21 @@ TEST_F(Persistent, TwoThousandMixedRequestsAnswerAsCgiProcessesInOneProcess)
 // Each request reads the server file again: a change takes effect with the next request.
 TEST_F(Persistent, ServerFileChangesTakeEffectWithTheNextRequest)
 {
-    const Request profile = getRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
-    EXPECT_CODE(viaFront(profile), 0);
+    const Request request = getRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
+    EXPECT_CODE(viaFront(request), 0);
     QMap<QString, QString> settings = PgServer::serverConfig(db->name());
     settings.insert(QStringLiteral("get_enable"), QStringLiteral("false"));
     persistent->writeServerConfig(settings);
-    EXPECT_CODE(viaFront(profile), 25);
+    EXPECT_CODE(viaFront(request), 25);
     settings.insert(QStringLiteral("get_enable"), QStringLiteral("true"));
     settings.insert(QStringLiteral("db"), QStringLiteral("no_such_database"));
     persistent->writeServerConfig(settings);
-    EXPECT_CODE(viaFront(profile), 20);
+    EXPECT_CODE(viaFront(request), 20);
     settings.insert(QStringLiteral("db"), db->name());
     settings.insert(QStringLiteral("dbg"), QStringLiteral("true"));
     persistent->writeServerConfig(settings);
     const QStringList before = persistent->logFiles();
-    EXPECT_CODE(viaFront(profile), 0);
+    EXPECT_CODE(viaFront(request), 0);
     QString log;
     for (const QString& file : persistent->logFiles()) {
         if (!before.contains(file)) {
@@ -190,29 +220,34 @@ TEST_F(Persistent, ServerFileChangesTakeEffectWithTheNextRequest)
 // answers the next request.
 TEST_F(Persistent, ADeadProcessCostsOnlyItsRequest)
 {
-    const QString heldToken = createUser(QStringLiteral("held"), 2);
-    const Request profile = formRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
-    EXPECT_CODE(viaFront(profile), 0);
+    EXPECT_CODE(viaFront(profile()), 0);
     const qint64 first = persistent->front().backendPid();
     ASSERT_GT(first, 0); // kill(0) would hit the whole process group
-    db->connection().transaction();
-    db->exec(QStringLiteral(R"(SELECT 1 FROM "UserTable" WHERE "Login"='held' FOR UPDATE)"));
-    QProcess* held = persistent->startPost({{"CMD", "Upd_User"}, {"Auth", adminToken()},
-                                            {"UserId", QString::number(userId(QStringLiteral("held")))},
-                                            {"Status", "2"}});
-    EXPECT_FALSE(held->waitForFinished(500)) << "the change waits for the row lock";
+    QProcess* held = startHeldChange();
     ::kill(static_cast<pid_t>(first), SIGSEGV);
     const CgiResult lost = persistent->finish(held, {});
     db->connection().rollback();
     EXPECT_LT(lost.errorCode(), 0) << "the web server answers for the crashed request";
-    CgiResult next;
-    for (int attempt = 0; attempt < 50 && next.errorCode() != 0; ++attempt) {
-        next = viaFront(profile);
-        QThread::msleep(next.errorCode() == 0 ? 0 : 100);
-    }
-    EXPECT_CODE(next, 0);
+    EXPECT_CODE(firstServedAfterRestart(), 0);
     EXPECT_NE(persistent->front().backendPid(), first);
-    Q_UNUSED(heldToken);
+}
+
+// The web server's stop signal lets the request being served finish before the process ends.
+TEST_F(Persistent, StopSignalLetsTheRequestBeingServedFinish)
+{
+    EXPECT_CODE(viaFront(profile()), 0);
+    const qint64 first = persistent->front().backendPid();
+    ASSERT_GT(first, 0);
+    QProcess* held = startHeldChange();
+    ::kill(static_cast<pid_t>(first), SIGTERM);
+    EXPECT_FALSE(held->waitForFinished(300)) << "still waiting for the lock";
+    db->connection().commit();
+    EXPECT_CODE(persistent->finish(held, {}), 0);
+    for (int attempt = 0; attempt < 100 && QFile::exists(QStringLiteral("/proc/%1/stat").arg(first)); ++attempt) {
+        QThread::msleep(50);
+    }
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1/stat").arg(first))) << "the process ended";
+    EXPECT_CODE(firstServedAfterRestart(), 0);
 }
 
 TEST(KeptConnectionSchedule, SchemaCheckIsDueHourlyAndInANewYear)

@@ -348,6 +348,13 @@ TEST(PersistentReconnect, ServerRestartCostsOnlyTheRequestsMeanwhile)
     EXPECT_CODE(install.post({{"CMD", "Get_UsersTable"}, {"Auth", tokenFor("admin", "tulip")}}), 0);
     EXPECT_EQ(install.front().backendPid(), pid) << "the same process reconnected";
 
+    // A restart between two requests ends the idle kept connection; the next request notices
+    // it before its first statement and is served on a new one.
+    pgcluster(QStringLiteral("stop"), dir);
+    ASSERT_EQ(pgcluster(QStringLiteral("start"), dir, port), port);
+    EXPECT_CODE(install.get(login), 0);
+    EXPECT_EQ(install.front().backendPid(), pid);
+
     holder.close();
     holder = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("reconnect_holder"));

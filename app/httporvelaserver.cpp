@@ -2,6 +2,7 @@
 
 #include "app/identity.h"
 #include "app/resultcodes.h"
+#include "db/keptconnection.h"
 #include "db/schema.h"
 #include "log/log.h"
 
@@ -16,15 +17,22 @@ namespace {
 const char kDateTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
 } // namespace
 
-HttpOrvelaServer::HttpOrvelaServer(QObject* parent)
+HttpOrvelaServer::HttpOrvelaServer(QObject* parent, tarn::ExchangeChannel* channel,
+                                   KeptConnection* keptConnection)
     : tarn::HttpServer(parent),
       m_requestTime(QDateTime::currentDateTimeUtc()),
-      m_startMs(QDateTime::currentMSecsSinceEpoch())
+      m_startMs(QDateTime::currentMSecsSinceEpoch()),
+      m_kept(keptConnection)
 {
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    setChannel(channel);
+    // Read on every request, so that a changed file takes effect with the next one.
     m_config = ServerConfig::load(QCoreApplication::applicationDirPath());
-    connect(&m_db, &Database::toLog, this, &HttpServer::toLog);
-    m_db.setDebug(m_config.debug);
+    if (m_kept) {
+        m_database = &m_kept->database();
+    }
+    connect(m_database, &Database::toLog, this, &HttpServer::toLog);
+    m_database->setDebug(m_config.debug);
     tarn::ReadLimits limits;
     limits.maxBodyBytes = m_config.maxBodyBytes;
     setReadLimits(limits);
@@ -41,7 +49,11 @@ HttpOrvelaServer::~HttpOrvelaServer()
     }
     logInfo(QObject::tr("Время на обработку запроса и отправку ответа составило ") +
             QString::number(elapsed) + QObject::tr(" мсек."));
-    m_db.close();
+    if (m_kept) {
+        m_kept->release();
+    } else {
+        m_db.close();
+    }
     delete m_log;
     m_log = nullptr;
 }
@@ -65,10 +77,40 @@ void HttpOrvelaServer::logDebug(const QString& text)
     }
 }
 
+bool HttpOrvelaServer::openDatabase(bool* opened, QString* error)
+{
+    if (m_kept) {
+        return m_kept->acquire(m_config, opened, error);
+    }
+    *opened = true;
+    return m_db.open(m_config, error);
+}
+
+// A kept connection skips the check until it is due; the check's record then appears only in
+// the logs of the requests that ran it.
+void HttpOrvelaServer::checkSchema(bool opened)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (m_kept && !opened && !m_kept->schemaCheckDue(now)) {
+        return;
+    }
+    const quint16 code = Schema::check(db(), m_requestTime.date().year());
+    if (code == 0) {
+        logDebug(QObject::tr("Проверка таблиц БД выполнена."));
+        if (m_kept) {
+            m_kept->schemaChecked(now);
+        }
+    } else {
+        setResultCode(code);
+        logDebug(QObject::tr("Ошибка при проверке таблиц БД: ") + resultCodeText(code));
+    }
+}
+
 bool HttpOrvelaServer::connectDatabase()
 {
     QString error;
-    if (!m_db.open(m_config, &error)) {
+    bool opened = false;
+    if (!openDatabase(&opened, &error)) {
         setResultCode(20);
         logError(QObject::tr("Ошибка при подключении к СУБД PostgeSql: ") + error);
         answerError(65535);
@@ -78,13 +120,7 @@ bool HttpOrvelaServer::connectDatabase()
     logDebug(QStringLiteral("host=") + m_config.dbHost + QStringLiteral("; port=") +
              QString::number(m_config.dbPort) + QStringLiteral("; base=") + m_config.dbName +
              QStringLiteral("; user=") + m_config.dbUser);
-    const quint16 code = Schema::check(m_db, m_requestTime.date().year());
-    if (code == 0) {
-        logDebug(QObject::tr("Проверка таблиц БД выполнена."));
-    } else {
-        setResultCode(code);
-        logDebug(QObject::tr("Ошибка при проверке таблиц БД: ") + resultCodeText(code));
-    }
+    checkSchema(opened);
     return true;
 }
 

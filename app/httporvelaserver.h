@@ -16,19 +16,23 @@ class Log;
 
 namespace orvela {
 
+class KeptConnection;
+
 // The request object: configuration, the exchange, the request state and the answer.
-// One exists per process; destroying it writes the elapsed time and closes the database
-// connection and the log.
+// One exists per request, so that no state passes from one request to the next; destroying
+// it writes the elapsed time and closes the database connection (or hands a kept one back)
+// and the log. Without a channel the request is the CGI process's own.
 class HttpOrvelaServer : public tarn::HttpServer {
     Q_OBJECT
 public:
-    explicit HttpOrvelaServer(QObject* parent);
+    explicit HttpOrvelaServer(QObject* parent, tarn::ExchangeChannel* channel = nullptr,
+                              KeptConnection* keptConnection = nullptr);
     ~HttpOrvelaServer() override;
 
     const ServerConfig& config() const { return m_config; }
     QDateTime requestTime() const { return m_requestTime; }
     tarn::Log* log() const { return m_log; }
-    Database& db() { return m_db; }
+    Database& db() { return *m_database; }
     CurrentUser& user() { return m_user; }
     const CurrentUser& user() const { return m_user; }
     UserUnitSettings& unitSettings() { return m_unitSettings; }
@@ -67,12 +71,16 @@ public:
 
 private:
     void openLog();
+    bool openDatabase(bool* opened, QString* error);
+    void checkSchema(bool opened);
 
     ServerConfig m_config;
     QDateTime m_requestTime;
     qint64 m_startMs = 0;
     tarn::Log* m_log = nullptr;
     Database m_db;
+    KeptConnection* m_kept = nullptr;
+    Database* m_database = &m_db;
     CurrentUser m_user;
     UserUnitSettings m_unitSettings;
 

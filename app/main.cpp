@@ -1,4 +1,5 @@
 #include "app/identity.h"
+#include "app/persistentserver.h"
 #include "cgi/client/api.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,12 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(orvela::applicationVersion());
     QCoreApplication::setOrganizationName(QString::fromLatin1(orvela::kOrganisationName));
     QCoreApplication::setOrganizationDomain(QString::fromLatin1(orvela::kOrganisationDomain));
+
+    const QStringList arguments = QCoreApplication::arguments();
+    if (orvela::PersistentServer::wanted(arguments)) {
+        orvela::PersistentServer server;
+        return server.run(arguments);
+    }
 
     client::Api api;
     QObject::connect(&api, &client::Api::done, &app, &QCoreApplication::quit,

@@ -41,6 +41,14 @@ void Api::startProcess()
     emit done();
 }
 
+void Api::serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection)
+{
+    m_server = new HttpOrvelaServer(this, channel, connection);
+    processRequest();
+    delete m_server;
+    m_server = nullptr;
+}
+
 // The built-in commands that answer without credentials, command table or database.
 bool Api::answerTestCommand()
 {

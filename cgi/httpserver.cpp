@@ -8,12 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <cmath>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace tarn {
 
@@ -123,12 +118,6 @@ void HttpServer::setResponseHeader(const QString& name, const QString& value)
     m_responseHeaders.insert(name, value);
 }
 
-void HttpServer::setEnvironmentEntries(const QList<QByteArray>& entries)
-{
-    m_useInjectedEnvironment = true;
-    m_injectedEnvironment = entries;
-}
-
 void HttpServer::readRequest(bool* ok)
 {
     if (!ok) {
@@ -163,13 +152,7 @@ void HttpServer::startWriteResponse()
 
 void HttpServer::captureEnvironment()
 {
-    QList<QByteArray> entries = m_injectedEnvironment;
-    if (!m_useInjectedEnvironment) {
-        entries.clear();
-        for (char** entry = environ; entry && *entry; ++entry) {
-            entries.append(QByteArray(*entry));
-        }
-    }
+    const QList<QByteArray> entries = m_channel->environmentEntries();
     for (const QByteArray& entry : entries) {
         const QString text = QString::fromLatin1(entry);
         const int equals = text.indexOf(QLatin1Char('='));
@@ -206,6 +189,13 @@ void HttpServer::logEnvironment()
     for (auto it = shown.begin(); it != shown.end(); ++it) {
         if (it.key() == QStringLiteral("QUERY_STRING")) {
             it.value() = secrets::maskPairs(it.value(), QLatin1Char('&'));
+        } else if (it.key().endsWith(QStringLiteral("_URI"))) {
+            // Web servers pass the request line's target too, query string included.
+            const int query = it.value().indexOf(QLatin1Char('?'));
+            if (query >= 0) {
+                it.value() = it.value().left(query + 1) +
+                             secrets::maskPairs(it.value().mid(query + 1), QLatin1Char('&'));
+            }
         } else if (it.key() == QStringLiteral("HTTP_COOKIE")) {
             it.value() = secrets::maskPairs(it.value(), QLatin1Char(';'));
         } else if (it.key() == QStringLiteral("HTTP_AUTHORIZATION")) {
@@ -258,25 +248,6 @@ bool HttpServer::readWholeRequest()
     return true;
 }
 
-bool HttpServer::sendAll(const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    qint64 left = bytes.size();
-    const int attempts = bytes.size() / 1024 + 10;
-    for (int attempt = 0; attempt < attempts && left > 0; ++attempt) {
-        const ssize_t written = ::write(m_outputFd, data, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return left == 0;
-}
-
 bool HttpServer::writeWholeResponse()
 {
     emit toLog(LogInfo, QObject::tr("Отправка HTTP ответа."));
@@ -301,15 +272,15 @@ bool HttpServer::writeWholeResponse()
     }
     headerBlock += "\r\n";
 
-    if (::fcntl(m_outputFd, F_GETFD) < 0) {
+    if (!m_channel->outputOpen()) {
         m_errorText = QObject::tr("Не удалось открыть стандартный поток записи для отправки ответа.");
         return false;
     }
-    if (!sendAll(headerBlock)) {
+    if (!m_channel->writeAll(headerBlock)) {
         m_errorText = QObject::tr("Не удалось отправить заголовки ответа.");
         return false;
     }
-    if (!sendAll(m_responseBody)) {
+    if (!m_channel->writeAll(m_responseBody)) {
         m_errorText = QObject::tr("Не удалось отправить содержимое ответа.");
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cgi/descriptorchannel.h"
 #include "cgi/multipart.h"
 #include "cgi/pairparser.h"
 #include "log/logtype.h"
@@ -25,8 +26,8 @@ struct ReadLimits {
 };
 
 // The CGI side of one HTTP exchange: environment, cookies, query string and body in;
-// headers and body out. The only code that touches the process environment, standard input
-// and standard output.
+// headers and body out, through the exchange channel: the process's own environment and
+// standard streams unless another channel (a FastCGI request) is given.
 class HttpServer : public QObject {
     Q_OBJECT
 public:
@@ -62,11 +63,13 @@ public:
     void setResponseBody(const QByteArray& body) { m_responseBody = body; }
     QByteArray responseBody() const { return m_responseBody; }
 
-    // Hooks for tests: where the exchange reads and writes, and the reader's time limits.
-    void setEnvironmentEntries(const QList<QByteArray>& entries);
-    void setInputDescriptor(int fd) { m_inputFd = fd; }
-    void setOutputDescriptor(int fd) { m_outputFd = fd; }
+    // The channel of this exchange, owned by the caller; the process's own by default.
+    void setChannel(ExchangeChannel* channel) { m_channel = channel ? channel : &m_processChannel; }
     void setReadLimits(const ReadLimits& limits) { m_limits = limits; }
+    // Hooks for tests: the process channel's environment and descriptors.
+    void setEnvironmentEntries(const QList<QByteArray>& entries) { m_processChannel.setEnvironmentEntries(entries); }
+    void setInputDescriptor(int fd) { m_processChannel.setInputDescriptor(fd); }
+    void setOutputDescriptor(int fd) { m_processChannel.setOutputDescriptor(fd); }
 
 public slots:
     void readRequest(bool* ok = nullptr);
@@ -96,7 +99,6 @@ private:
     bool readBody(QByteArray* body);
     void logBodyTrace();
     bool writeWholeResponse();
-    bool sendAll(const QByteArray& bytes);
 
     bool m_debug = false;
     QString m_contentType;
@@ -114,10 +116,8 @@ private:
     QByteArray m_responseBody;
     QString m_errorText;
 
-    bool m_useInjectedEnvironment = false;
-    QList<QByteArray> m_injectedEnvironment;
-    int m_inputFd = 0;
-    int m_outputFd = 1;
+    DescriptorChannel m_processChannel;
+    ExchangeChannel* m_channel = &m_processChannel;
     ReadLimits m_limits;
 
     // What the body reader saw, kept in debug mode and written once the parameters are known,

@@ -7,38 +7,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 namespace tarn {
 
 namespace {
 
 qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
-
-// Waits until the descriptor has data or end of input, at most timeoutMs; true when a read
-// will not block.
-bool waitReadable(int fd, int timeoutMs)
-{
-    pollfd entry{fd, POLLIN, 0};
-    int rc;
-    do {
-        rc = ::poll(&entry, 1, timeoutMs);
-    } while (rc < 0 && errno == EINTR);
-    return rc > 0;
-}
-
-// One read of at most size bytes; 0 at end of input, -1 on a read error.
-ssize_t readSome(int fd, char* buffer, int size)
-{
-    ssize_t got;
-    do {
-        got = ::read(fd, buffer, static_cast<size_t>(size));
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
 
 QString blockDump(int counter, const QByteArray& block)
 {
@@ -151,7 +124,7 @@ bool HttpServer::parseBody()
 // standard input open cannot hold the process forever.
 bool HttpServer::readFormLine(qint64 contentLength, QByteArray* line)
 {
-    if (::fcntl(m_inputFd, F_GETFD) < 0) {
+    if (!m_channel->inputOpen()) {
         m_errorText = QObject::tr("Не удалось открыть стандартный поток на чтение.");
         return false;
     }
@@ -168,10 +141,10 @@ bool HttpServer::readFormLine(qint64 contentLength, QByteArray* line)
             m_errorText = QObject::tr("Тайм-аут запроса. Слишком долгая передача данных.");
             return false;
         }
-        if (!waitReadable(m_inputFd, m_limits.pauseMs)) {
+        if (!m_channel->waitReadable(m_limits.pauseMs)) {
             continue;
         }
-        const ssize_t got = readSome(m_inputFd, buffer.data(), m_limits.blockSize);
+        const qint64 got = m_channel->readSome(buffer.data(), m_limits.blockSize);
         if (got <= 0) {
             break;
         }
@@ -200,7 +173,7 @@ bool HttpServer::readBody(QByteArray* body)
     if (m_debug) {
         emit toLog(LogDebug, QObject::tr("Начало получения содержимого запроса."));
     }
-    if (::fcntl(m_inputFd, F_GETFD) < 0) {
+    if (!m_channel->inputOpen()) {
         m_errorText = QObject::tr("Не удалось открыть стандартный поток на чтение.");
         return false;
     }
@@ -222,11 +195,11 @@ bool HttpServer::readBody(QByteArray* body)
             totalTimeout = true;
             break;
         }
-        ssize_t got = 0;
+        qint64 got = 0;
         qint64 took = 0;
-        if (waitReadable(m_inputFd, 0)) {
+        if (m_channel->waitReadable(0)) {
             const qint64 before = nowMs();
-            got = readSome(m_inputFd, buffer.data(), m_limits.blockSize);
+            got = m_channel->readSome(buffer.data(), m_limits.blockSize);
             took = nowMs() - before;
             if (got <= 0) {
                 break; // end of input
@@ -239,11 +212,11 @@ bool HttpServer::readBody(QByteArray* body)
         trace += QString::number(got) + QLatin1Char('=') + QString::number(took) +
                  QObject::tr(" мсек");
         if (got == 0) {
-            waitReadable(m_inputFd, m_limits.pauseMs);
+            m_channel->waitReadable(m_limits.pauseMs);
             continue;
         }
         if (body->size() + got > m_limits.maxBodyBytes) {
-            ::close(m_inputFd);
+            m_channel->closeInput();
             m_errorText = bodyTooLongText();
             return false;
         }
@@ -256,7 +229,7 @@ bool HttpServer::readBody(QByteArray* body)
         }
         lastData = nowMs();
     }
-    ::close(m_inputFd);
+    m_channel->closeInput();
     if (m_debug) {
         m_bodyTrace.pending = true;
         m_bodyTrace.bytes = *body;

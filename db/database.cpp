@@ -9,10 +9,25 @@
 #include <QSqlField>
 #include <QVariant>
 
+#include <libpq-fe.h>
+
+#include <cerrno>
+#include <poll.h>
+
 namespace orvela {
 
 namespace {
 constexpr int kConnectTimeoutSeconds = 10;
+
+// The driver's own libpq connection, or none.
+PGconn* libpqConnection(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0) {
+        return nullptr;
+    }
+    return *static_cast<PGconn* const*>(handle.constData());
+}
 } // namespace
 
 Database::Database(QObject* parent) : QObject(parent) {}
@@ -31,9 +46,14 @@ bool Database::open(const ServerConfig& config, QString* error)
     m_db.setPassword(config.dbPassword);
     m_db.setPort(config.dbPort);
     // An unreachable server must not hold the request forever, nor may a runaway statement:
-    // "orvela/query_timeout" is that statement limit, in seconds (0 for none).
-    m_db.setConnectOptions(QStringLiteral("connect_timeout=%1;options='-c statement_timeout=%2s'")
+    // "orvela/query_timeout" is that statement limit, in seconds (0 for none). A connection
+    // whose server vanished without closing it (a network cut) fails its next statement after
+    // as long as connecting may take, instead of waiting for an answer that never comes.
+    m_db.setConnectOptions(QStringLiteral("connect_timeout=%1;tcp_user_timeout=%2;keepalives=1;"
+                                          "keepalives_idle=30;keepalives_interval=10;"
+                                          "keepalives_count=3;options='-c statement_timeout=%3s'")
                                .arg(kConnectTimeoutSeconds)
+                               .arg(kConnectTimeoutSeconds * 1000)
                                .arg(config.queryTimeout));
     if (!m_db.open()) {
         *error = m_db.lastError().text();
@@ -57,6 +77,29 @@ void Database::close()
     }
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName());
+}
+
+bool Database::stillConnected() const
+{
+    PGconn* connection = libpqConnection(m_db);
+    if (!m_db.isOpen() || !connection || PQstatus(connection) != CONNECTION_OK) {
+        return false;
+    }
+    pollfd entry{PQsocket(connection), POLLIN, 0};
+    int rc;
+    do {
+        rc = ::poll(&entry, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0;
+}
+
+void Database::endOpenTransaction()
+{
+    PGconn* connection = libpqConnection(m_db);
+    if (connection && PQtransactionStatus(connection) != PQTRANS_IDLE &&
+        PQstatus(connection) == CONNECTION_OK) {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+    }
 }
 
 // Queries fetch their whole result at once: handlers often run a look-up for each row of a

@@ -26,6 +26,13 @@ public:
     // Closes an open connection (with its record); does nothing otherwise.
     void close();
     bool isOpen() const { return m_db.isOpen(); }
+    // Whether an open connection is still usable, told without a round trip: the driver's
+    // state is good and the server has sent nothing unasked (a server that shuts down or ends
+    // the session says so on the socket before it closes it).
+    bool stillConnected() const;
+    // Rolls back a transaction that was left open, so that the next user of a kept connection
+    // starts outside any transaction.
+    void endOpenTransaction();
     QSqlDatabase& connection() { return m_db; }
     void setDebug(bool on) { m_debug = on; }
     bool debug() const { return m_debug; }

@@ -8,7 +8,7 @@
 
 namespace tarn {
 
-// One log file per process, in a tree by date, named after the request's start time.
+// One log file per request, in a tree by date, named after the request's start time.
 // Records arrive through onLog(); a failing log never stops the request, it only keeps
 // the reason in errorText().
 class Log : public QObject {

@@ -4,14 +4,21 @@
 # query. All figures come from the same run; compare them as ratios, not as absolute times.
 #
 #   scripts/benchmark.sh [RUNS]      (default 300)
+#   scripts/benchmark.sh http        both modes through lighttpd under wrk (see http_benchmark)
 #   scripts/benchmark.sh readings [ROUNDS]   the readings commands on the benchmark data set
 if [ "${1:-}" = readings ]; then
     exec "$(dirname "$0")/bench/readings.sh" "${@:2}"
 fi
 source "$(dirname "$0")/common.sh"
 
+MODE=floor
+if [ "${1:-}" = http ]; then
+    MODE=http
+    shift
+fi
 RUNS=${1:-300}
 PACKAGES+=(libpq-dev gcc bc)
+[ "$MODE" = http ] && PACKAGES+=(wrk)
 install_packages
 configure
 build --target orvela
@@ -56,6 +63,84 @@ token=65aeae800556f9b122f4d119e96b47988c2cd516522ccf2907495e5375b05c2f10bc27974d
 # Warm up and make sure the schema is in place.
 QUERY_STRING="CMD=Get_UserData&Auth=$token" "$work/install/bin/orvela" | grep -q '"errorCode":0' ||
     { echo "Get_UserData failed" >&2; exit 1; }
+
+# ---- http mode: the CGI and the persistent mode through one lighttpd, timed by wrk ----
+
+HTTP_SECONDS=${ORVELA_BENCH_SECONDS:-20}
+
+# One lighttpd serves the same installed program both ways: /cgi/orvela starts a process per
+# request, /orvela goes to as many persistent FastCGI processes as there are cores.
+http_start_server() {
+    local http_port=$1
+    cat > "$work/lighttpd.conf" <<CONF
+server.modules = ("mod_alias", "mod_cgi", "mod_fastcgi")
+server.bind = "127.0.0.1"
+server.port = $http_port
+server.document-root = "$work"
+server.errorlog = "$work/lighttpd.error.log"
+server.max-connections = 256
+alias.url = ("/cgi/orvela" => "$work/install/bin/orvela")
+\$HTTP["url"] =~ "^/cgi/orvela" { cgi.assign = ("" => "") }
+fastcgi.server = ("/orvela" => (("socket" => "$work/orvela.sock", "bin-path" => "$work/install/bin/orvela",
+                                 "max-procs" => $(nproc), "check-local" => "disable")))
+CONF
+    lighttpd -D -f "$work/lighttpd.conf" &
+    http_server_pid=$!
+    for _ in $(seq 1 100); do
+        curl -s -o /dev/null "http://127.0.0.1:$http_port/orvela?CMD=test" && return
+        sleep 0.1
+    done
+    echo "lighttpd did not start; see $work/lighttpd.error.log" >&2
+    exit 1
+}
+
+# Prints "requests/s median-ms" of one wrk run.
+http_measure() {
+    local url=$1 connections=$2 threads=1 out
+    [ "$connections" -gt 1 ] && threads=2
+    out=$(wrk -t"$threads" -c"$connections" -d"${HTTP_SECONDS}s" --latency "$url")
+    if echo "$out" | grep -q "Non-2xx"; then
+        echo "wrk saw failed requests for $url" >&2
+        exit 1
+    fi
+    echo "$out" | awk '
+        function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
+        /Requests\/sec:/ { rps = $2 }
+        $1 == "50.000%" || $1 == "50%" { median = ms($2) }
+        END { printf "%.1f %.2f\n", rps, median }'
+}
+
+http_ratio() { echo "scale=1; $1 / $2" | bc; }
+
+http_benchmark() {
+    local http_port=${ORVELA_BENCH_HTTP_PORT:-18090} base command query connections
+    http_start_server "$http_port"
+    trap 'kill "$http_server_pid" 2>/dev/null; "$ROOT/scripts/pgcluster.sh" stop "$work/pg"' EXIT
+    base="http://127.0.0.1:$http_port"
+    echo "| command | connections | CGI req/s | persistent req/s | ratio | CGI median ms | persistent median ms | ratio |"
+    echo "|---|---|---|---|---|---|---|---|"
+    for command in test Get_UserData; do
+        query="CMD=$command"
+        [ "$command" = Get_UserData ] && query="$query&Auth=$token"
+        for connections in 1 8; do
+            read -r cgi_rps cgi_ms <<<"$(http_measure "$base/cgi/orvela?$query" "$connections")"
+            read -r fcgi_rps fcgi_ms <<<"$(http_measure "$base/orvela?$query" "$connections")"
+            printf '| %s | %s | %s | %s | %sx | %s | %s | 1/%s |\n' "$command" "$connections" "$cgi_rps" \
+                "$fcgi_rps" "$(http_ratio "$fcgi_rps" "$cgi_rps")" "$cgi_ms" "$fcgi_ms" \
+                "$(http_ratio "$cgi_ms" "$fcgi_ms")"
+        done
+    done
+    echo
+    echo "$(date -u '+%Y-%m-%d'), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'),"\
+         "$(free -g | awk '/Mem:/ { print $2 }') GB; ${HTTP_SECONDS} s per figure, logs on, debug off"
+}
+
+if [ "$MODE" = http ]; then
+    http_benchmark
+    exit 0
+fi
+
+# ---- the default mode: whole CGI requests against the libpq floor ----
 
 # Microseconds since the epoch, without starting a process.
 now_us() { echo "${EPOCHREALTIME/./}"; }

@@ -3,9 +3,11 @@
 # installed in .run/bin with its configuration in .run/cnf, and lighttpd serving it on
 # 127.0.0.1. Ctrl-C (or "run.sh stop" from another shell) stops everything.
 #
-#   scripts/run.sh           start the service
-#   scripts/run.sh --demo    start it with the demonstration data set in an empty database
-#   scripts/run.sh stop      stop a service started from another shell
+#   scripts/run.sh          persistent mode: lighttpd keeps one FastCGI process per core
+#   scripts/run.sh cgi      CGI mode: one process per request
+#   scripts/run.sh --demo   either mode (after the mode, if any), with the demonstration data
+#                           set loaded into an empty database
+#   scripts/run.sh stop     stop a service started from another shell
 #
 # Settings (environment): ORVELA_HTTP_PORT (8080), ORVELA_PG_PORT (5433),
 # ORVELA_PG_PASSWORD (granite).
@@ -24,8 +26,17 @@ stop_all() {
     "$ROOT/scripts/pgcluster.sh" stop "$RUN_DIR/pg"
 }
 
+MODE=persistent
 demo=false
-[ "${1:-}" = --demo ] && demo=true
+for argument in "$@"; do
+    case "$argument" in
+        stop) ;;
+        cgi) MODE=cgi ;;
+        persistent) ;;
+        --demo) demo=true ;;
+        *) echo "usage: scripts/run.sh [persistent|cgi] [--demo] | stop" >&2; exit 2 ;;
+    esac
+done
 
 if [ "${1:-}" = stop ]; then
     stop_all
@@ -65,15 +76,28 @@ key=$token_key
 CONF
 chmod 600 "$RUN_DIR/cnf/server.cnf"
 cat > "$RUN_DIR/lighttpd.conf" <<CONF
-server.modules = ("mod_alias", "mod_cgi")
 server.bind = "127.0.0.1"
 server.port = $HTTP_PORT
 server.document-root = "$RUN_DIR/www"
 server.pid-file = "$RUN_DIR/lighttpd.pid"
 server.errorlog = "$RUN_DIR/lighttpd.error.log"
+CONF
+if [ "$MODE" = persistent ]; then
+    # lighttpd starts the processes with a listening socket as their standard input, which
+    # tells the program to serve FastCGI, and starts a new one when one dies.
+    cat >> "$RUN_DIR/lighttpd.conf" <<CONF
+server.modules = ("mod_alias", "mod_fastcgi")
+alias.url = ("/images/avatar/" => "$RUN_DIR/images/avatar/")
+fastcgi.server = ("/orvela" => (("socket" => "$RUN_DIR/orvela.sock", "bin-path" => "$RUN_DIR/bin/orvela",
+                                 "max-procs" => $(nproc), "check-local" => "disable")))
+CONF
+else
+    cat >> "$RUN_DIR/lighttpd.conf" <<CONF
+server.modules = ("mod_alias", "mod_cgi")
 alias.url = ("/images/avatar/" => "$RUN_DIR/images/avatar/", "/orvela" => "$RUN_DIR/bin/orvela")
 \$HTTP["url"] =~ "^/orvela" { cgi.assign = ("" => "") }
 CONF
+fi
 
 # The demonstration data goes only into an empty database: a second --demo start, or one on
 # a database that holds real records, loads nothing.
@@ -113,8 +137,14 @@ for _ in $(seq 1 50); do
     curl -s -o /dev/null "http://127.0.0.1:$HTTP_PORT/orvela?CMD=test" && break
     sleep 0.1
 done
+if [ "$MODE" = persistent ]; then
+    mode_text="persistent mode ($(nproc) FastCGI processes); for the CGI mode stop it and run: scripts/run.sh cgi"
+else
+    mode_text="CGI mode (one process per request); for the persistent mode stop it and run: scripts/run.sh"
+fi
 cat <<TEXT
 The service is up: PostgreSQL on 127.0.0.1:$port, the API on http://127.0.0.1:$HTTP_PORT/orvela
+Serving in the $mode_text
 Logs of the requests: $RUN_DIR/log
 
   curl -s 'http://127.0.0.1:$HTTP_PORT/orvela?CMD=test'

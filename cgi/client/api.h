@@ -13,7 +13,12 @@
 
 class QSqlQuery;
 
+namespace tarn {
+class ExchangeChannel;
+}
+
 namespace orvela {
+class KeptConnection;
 class Database;
 class ReadingLookups;
 class SlotBuilder;
@@ -53,6 +58,9 @@ public:
         Handler handler;
     };
     static const QVector<Command>& commandTable();
+
+    // One request of a persistent process, on its channel and with the kept connection.
+    void serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection);
 
 signals:
     void done();

@@ -200,3 +200,20 @@ TEST(HttpServer, ResponseHasSortedHeadersAndFailsOnAClosedOutput)
 }
 
 } // namespace
+
+namespace {
+
+// Web servers pass the request target as REQUEST_URI, query string and its secrets included.
+TEST(HttpServer, DebugRecordsOfTheHeadersHideSecretsOfTheRequestTarget)
+{
+    Exchange ex({"REQUEST_METHOD=GET", "QUERY_STRING=CMD=x&Password=s3cret",
+                 "REQUEST_URI=/orvela?CMD=x&Password=s3cret&Auth=t0ken", "REDIRECT_URI=/o?Pas=s3cret"});
+    ex.server.setDebug(true);
+    ASSERT_TRUE(ex.read());
+    const QString records = ex.records.value(LogDebug).join(QLatin1Char('\n'));
+    EXPECT_TRUE(records.contains(QStringLiteral("REQUEST_URI: /orvela?Auth=")));
+    EXPECT_FALSE(records.contains(QStringLiteral("s3cret"))) << qPrintable(records);
+    EXPECT_FALSE(records.contains(QStringLiteral("t0ken"))) << qPrintable(records);
+}
+
+} // namespace

@@ -1,6 +1,7 @@
 #include "support/cgirunner.h"
 
 #include "support/messages.h"
+#include "support/webfront.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -8,6 +9,8 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QUrl>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -60,8 +63,117 @@ QByteArray urlEncode(const Params& params)
     return pairs.join('&');
 }
 
-CgiInstall::CgiInstall()
-    : m_dir(std::make_unique<QTemporaryDir>(QStringLiteral(ORVELA_TEST_TMP "/install-XXXXXX")))
+namespace {
+
+bool persistentRun()
+{
+    return qEnvironmentVariable("ORVELA_EXCHANGE") == QStringLiteral("persistent");
+}
+
+// HTTP_COOKIE becomes "Cookie", HTTP_X_FORWARDED_FOR "X-Forwarded-For".
+QByteArray headerName(const QString& variable)
+{
+    QStringList words = variable.mid(5).toLower().split(QLatin1Char('_'));
+    for (QString& word : words) {
+        word[0] = word[0].toUpper();
+    }
+    return words.join(QLatin1Char('-')).toLatin1();
+}
+
+bool printableAscii(const QByteArray& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+}
+
+// Headers that lighttpd adds to every answer; the program never writes them.
+const QList<QByteArray> kServerHeaders = {"Date:", "Server:", "Accept-Ranges:", "Connection:"};
+
+} // namespace
+
+bool CgiInstall::httpRequestFor(const Environment& environment, const QByteArray& input, QByteArray* request)
+{
+    const QByteArray method = environment.value(QStringLiteral("REQUEST_METHOD"));
+    const QByteArray query = environment.value(QStringLiteral("QUERY_STRING"));
+    const QByteArray length = environment.value(QStringLiteral("CONTENT_LENGTH"));
+    if ((method != "GET" && method != "POST") || (!query.isEmpty() && !printableAscii(query)) ||
+        query.contains('#')) {
+        return false;
+    }
+    if (method == "POST" ? length != QByteArray::number(input.size()) : !input.isEmpty() || !length.isEmpty()) {
+        return false;
+    }
+    QByteArray headers;
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
+        if (it.value().isEmpty() || it.key() == QStringLiteral("REQUEST_METHOD") ||
+            it.key() == QStringLiteral("QUERY_STRING") || it.key() == QStringLiteral("CONTENT_LENGTH")) {
+            continue;
+        }
+        const bool header = it.key().startsWith(QStringLiteral("HTTP_")) && it.key() != QStringLiteral("HTTP_PROXY");
+        if (!(header || it.key() == QStringLiteral("CONTENT_TYPE")) || it.value().contains('\r') ||
+            it.value().contains('\n') || it.value().contains('\0')) {
+            return false;
+        }
+        headers += (header ? headerName(it.key()) : QByteArray("Content-Type")) + ": " + it.value() + "\r\n";
+    }
+    if (method == "POST") {
+        headers += "Content-Length: " + length + "\r\n";
+    }
+    *request = method + " /orvela" + (query.isEmpty() ? QByteArray() : "?" + query) + " HTTP/1.0\r\n" +
+               "Host: localhost\r\n" + headers + "\r\n" + input;
+    return true;
+}
+
+CgiResult CgiInstall::resultFromHttp(const QByteArray& response)
+{
+    CgiResult result;
+    result.finished = !response.isEmpty();
+    result.exitCode = response.startsWith("HTTP/1.0 200 ") || response.startsWith("HTTP/1.1 200 ") ? 0 : -1;
+    const int split = response.indexOf("\r\n\r\n");
+    if (result.exitCode != 0 || split < 0) {
+        result.output = response;
+        return result;
+    }
+    QList<QByteArray> kept;
+    for (const QByteArray& line : response.left(split).split('\n').mid(1)) {
+        const QByteArray header = line.trimmed();
+        if (std::none_of(kServerHeaders.begin(), kServerHeaders.end(),
+                         [&](const QByteArray& name) { return header.startsWith(name); })) {
+            kept << header;
+        }
+    }
+    result.headerLines = kept;
+    result.body = response.mid(split + 4);
+    result.output = kept.join("\r\n") + "\r\n\r\n" + result.body;
+    result.json = QJsonDocument::fromJson(result.body).object();
+    return result;
+}
+
+WebFront& CgiInstall::front() const
+{
+    if (!m_front) {
+        m_front = std::make_unique<WebFront>(root(), binary());
+    }
+    return *m_front;
+}
+
+// socat sends the prepared request as it stands and prints the whole response; the socket
+// stays open for writing, since a half-closed connection reads to lighttpd as a client gone.
+QProcess* CgiInstall::startHttp(const QByteArray& request) const
+{
+    auto* process = new QProcess;
+    process->setProperty("http", true);
+    process->start(QStringLiteral("socat"), {QStringLiteral("-t60"), QStringLiteral("-"),
+                                              QStringLiteral("UNIX-CONNECT:") + front().socketPath() +
+                                                  QStringLiteral(",shut-none")});
+    process->waitForStarted(10000);
+    process->write(request);
+    process->closeWriteChannel();
+    return process;
+}
+
+CgiInstall::CgiInstall(Exchange exchange)
+    : m_dir(std::make_unique<QTemporaryDir>(QStringLiteral(ORVELA_TEST_TMP "/install-XXXXXX"))),
+      m_persistent(exchange == Exchange::Persistent || (exchange == Exchange::FromRun && persistentRun()))
 {
     QDir(root()).mkpath(QStringLiteral("bin"));
     QDir(root()).mkpath(QStringLiteral("cnf"));
@@ -72,6 +184,8 @@ CgiInstall::CgiInstall()
 }
 
 CgiInstall::~CgiInstall() = default;
+
+
 
 void CgiInstall::writeServerConfig(const QMap<QString, QString>& keys)
 {
@@ -109,6 +223,10 @@ QString CgiInstall::newLogs(const QStringList& before) const
 
 QProcess* CgiInstall::start(const Environment& environment, const QByteArray& input) const
 {
+    QByteArray request;
+    if (m_persistent && httpRequestFor(environment, input, &request)) {
+        return startHttp(request);
+    }
     QProcessEnvironment processEnvironment;
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
         processEnvironment.insert(it.key(), QString::fromLatin1(it.value()));
@@ -130,6 +248,9 @@ CgiResult CgiInstall::collect(QProcess* process, int timeoutMs) const
     if (!result.finished) {
         process->kill();
         process->waitForFinished();
+    }
+    if (process->property("http").toBool()) {
+        return resultFromHttp(process->readAllStandardOutput());
     }
     result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
     result.output = process->readAllStandardOutput();

@@ -41,12 +41,19 @@ struct CgiResult {
     QString describe() const;
 };
 
+class WebFront;
+
+// How the harness reaches the program: a CGI process per request, or requests through
+// lighttpd to one persistent FastCGI process. By default the run's setting decides
+// (ORVELA_EXCHANGE=persistent), so that the same tests run in both modes.
+enum class Exchange { FromRun, Cgi, Persistent };
+
 // A throwaway installation of the program: a folder holding bin/orvela (a link to the built
 // program) and cnf/server.cnf, so that the program's base and working directory are that
 // folder and its log tree lies in it.
 class CgiInstall {
 public:
-    CgiInstall();
+    explicit CgiInstall(Exchange exchange = Exchange::FromRun);
     ~CgiInstall();
 
     QString root() const { return m_dir->path() + QLatin1Char('/'); }
@@ -69,6 +76,17 @@ public:
     QProcess* startJson(const QJsonObject& body) const;
     CgiResult finish(QProcess* process, const QStringList& logsBefore) const;
     QStringList logFiles() const;
+
+    bool persistent() const { return m_persistent; }
+    // The web server of the persistent mode, started with the first request.
+    WebFront& front() const;
+    // A CGI environment and body as the HTTP request that makes lighttpd pass them on; false
+    // when no HTTP request carries them (variables a web server sets itself, such as HTTPS,
+    // or a length that differs from the body). Such requests run as a CGI process.
+    static bool httpRequestFor(const Environment& environment, const QByteArray& input, QByteArray* request);
+    // The HTTP response read back into what the CGI process would have written: the status
+    // line and the headers lighttpd adds are dropped.
+    static CgiResult resultFromHttp(const QByteArray& response);
     // Starts one URL-encoded POST per parameter list at once and waits for all; the logs of
     // all of them are joined into *logs.
     QList<CgiResult> postConcurrently(const QList<Params>& requests, QString* logs) const;
@@ -79,8 +97,11 @@ private:
     QProcess* start(const Environment& environment, const QByteArray& input) const;
     CgiResult collect(QProcess* process, int timeoutMs) const;
     QString newLogs(const QStringList& before) const;
+    QProcess* startHttp(const QByteArray& request) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    bool m_persistent = false;
+    mutable std::unique_ptr<WebFront> m_front;
 };
 
 QByteArray urlEncode(const Params& params);

@@ -1,0 +1,48 @@
+#include "app/persistentserver.h"
+
+#include "cgi/client/api.h"
+#include "cgi/fastcgilistener.h"
+
+#include <cstdio>
+
+namespace orvela {
+
+namespace {
+const QString kOption = QStringLiteral("--fastcgi");
+} // namespace
+
+bool PersistentServer::wanted(const QStringList& arguments)
+{
+    if (arguments.size() >= 2) {
+        const QString argument = arguments.at(1).toLower();
+        return argument == kOption || argument.startsWith(kOption + QLatin1Char('='));
+    }
+    return tarn::FastCgiListener::startedWithListeningSocket();
+}
+
+QString PersistentServer::listenAddress(const QStringList& arguments)
+{
+    const QString argument = arguments.value(1);
+    const int equals = argument.indexOf(QLatin1Char('='));
+    return equals < 0 ? QString() : argument.mid(equals + 1);
+}
+
+int PersistentServer::run(const QStringList& arguments)
+{
+    tarn::FastCgiListener listener;
+    QString error;
+    if (!listener.listen(listenAddress(arguments), &error)) {
+        std::fprintf(stderr, "orvela: %s\n", qPrintable(error));
+        return 1;
+    }
+    while (listener.accept()) {
+        {
+            client::Api api;
+            api.serve(listener.channel(), &m_connection);
+        }
+        listener.finish();
+    }
+    return 0;
+}
+
+} // namespace orvela

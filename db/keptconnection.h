@@ -1,0 +1,40 @@
+#pragma once
+
+#include "db/database.h"
+
+#include <QDateTime>
+
+namespace orvela {
+
+struct ServerConfig;
+
+// The database connection of a persistent process, kept from one request to the next. It is
+// opened anew when the server ended it, when the settings of the server file changed, or when
+// the last request left it broken; the schema check runs on every new connection and again
+// when it is due.
+class KeptConnection {
+public:
+    // The connection for these settings, open; *opened tells that it was opened just now.
+    // False with the driver's text when it cannot be opened.
+    bool acquire(const ServerConfig& config, bool* opened, QString* error);
+    // Whether the schema check is due: on a new connection, an hour after the last check, or
+    // in a new year (its yearly tables must appear in time).
+    bool schemaCheckDue(const QDateTime& now) const;
+    void schemaChecked(const QDateTime& now);
+    // At the end of a request: a transaction left open is rolled back and a broken connection
+    // is closed now, while the request's log still records it.
+    void release();
+
+    Database& database() { return m_db; }
+
+    static constexpr qint64 kSchemaCheckIntervalSeconds = 3600;
+
+private:
+    static QString settingsKey(const ServerConfig& config);
+
+    Database m_db;
+    QString m_settings;
+    QDateTime m_lastCheck;
+};
+
+} // namespace orvela

@@ -63,4 +63,9 @@ QString sqlIdList(const QList<qint64>& ids)
     return list;
 }
 
+QString sqlIdArray(const QList<qint64>& ids)
+{
+    return QStringLiteral("'{") + sqlIdList(ids) + QStringLiteral("}'::bigint[]");
+}
+
 } // namespace orvela

@@ -16,8 +16,11 @@ QString sqlTextOrNull(const QString& text);
 // An optional reference: NULL for 0 (none), else the number.
 QString sqlIdOrNull(qint64 id);
 
-// Ids for an IN list or an array: "1,2,3".
+// Ids for an IN list: "1,2,3".
 QString sqlIdList(const QList<qint64>& ids);
+// Ids as one array constant, '{1,2,3}'::bigint[], for "= ANY(...)": a long list is parsed and
+// planned as one value instead of one per id.
+QString sqlIdArray(const QList<qint64>& ids);
 
 // The right side of a LIKE that finds the text anywhere in a column: "%", "_" and "\" in the
 // text match only themselves, so that a search for "50%" does not list everything.

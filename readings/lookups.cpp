@@ -52,23 +52,19 @@ QString sqlTimestamp(const QDateTime& time)
 
 bool ReadingLookups::archiveExists(int year)
 {
-    // The yearly tables are listed once per request; a failed listing reads as none.
-    if (!m_archivesListed) {
-        m_archivesListed = true;
+    // Asked of the catalogue's own cache rather than of the tables view, whose first reading on
+    // a fresh connection costs more than the look-ups it serves; a failed question reads as no
+    // table.
+    if (!m_archives.contains(year)) {
         QSqlQuery query = m_db.newQuery();
-        if (m_db.select(QStringLiteral("SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname='public' AND "
-                                       "tablename LIKE 'ArchiveTable%';"),
-                        &query)) {
-            while (query.next()) {
-                bool isYear = false;
-                const int listed = query.value(0).toString().mid(qstrlen("ArchiveTable")).toInt(&isYear);
-                if (isYear && archiveTableName(listed) == query.value(0).toString()) {
-                    m_archives.insert(listed);
-                }
-            }
-        }
+        const bool exists = m_db.select(QStringLiteral("SELECT to_regclass(") +
+                                            sqlText(QStringLiteral("public.\"") + archiveTableName(year) + QLatin1Char('"')) +
+                                            QStringLiteral(") IS NOT NULL;"),
+                                        &query) &&
+                            query.next() && query.value(0).toBool();
+        m_archives.insert(year, exists);
     }
-    return m_archives.contains(year);
+    return m_archives.value(year);
 }
 
 quint16 ReadingLookups::newestInWindow(const QList<qint64>& deviceIds, int year, const QDateTime& fromUtc,
@@ -77,8 +73,8 @@ quint16 ReadingLookups::newestInWindow(const QList<qint64>& deviceIds, int year,
     // One index probe per device: its rows of the window, newest first; among rows of one
     // moment the latest written wins.
     QSqlQuery query = m_db.newQuery();
-    if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(ARRAY[") + sqlIdList(deviceIds) +
-                         QStringLiteral("]::bigint[]) AS d(\"Id\") CROSS JOIN LATERAL (SELECT \"ArcDate\"::text AS \"ArcDate\", "
+    if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(") + sqlIdArray(deviceIds) +
+                         QStringLiteral(") AS d(\"Id\") CROSS JOIN LATERAL (SELECT \"ArcDate\"::text AS \"ArcDate\", "
                                         "\"RecDate\"::text AS \"RecDate\", (\"JsonVal\"::varchar) AS \"JsonVal\", "
                                         "(\"JsonErr\"::varchar) AS \"JsonErr\" FROM ") +
                          quotedTable(year) + QStringLiteral(" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
@@ -235,9 +231,8 @@ QVector<ReadingLookups::ReadingTexts> ReadingLookups::latestReadingTexts(const Q
         // A failed statement reads as no row: the device goes on to its next year.
         QSqlQuery query = m_db.newQuery();
         QSet<int> settled;
-        if (!m_db.select(QStringLiteral("SELECT d.\"N\", r.* FROM unnest(ARRAY[") + sqlIdList(ids) + QStringLiteral("]::bigint[], ARRAY[") +
-                             sqlIdList(shifts) +
-                             QStringLiteral("]::bigint[]) WITH ORDINALITY AS d(\"Id\", \"Shift\", \"N\") CROSS JOIN LATERAL (SELECT "
+        if (!m_db.select(QStringLiteral("SELECT d.\"N\", r.* FROM unnest(") + sqlIdArray(ids) + QStringLiteral(", ") + sqlIdArray(shifts) +
+                             QStringLiteral(") WITH ORDINALITY AS d(\"Id\", \"Shift\", \"N\") CROSS JOIN LATERAL (SELECT "
                                             "(\"ArcDate\" + (d.\"Shift\" * interval '1 minute'))::text AS \"ADate\", (\"RecDate\" + "
                                             "(d.\"Shift\" * interval '1 minute'))::text AS \"RDate\", (\"JsonVal\"::varchar) AS "
                                             "\"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\" FROM ") +
@@ -285,7 +280,7 @@ QVector<QString> ReadingLookups::lastErrorTexts(const QVector<ErrorWindow>& wind
         QSqlQuery query = m_db.newQuery();
         // A failed statement ends the look-up of those devices with no text.
         const QSet<int> all(asking.cbegin(), asking.cend());
-        if (!m_db.select(QStringLiteral("SELECT d.\"N\", r.* FROM unnest(ARRAY[") + sqlIdList(ids) + QStringLiteral("]::bigint[], ARRAY[") +
+        if (!m_db.select(QStringLiteral("SELECT d.\"N\", r.* FROM unnest(") + sqlIdArray(ids) + QStringLiteral(", ARRAY[") +
                              froms.join(QLatin1Char(',')) + QStringLiteral("]::timestamp[], ARRAY[") + tos.join(QLatin1Char(',')) +
                              QStringLiteral("]::timestamp[]) WITH ORDINALITY AS d(\"Id\", \"From\", \"To\", \"N\") CROSS JOIN "
                                             "LATERAL (SELECT \"ArcDate\"::text AS \"ArcDate\", (\"JsonErr\"::varchar) AS \"Err\" FROM ") +
@@ -331,8 +326,8 @@ quint16 ReadingLookups::verificationDates(const QList<qint64>& deviceIds, QHash<
     }
     QSqlQuery query = m_db.newQuery();
     if (!query.exec(QStringLiteral("SELECT DISTINCT ON (\"DeviceId\") \"DeviceId\", \"DatePov\"::text FROM \"PoverkaTable\" "
-                                   "WHERE (\"Actual\"=1) AND (\"DeviceId\" IN (") +
-                    sqlIdList(deviceIds) + QStringLiteral(")) ORDER BY \"DeviceId\", \"DatePov\" DESC;"))) {
+                                   "WHERE (\"Actual\"=1) AND (\"DeviceId\" = ANY(") +
+                    sqlIdArray(deviceIds) + QStringLiteral(")) ORDER BY \"DeviceId\", \"DatePov\" DESC;"))) {
         emit m_db.toLog(LogError, QObject::tr("Ошибка при выполнении запроса PostgeSql: ") + query.lastError().text());
         return 132;
     }
@@ -363,7 +358,7 @@ quint16 ReadingLookups::recentUnfixedErrors(const QList<qint64>& deviceIds, cons
             QStringLiteral("SELECT \"Id\", \"DeviceId\", \"ArcDate\"::text AS \"ArcDate\", \"Err\" FROM (SELECT \"Id\", "
                            "\"DeviceId\", \"ArcDate\", (\"JsonErr\"::varchar) AS \"Err\", row_number() OVER (PARTITION BY "
                            "\"DeviceId\" ORDER BY \"ArcDate\" DESC, \"Id\" DESC) AS \"Rank\" FROM ") +
-            quotedTable(year) + QStringLiteral(" WHERE (\"DeviceId\" IN (") + sqlIdList(deviceIds) +
+            quotedTable(year) + QStringLiteral(" WHERE (\"DeviceId\" = ANY(") + sqlIdArray(deviceIds) +
             QStringLiteral(")) AND (\"ArcDate\" BETWEEN ") + sqlTimestamp(from) + QStringLiteral("::timestamp AND ") +
             sqlTimestamp(nowUtc) + QStringLiteral("::timestamp) AND ") + unfixedErrorCondition() +
             QStringLiteral(" AND (\"JsonErr\"->0->'prefixNum' IS NOT NULL) AND (\"JsonErr\"->0->'postfixNum' IS NOT NULL)") +

@@ -114,8 +114,7 @@ private:
     Database& m_db;
     const UserUnitSettings& m_units;
     DebugSink m_debug;
-    QSet<int> m_archives; // the years whose archive table exists
-    bool m_archivesListed = false;
+    QHash<int, bool> m_archives; // whether the archive table of a year exists
 };
 
 // The condition, on a row's "JsonErr", that its first element is an error (a code above 0)

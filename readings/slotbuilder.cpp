@@ -222,8 +222,8 @@ quint16 SlotBuilder::windowRows(const QList<qint64>& deviceIds, const QDateTime&
             continue;
         }
         QSqlQuery query = m_db.newQuery();
-        if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(ARRAY[") + sqlIdList(deviceIds) +
-                             QStringLiteral("]::bigint[]) AS d(\"Id\") CROSS JOIN LATERAL (SELECT \"ArcDate\" AS \"A\", "
+        if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(") + sqlIdArray(deviceIds) +
+                             QStringLiteral(") AS d(\"Id\") CROSS JOIN LATERAL (SELECT \"ArcDate\" AS \"A\", "
                                             "\"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS \"RecDate\", (\"JsonVal\"::varchar) "
                                             "AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\" FROM \"") +
                              archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +

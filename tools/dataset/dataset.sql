@@ -354,7 +354,4 @@ BEGIN
     FOREACH t IN ARRAY ARRAY['ManufTable', 'ModelTable', 'CompanyTable', 'AddressTable', 'ObjectTable', 'AbonentTable', 'DeviceTable'] LOOP
         EXECUTE format('SELECT setval(pg_get_serial_sequence(%L, %L), (SELECT coalesce(max("Id"), 1) FROM %I))', '"' || t || '"', 'Id', t);
     END LOOP;
-    FOR t IN SELECT tablename FROM pg_tables WHERE schemaname = 'public' LOOP
-        EXECUTE format('ANALYZE %I', t);
-    END LOOP;
 END $$;

@@ -98,6 +98,19 @@ WebFront::~WebFront()
 
 qint64 WebFront::backendPid() const
 {
+    // lighttpd forks its FastCGI process and execs the program on its own time: until the
+    // exec the child carries lighttpd's name, so look again for a while before giving up.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (const qint64 pid = runningBackendPid()) {
+            return pid;
+        }
+        QThread::msleep(50);
+    }
+    return 0;
+}
+
+qint64 WebFront::runningBackendPid() const
+{
     const QString parent = QString::number(m_server->processId());
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
@@ -107,7 +120,7 @@ qint64 WebFront::backendPid() const
         // "pid (name) state ppid ...": the name may hold blanks, so read after its ")".
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) == parent.toLatin1() && line.contains("(orvela)")) {
+        if (fields.value(1) == parent.toLatin1() && fields.value(0) != "Z" && line.contains("(orvela)")) {
             return entry.toLongLong();
         }
     }

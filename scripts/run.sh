@@ -10,10 +10,11 @@
 #   scripts/run.sh stop     stop a service started from another shell
 #
 # Settings (environment): ORVELA_HTTP_PORT (8080), ORVELA_PG_PORT (5433),
-# ORVELA_PG_PASSWORD (granite).
+# ORVELA_PG_PASSWORD (granite), ORVELA_RUN_DIR (.run; a second service needs its own, and
+# ports of its own).
 source "$(dirname "$0")/common.sh"
 
-RUN_DIR=$ROOT/.run
+RUN_DIR=${ORVELA_RUN_DIR:-$ROOT/.run}
 HTTP_PORT=${ORVELA_HTTP_PORT:-8080}
 PG_PORT=${ORVELA_PG_PORT:-5433}
 PG_PASSWORD=${ORVELA_PG_PASSWORD:-granite}

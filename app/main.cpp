@@ -1,5 +1,6 @@
 #include "app/identity.h"
 #include "app/persistentserver.h"
+#include "app/reference.h"
 #include "cgi/client/api.h"
 
 #include <QCoreApplication>
@@ -25,7 +26,14 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QString::fromLatin1(orvela::kOrganisationName));
     QCoreApplication::setOrganizationDomain(QString::fromLatin1(orvela::kOrganisationDomain));
 
-    const QStringList arguments = QCoreApplication::arguments();
+    // A web server may turn a query without "=" into arguments of a CGI program; a request
+    // must never choose the program's mode, so options count only outside a CGI exchange.
+    const QStringList arguments = qEnvironmentVariableIsSet("GATEWAY_INTERFACE")
+                                      ? QStringList{QCoreApplication::applicationFilePath()}
+                                      : QCoreApplication::arguments();
+    if (orvela::Reference::wanted(arguments)) {
+        return orvela::Reference::print(arguments);
+    }
     if (orvela::PersistentServer::wanted(arguments)) {
         orvela::PersistentServer server;
         return server.run(arguments);

@@ -64,6 +64,57 @@ QString ServerConfig::workingDirectoryFor(const QString& baseDir)
     return baseDir;
 }
 
+const std::vector<ConfigKey>& ServerConfig::serverKeys()
+{
+    static const std::vector<ConfigKey> keys = {
+        {"server", "localhost", "PostgreSQL host"},
+        {"port", "5432", "PostgreSQL port"},
+        {"db", "orvela", "database name"},
+        {"user", "orvela", "database role"},
+        {"password", "granite", "its password"},
+        {"log", "true", "write a log file per request"},
+        {"dbg", "false",
+         "add debug records (request headers, parameters, body blocks, the answer); passwords and "
+         "tokens are masked"},
+        {"get_enable", "true", "accept GET requests (code 25 otherwise)"},
+        {"https_only", "false", "refuse requests without the CGI variable `HTTPS` (code 130)"},
+        {"key", "quartz", "key text of the `Auth` token cipher; changing it invalidates every token"},
+        {"query_timeout", "900",
+         "longest run of one SQL statement, in seconds (0: no limit); connecting gives up after 10 s"},
+        {"read_timeout", "90",
+         "stored, not used (the body is read with fixed limits: 60 s without data, 300 s in all)"},
+        {"max_body_mb", "16",
+         "largest request body in megabytes (1 to 512); a longer one is refused with code 208 before "
+         "it is read, and one request then needs at most about eight times this in memory"},
+    };
+    return keys;
+}
+
+namespace {
+
+// The default of a server-file key; the table above is the one place that names it.
+QString defaultOf(const char* name)
+{
+    for (const ConfigKey& key : ServerConfig::serverKeys()) {
+        if (qstrcmp(key.name, name) == 0) {
+            return QString::fromLatin1(key.defaultValue);
+        }
+    }
+    return QString();
+}
+
+QVariant valueOf(const QSettings& file, const char* name)
+{
+    return file.value(QStringLiteral("orvela/") + QLatin1String(name), defaultOf(name));
+}
+
+QString textOf(const QSettings& file, const char* name)
+{
+    return textValue(file, QStringLiteral("orvela/") + QLatin1String(name), defaultOf(name));
+}
+
+} // namespace
+
 ServerConfig ServerConfig::load(const QString& programDir)
 {
     ServerConfig config;
@@ -72,22 +123,20 @@ ServerConfig ServerConfig::load(const QString& programDir)
 
     QSettings file(serverFileFor(config.workingDir), QSettings::IniFormat);
     file.setIniCodec("UTF-8");
-    config.dbHost = textValue(file, QStringLiteral("orvela/server"), QStringLiteral("localhost"));
-    config.dbName = textValue(file, QStringLiteral("orvela/db"), QStringLiteral("orvela"));
-    config.dbUser = textValue(file, QStringLiteral("orvela/user"), QStringLiteral("orvela"));
-    config.dbPassword = textValue(file, QStringLiteral("orvela/password"), QStringLiteral("granite"));
-    config.dbPort = file.value(QStringLiteral("orvela/port"), 5432).toInt();
-    config.logEnabled = file.value(QStringLiteral("orvela/log"), true).toBool();
-    config.debug = file.value(QStringLiteral("orvela/dbg"), false).toBool();
-    config.getEnabled = file.value(QStringLiteral("orvela/get_enable"), true).toBool();
-    config.httpsOnly = file.value(QStringLiteral("orvela/https_only"), false).toBool();
-    config.keyText = textValue(file, QStringLiteral("orvela/key"), QStringLiteral("quartz"));
-    config.queryTimeout =
-        static_cast<quint16>(file.value(QStringLiteral("orvela/query_timeout"), 900).toInt());
-    config.readTimeout =
-        static_cast<quint16>(file.value(QStringLiteral("orvela/read_timeout"), 90).toInt());
+    config.dbHost = textOf(file, "server");
+    config.dbName = textOf(file, "db");
+    config.dbUser = textOf(file, "user");
+    config.dbPassword = textOf(file, "password");
+    config.dbPort = valueOf(file, "port").toInt();
+    config.logEnabled = valueOf(file, "log").toBool();
+    config.debug = valueOf(file, "dbg").toBool();
+    config.getEnabled = valueOf(file, "get_enable").toBool();
+    config.httpsOnly = valueOf(file, "https_only").toBool();
+    config.keyText = textOf(file, "key");
+    config.queryTimeout = static_cast<quint16>(valueOf(file, "query_timeout").toInt());
+    config.readTimeout = static_cast<quint16>(valueOf(file, "read_timeout").toInt());
     // Megabytes; a value that is no positive number keeps the default.
-    const qint64 bodyMb = file.value(QStringLiteral("orvela/max_body_mb"), 16).toLongLong();
+    const qint64 bodyMb = valueOf(file, "max_body_mb").toLongLong();
     if (bodyMb > 0 && bodyMb <= kLargestBodyMb) {
         config.maxBodyBytes = bodyMb * 1024 * 1024;
     }

@@ -2,7 +2,17 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace orvela {
+
+// One key of the server file: its name in group "orvela", its default as the file would
+// write it, and what it means (for the reference the program prints).
+struct ConfigKey {
+    const char* name;
+    const char* defaultValue;
+    const char* meaning;
+};
 
 // The server configuration, read once per request from the path file and the server file.
 struct ServerConfig {
@@ -24,6 +34,8 @@ struct ServerConfig {
 
     // Reads both files for a program living in programDir; missing files and keys give defaults.
     static ServerConfig load(const QString& programDir);
+    // Every key of the server file, in the order the reference lists them.
+    static const std::vector<ConfigKey>& serverKeys();
 
     // The base directory of a program directory: native separators, a trailing separator, and
     // a trailing "bin" directory replaced by its parent.

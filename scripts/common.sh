@@ -3,7 +3,7 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${ORVELA_BUILD_DIR:-$ROOT/build}
-PACKAGES=(g++ make cmake pkgconf qtbase5-dev libqt5sql5-psql libssl-dev libpq-dev libfcgi-dev libgtest-dev postgresql lighttpd curl socat tzdata)
+PACKAGES=(g++ make cmake pkgconf qtbase5-dev libqt5sql5-psql libssl-dev libpq-dev libfcgi-dev libgtest-dev postgresql lighttpd curl socat tzdata python3)
 
 install_packages() {
     local missing=()

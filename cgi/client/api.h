@@ -92,6 +92,8 @@ private:
     // for the part, else nothing.
     QString textFilter(const QString& column, const char* exactName, const char* partName) const;
     bool fail(quint16 code);
+    // Refuses a value the command would write past its column's size or range (fieldlimits).
+    bool valuesWithinLimits(const char* command);
     bool succeed();
     // Commits a batch written under one lock; a batch of one answers the new record's id.
     bool commitBatch(orvela::LockedWrite& write, int count, qint64 lastId);

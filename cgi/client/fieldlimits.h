@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <vector>
+
+namespace client {
+
+// The limits of the values a command writes: the length of a text column, the range of a
+// number column. A value past its limit is refused with the field's code before any statement
+// runs, instead of failing inside PostgreSQL with a code that names no field.
+struct FieldLimit {
+    enum Kind { Text, Number };
+    const char* command; // the command reading the value
+    const char* field;   // its parameter, or "DATA.key": that key of every "DATA" element
+    const char* column;  // "Table.Column" that the value is written to
+    Kind kind;
+    qint64 largest; // characters of a text, the largest value of a number
+    quint16 code;   // the refusal: the field's format code where the command has one
+};
+
+// Every limit, grouped by command in the order of the command reference.
+const std::vector<FieldLimit>& fieldLimits();
+
+} // namespace client

@@ -11,13 +11,17 @@
 #
 # Settings (environment): ORVELA_HTTP_PORT (8080), ORVELA_PG_PORT (5433),
 # ORVELA_PG_PASSWORD (granite), ORVELA_RUN_DIR (.run; a second service needs its own, and
-# ports of its own).
+# ports of its own), ORVELA_EXAMPLES_PORT (8081: the example client page of examples/),
+# ORVELA_ORIGINS (the web origins allowed to call the API from a browser, separated by
+# blanks; the example page's by default).
 source "$(dirname "$0")/common.sh"
 
-RUN_DIR=${ORVELA_RUN_DIR:-$ROOT/.run}
+RUN_DIR=$(realpath -m "${ORVELA_RUN_DIR:-$ROOT/.run}")
 HTTP_PORT=${ORVELA_HTTP_PORT:-8080}
 PG_PORT=${ORVELA_PG_PORT:-5433}
 PG_PASSWORD=${ORVELA_PG_PASSWORD:-granite}
+EXAMPLES_PORT=${ORVELA_EXAMPLES_PORT:-8081}
+ORIGINS=${ORVELA_ORIGINS:-http://127.0.0.1:$EXAMPLES_PORT http://localhost:$EXAMPLES_PORT}
 
 stop_all() {
     if [ -f "$RUN_DIR/lighttpd.pid" ]; then
@@ -52,8 +56,11 @@ if [ -f "$RUN_DIR/lighttpd.pid" ] && kill -0 "$(cat "$RUN_DIR/lighttpd.pid")" 2>
 fi
 
 install_packages
-configure
-build --target orvela --target orvela-dataset
+# The test suite starts the service from a build it has just made: no second build beside it.
+if [ -z "${ORVELA_SKIP_BUILD:-}" ]; then
+    configure
+    build --target orvela --target orvela-dataset
+fi
 
 mkdir -p "$RUN_DIR/bin" "$RUN_DIR/cnf" "$RUN_DIR/log" "$RUN_DIR/www" "$RUN_DIR/images/avatar"
 install -m 755 "$BUILD_DIR/bin/orvela" "$RUN_DIR/bin/orvela"
@@ -87,18 +94,33 @@ if [ "$MODE" = persistent ]; then
     # lighttpd starts the processes with a listening socket as their standard input, which
     # tells the program to serve FastCGI, and starts a new one when one dies.
     cat >> "$RUN_DIR/lighttpd.conf" <<CONF
-server.modules = ("mod_alias", "mod_fastcgi")
+server.modules = ("mod_alias", "mod_setenv", "mod_fastcgi")
 alias.url = ("/images/avatar/" => "$RUN_DIR/images/avatar/")
 fastcgi.server = ("/orvela" => (("socket" => "$RUN_DIR/orvela.sock", "bin-path" => "$RUN_DIR/bin/orvela",
                                  "max-procs" => $(nproc), "check-local" => "disable")))
 CONF
 else
     cat >> "$RUN_DIR/lighttpd.conf" <<CONF
-server.modules = ("mod_alias", "mod_cgi")
+server.modules = ("mod_alias", "mod_setenv", "mod_cgi")
 alias.url = ("/images/avatar/" => "$RUN_DIR/images/avatar/", "/orvela" => "$RUN_DIR/bin/orvela")
 \$HTTP["url"] =~ "^/orvela" { cgi.assign = ("" => "") }
 CONF
 fi
+
+# The example client page, from a second port: a page of another origin, as browsers see it.
+cat >> "$RUN_DIR/lighttpd.conf" <<CONF
+\$SERVER["socket"] == "127.0.0.1:$EXAMPLES_PORT" {
+    server.document-root = "$ROOT/examples"
+    mimetype.assign = (".html" => "text/html; charset=utf-8", ".js" => "text/javascript; charset=utf-8")
+}
+CONF
+# Browsers send the origin of the page in "Origin"; the program answers it in
+# "Access-Control-Allow-Origin" when the web server passes it as ORIGIN, here for the listed
+# origins only.
+for origin in $ORIGINS; do
+    printf '$REQUEST_HEADER["Origin"] == "%s" { setenv.add-environment = ("ORIGIN" => "%s") }\n' \
+        "$origin" "$origin" >> "$RUN_DIR/lighttpd.conf"
+done
 
 # The demonstration data goes only into an empty database: a second --demo start, or one on
 # a database that holds real records, loads nothing.
@@ -149,10 +171,12 @@ Serving in the $mode_text
 Logs of the requests: $RUN_DIR/log
 
   curl -s 'http://127.0.0.1:$HTTP_PORT/orvela?CMD=test'
-  curl -s 'http://127.0.0.1:$HTTP_PORT/orvela?CMD=Get_UserData&Login=admin&Password=tulip'
+  curl -s http://127.0.0.1:$HTTP_PORT/orvela -d CMD=Get_UserData -d Login=admin -d Password=tulip
 
 The second line logs in as admin; "authToken" in its answer is the "Auth" parameter of
-every other command. Stop with Ctrl-C, or run: scripts/run.sh stop
+every other command (docs/commands.md describes them all). The example client page:
+  http://127.0.0.1:$EXAMPLES_PORT/index.html?api=http://127.0.0.1:$HTTP_PORT/orvela
+Stop with Ctrl-C, or run: scripts/run.sh stop
 TEXT
 $demo && print_demo_guide
 wait "$server_pid"

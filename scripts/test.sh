@@ -2,6 +2,8 @@
 # Installs what is missing, builds everything and runs the whole test suite. The tests start
 # their own PostgreSQL cluster under the build folder and stop it at the end.
 source "$(dirname "$0")/common.sh"
+# A real browser for the example page's test.
+PACKAGES+=(chromium)
 
 install_packages
 configure -DORVELA_BUILD_TESTS=ON

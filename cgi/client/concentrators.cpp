@@ -196,7 +196,8 @@ bool Api::readMirel(qint64 company, qint64 ownId, const QList<GroupChannel>& cur
     for (const ChannelMeter& meter : *meters) {
         devices << &meter;
         models << meter.modelId;
-        ownIds << meter.deviceId;
+        // The meters of a new concentrator are all new: a "deviceId" there owns no identity.
+        ownIds << (ownId == 0 ? 0 : meter.deviceId);
     }
     if (!identitiesAreFree(devices, ownIds) || !modelsExist(models)) {
         return false;

@@ -306,6 +306,9 @@ bool Api::readChangedLora(qint64 company, const QJsonObject& content, const QLis
     QList<qint64> models;
     QList<qint64> ownIds;
     for (ChannelMeter& meter : *meters) {
+        // A meter is the one on its channel now; a "deviceId" in the request names nothing,
+        // or a device of any company could be rewritten and moved through a new channel.
+        meter.deviceId = 0;
         for (const GroupChannel& row : current) {
             meter.deviceId = row.channel == meter.channel ? row.deviceId : meter.deviceId;
         }

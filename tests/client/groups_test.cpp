@@ -299,6 +299,34 @@ TEST_F(Groups, LoRaContentThatIsRefused)
     EXPECT_CODE(call(waterOperator, "Del_LoRaDevice", {{"DevEUI", "x'"}}), 216);
 }
 
+// A "deviceId" in a request never reaches a device the group does not hold: a new channel of a
+// LoRa device gets a new meter of its own (another company's device stays as it was), and a
+// new concentrator's meter may not take an identity that a device has already.
+TEST_F(Groups, ADeviceIdInTheRequestReachesNoOtherDevice)
+{
+    const qint64 heatDevice = installedDevice(modelId, heatFlat, 777);
+    const QString heatBefore = value(QStringLiteral(R"(SELECT row("ZavNum", "ConnectType")::text || (SELECT string_agg(row("ObjectId", "Actual")::text, ';') FROM "InstallTable" WHERE "DeviceId"=%1) FROM "DeviceTable" WHERE "Id"=%1)").arg(heatDevice));
+    ASSERT_CODE(send(waterOperator, "Add_LoRaDevice", lora({meterOn(1, 11, 0)}, flat)), 0);
+    QJsonObject takeover = meterOn(2, 12, flat, "objectId");
+    takeover.insert("deviceId", heatDevice);
+    ASSERT_CODE(send(waterOperator, "Upd_LoRaDevice", QJsonObject{{"DevEUI", "70B3D5E75E003AB1"},
+                                                                  {"Channels", QJsonArray{meterOn(1, 11, flat, "objectId"), takeover}}}),
+                0);
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT row("ZavNum", "ConnectType")::text || (SELECT string_agg(row("ObjectId", "Actual")::text, ';') FROM "InstallTable" WHERE "DeviceId"=%1) FROM "DeviceTable" WHERE "Id"=%1)").arg(heatDevice)),
+              heatBefore);
+    EXPECT_EQ(value(R"(SELECT string_agg(d."IdentNum"::text, ',' ORDER BY c."Channel") FROM "ConcTable" c, "DeviceTable" d WHERE c."Deveui"='70B3D5E75E003AB1' AND d."Id"=c."DeviceId")"),
+              "11,12");
+
+    QJsonObject content = mirel(1);
+    QJsonArray channels = content.value("channels").toArray();
+    QJsonObject copy = meterOn(1, 777, flat);
+    copy.insert("deviceId", heatDevice);
+    channels.append(copy);
+    content.insert("channels", channels);
+    EXPECT_CODE(send(waterOperator, "Add_Mirel", content), 151);
+    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable" WHERE "IdentNum"=777)"), 1);
+}
+
 // Two registrations of one meter identity: the second waits for the first and then refuses.
 TEST_F(Groups, ConcurrentRegistrationsOfOneIdentityLeaveOneDevice)
 {

@@ -73,11 +73,11 @@ bool isKnownType(qint64 type)
            (type >= UserType::CompanyAdministrator && type <= UserType::CompanyUser);
 }
 
-// The log-in splits its token at the first ":" and trims the login it is sent, so a login with
-// a colon or with blanks around it could never log in.
+// The log-in splits its token at the first ":", trims the login it is sent and looks a login
+// with "@" up as a mail, so a login with a colon, an "@" or blanks around it could never log in.
 bool isUsableLogin(const QString& login)
 {
-    return !login.contains(QLatin1Char(':')) && login == login.trimmed();
+    return !login.contains(QLatin1Char(':')) && !login.contains(QLatin1Char('@')) && login == login.trimmed();
 }
 
 // The log-in trims the password it is sent: one with blanks around it could never match.

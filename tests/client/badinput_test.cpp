@@ -91,7 +91,7 @@ protected:
         if (!target.readBack) {
             return 0; // a search text has no format of its own
         }
-        if (parameter == "Login" && (text.contains(':') || text != text.trimmed())) {
+        if (parameter == "Login" && target.parameter && (text.contains(':') || text.contains('@') || text != text.trimmed())) {
             return 323;
         }
         return parameter == "Pas" && text != text.trimmed() ? 326 : 0;

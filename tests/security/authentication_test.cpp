@@ -61,6 +61,8 @@ TEST_F(Authentication, CredentialsAreStoredAsTheLogInReadsThem)
     const Params account{{"Status", "1"}, {"UserType", "3"}};
     EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "a:b"}, {"Pas", "p"}}), 323);
     EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", " lead"}, {"Pas", "p"}}), 323);
+    // A login with "@" is looked up as a mail, by password and by token alike.
+    EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "clerk@home"}, {"Pas", "p"}, {"Mail", "c@x.org"}}), 323);
     EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "blank"}, {"Pas", " p "}}), 326);
     EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "tab"}, {"Pas", "p\t"}}), 326);
     EXPECT_EQ(db->count(R"(SELECT count(*) FROM "UserTable")"), 1);
@@ -69,6 +71,7 @@ TEST_F(Authentication, CredentialsAreStoredAsTheLogInReadsThem)
     EXPECT_CODE(cgi->post({{"CMD", "Get_UserData"}, {"Login", "inner"}, {"Password", "two words"}}), 0);
     EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Pas", "x "}}), 326);
     EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Login", "in:ner"}}), 323);
+    EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Login", "in@ner"}}), 323);
     EXPECT_CODE(cgi->post({{"CMD", "Get_UserData"}, {"Login", "inner"}, {"Password", "two words"}}), 0);
 }
 

@@ -20,91 +20,123 @@ constexpr qint64 kInteger = 2147483647;
 // Fields without a format code of their own are refused as data of an unknown format.
 constexpr quint16 kNoFieldCode = 329;
 
+// The commands that write a table, with the limits of the values they write to it.
+struct TableFields {
+    std::vector<const char*> commands;
+    const char* table;
+    struct Field {
+        const char* field;
+        const char* column;
+        FieldLimit::Kind kind;
+        qint64 largest;
+        quint16 code;
+    };
+    std::vector<Field> fields;
+};
+
 } // namespace
 
 const std::vector<FieldLimit>& fieldLimits()
 {
     using F = FieldLimit;
-    static const std::vector<FieldLimit> limits = {
-        {"Add_User", "Login", "UserTable.Login", F::Text, 40, 323},
-        {"Add_User", "Mail", "UserTable.Mail", F::Text, 50, 324},
-        {"Add_User", "Phone", "UserTable.Phone", F::Text, 15, 325},
-        {"Add_User", "Note", "UserTable.Note", F::Text, kNote, 327},
-        {"Add_User", "Status", "UserTable.Status", F::Number, kSmallint, 160},
-        {"Add_User", "UserType", "UserTable.UserType", F::Number, kSmallint, 276},
-        {"Upd_User", "Login", "UserTable.Login", F::Text, 40, 323},
-        {"Upd_User", "Mail", "UserTable.Mail", F::Text, 50, 324},
-        {"Upd_User", "Phone", "UserTable.Phone", F::Text, 15, 325},
-        {"Upd_User", "Note", "UserTable.Note", F::Text, kNote, 327},
-        {"Upd_User", "Status", "UserTable.Status", F::Number, kSmallint, 160},
-        {"Upd_User", "UserType", "UserTable.UserType", F::Number, kSmallint, 276},
-
-        {"Add_Company", "Name", "CompanyTable.Name", F::Text, 60, 322},
-        {"Add_Company", "Address", "CompanyTable.Address", F::Text, 100, kNoFieldCode},
-        {"Add_Company", "Mail", "CompanyTable.Mail", F::Text, 40, 324},
-        {"Add_Company", "Phone", "CompanyTable.Phone", F::Text, 20, 325},
-        {"Add_Company", "Note", "CompanyTable.Note", F::Text, kNote, 327},
-        {"Upd_Company", "Name", "CompanyTable.Name", F::Text, 60, 322},
-        {"Upd_Company", "Address", "CompanyTable.Address", F::Text, 100, kNoFieldCode},
-        {"Upd_Company", "Mail", "CompanyTable.Mail", F::Text, 40, 324},
-        {"Upd_Company", "Phone", "CompanyTable.Phone", F::Text, 20, 325},
-        {"Upd_Company", "Note", "CompanyTable.Note", F::Text, kNote, 327},
-
-        {"Add_Address", "Name", "AddressTable.Name", F::Text, 100, 322},
-        {"Add_Address", "PostIndex", "AddressTable.PostIndex", F::Text, 10, 282},
-        {"Add_Address", "CoordLat", "AddressTable.CoordLat", F::Text, 20, kNoFieldCode},
-        {"Add_Address", "CoordLong", "AddressTable.CoordLong", F::Text, 20, kNoFieldCode},
-        {"Add_Address", "Note", "AddressTable.Note", F::Text, kNote, 327},
-        {"Upd_Address", "Name", "AddressTable.Name", F::Text, 100, 322},
-        {"Upd_Address", "PostIndex", "AddressTable.PostIndex", F::Text, 10, 282},
-        {"Upd_Address", "CoordLat", "AddressTable.CoordLat", F::Text, 20, kNoFieldCode},
-        {"Upd_Address", "CoordLong", "AddressTable.CoordLong", F::Text, 20, kNoFieldCode},
-        {"Upd_Address", "Note", "AddressTable.Note", F::Text, kNote, 327},
-        {"Add_Object", "Obj", "ObjectTable.Obj", F::Text, 40, kNoFieldCode},
-        {"Add_Object", "Sq", "ObjectTable.Sq", F::Text, 8, 283},
-        {"Add_Object", "Note", "ObjectTable.Note", F::Text, kNote, 327},
-        {"Add_Object", "ObjType", "ObjectTable.ObjType", F::Number, kSmallint, 220},
-        {"Upd_Object", "Obj", "ObjectTable.Obj", F::Text, 40, kNoFieldCode},
-        {"Upd_Object", "Sq", "ObjectTable.Sq", F::Text, 8, 283},
-        {"Upd_Object", "Note", "ObjectTable.Note", F::Text, kNote, 327},
-        {"Upd_Object", "ObjType", "ObjectTable.ObjType", F::Number, kSmallint, 220},
-
-        {"Add_Abonents", "DATA.name", "AbonentTable.Name", F::Text, 100, 322},
-        {"Add_Abonents", "DATA.login", "AbonentTable.Login", F::Text, 40, 323},
-        {"Add_Abonents", "DATA.mail", "AbonentTable.Mail", F::Text, 40, 324},
-        {"Add_Abonents", "DATA.phone", "AbonentTable.Phone", F::Text, 15, 325},
-        {"Add_Abonents", "DATA.status", "AbonentTable.Status", F::Number, kSmallint, 250},
-        {"Upd_Abonent", "DATA.name", "AbonentTable.Name", F::Text, 100, 322},
-        {"Upd_Abonent", "DATA.login", "AbonentTable.Login", F::Text, 40, 323},
-        {"Upd_Abonent", "DATA.mail", "AbonentTable.Mail", F::Text, 40, 324},
-        {"Upd_Abonent", "DATA.phone", "AbonentTable.Phone", F::Text, 15, 325},
-        {"Upd_Abonent", "DATA.status", "AbonentTable.Status", F::Number, kSmallint, 250},
-        {"Add_LicAccount", "DATA.name", "LicAccountTable.Name", F::Text, 20, 322},
-        {"Add_LicAccount", "DATA.resCode", "LicAccountTable.ResCode", F::Number, kSmallint, 241},
-        {"Upd_LicAccount", "DATA.name", "LicAccountTable.Name", F::Text, 20, 322},
-        {"Upd_LicAccount", "DATA.resCode", "LicAccountTable.ResCode", F::Number, kSmallint, 241},
-
-        {"Add_Manuf", "Name", "ManufTable.Name", F::Text, 50, 322},
-        {"Add_Manuf", "Note", "ManufTable.Note", F::Text, kNote, 327},
-        {"Upd_Manuf", "Name", "ManufTable.Name", F::Text, 50, 322},
-        {"Upd_Manuf", "Note", "ManufTable.Note", F::Text, kNote, 327},
-        {"Add_Model", "Name", "ModelTable.Name", F::Text, 50, 322},
-        {"Add_Model", "Note", "ModelTable.Note", F::Text, kNote, 327},
-        {"Add_Model", "ResCode", "ModelTable.ResCode", F::Number, kSmallint, 239},
-        {"Add_Model", "PovInterval", "ModelTable.PovInterval", F::Number, kSmallint, 108},
-        {"Upd_Model", "Name", "ModelTable.Name", F::Text, 50, 322},
-        {"Upd_Model", "Note", "ModelTable.Note", F::Text, kNote, 327},
-        {"Upd_Model", "ResCode", "ModelTable.ResCode", F::Number, kSmallint, 177},
-        {"Upd_Model", "PovInterval", "ModelTable.PovInterval", F::Number, kSmallint, 177},
-
-        {"Add_Devices", "DATA.zavNum", "DeviceTable.ZavNum", F::Text, 20, kNoFieldCode},
-        {"Add_Devices", "DATA.status", "DeviceTable.Status", F::Number, kSmallint, 250},
-        {"Add_Devices", "DATA.transKoef", "DeviceTable.TransKoef", F::Number, kInteger, 181},
-        {"Upd_Device", "DATA.zavNum", "DeviceTable.ZavNum", F::Text, 20, kNoFieldCode},
-        {"Upd_Device", "DATA.status", "DeviceTable.Status", F::Number, kSmallint, 250},
-        {"Upd_Device", "DATA.transKoef", "DeviceTable.TransKoef", F::Number, kInteger, 181},
-        {"Add_Task", "DromexNum", "TaskTable.DromexNum", F::Text, 20, 153},
+    static const std::vector<TableFields> tables = {
+        {{"Add_User", "Upd_User"},
+         "UserTable",
+         {
+             {"Login", "Login", F::Text, 40, 323},
+             {"Mail", "Mail", F::Text, 50, 324},
+             {"Phone", "Phone", F::Text, 15, 325},
+             {"Note", "Note", F::Text, kNote, 327},
+             {"Status", "Status", F::Number, kSmallint, 160},
+             {"UserType", "UserType", F::Number, kSmallint, 276},
+         }},
+        {{"Add_Company", "Upd_Company"},
+         "CompanyTable",
+         {
+             {"Name", "Name", F::Text, 60, 322},
+             {"Address", "Address", F::Text, 100, kNoFieldCode},
+             {"Mail", "Mail", F::Text, 40, 324},
+             {"Phone", "Phone", F::Text, 20, 325},
+             {"Note", "Note", F::Text, kNote, 327},
+         }},
+        {{"Add_Address", "Upd_Address"},
+         "AddressTable",
+         {
+             {"Name", "Name", F::Text, 100, 322},
+             {"PostIndex", "PostIndex", F::Text, 10, 282},
+             {"CoordLat", "CoordLat", F::Text, 20, kNoFieldCode},
+             {"CoordLong", "CoordLong", F::Text, 20, kNoFieldCode},
+             {"Note", "Note", F::Text, kNote, 327},
+         }},
+        {{"Add_Object", "Upd_Object"},
+         "ObjectTable",
+         {
+             {"Obj", "Obj", F::Text, 40, kNoFieldCode},
+             {"Sq", "Sq", F::Text, 8, 283},
+             {"Note", "Note", F::Text, kNote, 327},
+             {"ObjType", "ObjType", F::Number, kSmallint, 220},
+         }},
+        {{"Add_Abonents", "Upd_Abonent"},
+         "AbonentTable",
+         {
+             {"DATA.name", "Name", F::Text, 100, 322},
+             {"DATA.login", "Login", F::Text, 40, 323},
+             {"DATA.mail", "Mail", F::Text, 40, 324},
+             {"DATA.phone", "Phone", F::Text, 15, 325},
+             {"DATA.status", "Status", F::Number, kSmallint, 250},
+         }},
+        {{"Add_LicAccount", "Upd_LicAccount"},
+         "LicAccountTable",
+         {
+             {"DATA.name", "Name", F::Text, 20, 322},
+             {"DATA.resCode", "ResCode", F::Number, kSmallint, 241},
+         }},
+        {{"Add_Manuf", "Upd_Manuf"},
+         "ManufTable",
+         {
+             {"Name", "Name", F::Text, 50, 322},
+             {"Note", "Note", F::Text, kNote, 327},
+         }},
+        {{"Add_Model"},
+         "ModelTable",
+         {
+             {"Name", "Name", F::Text, 50, 322},
+             {"Note", "Note", F::Text, kNote, 327},
+             {"ResCode", "ResCode", F::Number, kSmallint, 239},
+             {"PovInterval", "PovInterval", F::Number, kSmallint, 108},
+         }},
+        {{"Upd_Model"},
+         "ModelTable",
+         {
+             {"Name", "Name", F::Text, 50, 322},
+             {"Note", "Note", F::Text, kNote, 327},
+             {"ResCode", "ResCode", F::Number, kSmallint, 177},
+             {"PovInterval", "PovInterval", F::Number, kSmallint, 177},
+         }},
+        {{"Add_Devices", "Upd_Device"},
+         "DeviceTable",
+         {
+             {"DATA.zavNum", "ZavNum", F::Text, 20, kNoFieldCode},
+             {"DATA.status", "Status", F::Number, kSmallint, 250},
+             {"DATA.transKoef", "TransKoef", F::Number, kInteger, 181},
+         }},
+        {{"Add_Task"},
+         "TaskTable",
+         {
+             {"DromexNum", "DromexNum", F::Text, 20, 153},
+         }},
     };
+    static const std::vector<FieldLimit> limits = [] {
+        std::vector<FieldLimit> all;
+        for (const TableFields& table : tables) {
+            for (const char* command : table.commands) {
+                for (const TableFields::Field& field : table.fields) {
+                    all.push_back({command, field.field, table.table, field.column, field.kind, field.largest, field.code});
+                }
+            }
+        }
+        return all;
+    }();
     return limits;
 }
 

@@ -13,7 +13,8 @@ struct FieldLimit {
     enum Kind { Text, Number };
     const char* command; // the command reading the value
     const char* field;   // its parameter, or "DATA.key": that key of every "DATA" element
-    const char* column;  // "Table.Column" that the value is written to
+    const char* table;   // the table and column the value is written to
+    const char* column;
     Kind kind;
     qint64 largest; // characters of a text, the largest value of a number
     quint16 code;   // the refusal: the field's format code where the command has one

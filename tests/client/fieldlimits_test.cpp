@@ -43,12 +43,10 @@ protected:
 TEST_F(FieldLimits, AreTheSizesOfTheSchemasColumns)
 {
     for (const FieldLimit& limit : client::fieldLimits()) {
-        const QStringList column = QString::fromLatin1(limit.column).split(QLatin1Char('.'));
-        ASSERT_EQ(column.size(), 2) << limit.column;
         QSqlQuery query = db->exec(QStringLiteral("SELECT data_type, character_maximum_length FROM information_schema.columns "
                                                   "WHERE table_name='%1' AND column_name='%2'")
-                                       .arg(column.at(0), column.at(1)));
-        ASSERT_TRUE(query.next()) << limit.column << " is no column";
+                                       .arg(QLatin1String(limit.table), QLatin1String(limit.column)));
+        ASSERT_TRUE(query.next()) << limit.table << "." << limit.column << " is no column";
         const QString type = query.value(0).toString();
         const qint64 size = type == QLatin1String("smallint") ? 32767
                             : type == QLatin1String("integer") ? 2147483647

@@ -145,7 +145,9 @@ bool Api::getLoRaTable()
                     QString::number(addressId) + QStringLiteral(") AND (a.\"CompanyId\"") + companyMatch(company) +
                     QStringLiteral(") AND (a.\"Id\" = o.\"AddressId\") AND (o.\"Id\" = i.\"ObjectId\") AND (i.\"DeviceId\" = d.\"Id\") "
                                    "AND (d.\"Id\" = c.\"DeviceId\") AND (d.\"ConnectType\" = 2) AND (d.\"Status\" = 0) AND "
-                                   "(d.\"ModelId\" = m.\"Id\") AND (m.\"ManufId\" = n.\"Id\") AND (i.\"Actual\" = 1)") +
+                                   "(d.\"ModelId\" = m.\"Id\") AND (m.\"ManufId\" = n.\"Id\") AND (i.\"Actual\" = 1)"
+                                   // Meters of concentrators are channel meters too, but of no LoRa device.
+                                   " AND (c.\"Deveui\" IS NOT NULL)") +
                     conditions + QStringLiteral(" ORDER BY \"Deveui\" ASC, \"Channel\" ASC LIMIT 10000;"),
                 &rows, 132)) {
         return false;

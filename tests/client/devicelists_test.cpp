@@ -186,6 +186,22 @@ TEST_F(DeviceLists, ObjectsWithTheirDevicesAndNewestReadings)
     EXPECT_CODE(call(waterUser, "Get_DeviceList", {{"AddressId", "x"}}), 59);
 }
 
+// Each device of a listing looks for its earlier flags in the days before its own newest
+// reading, not before another device's.
+TEST_F(DeviceLists, EachDeviceLooksForFlagsBeforeItsOwnNewestReading)
+{
+    const int year = QDateTime::currentDateTimeUtc().date().year();
+    archiveRow(meter, QStringLiteral("%1-03-28 00:30:00").arg(year - 1), json({reading(5, 10, "1")}), json({flags(0x2)}));
+    const qint64 second = installedDevice(waterModel, flat, 5678);
+    archiveRow(second, hoursAgo(30), json({reading(5, 10, "3")}), json({flags(0x4)}));
+    archiveRow(second, hoursAgo(2), json({reading(5, 10, "4")}));
+    const QJsonArray devices = call(waterUser, "Get_DeviceList").row()["devices"].toArray();
+    ASSERT_EQ(devices.size(), 2);
+    EXPECT_EQ(devices.at(0).toObject()["id"].toInt(), meter);
+    EXPECT_TRUE(devices.at(1).toObject()["lastFlags"].toString().endsWith(QStringLiteral("Признак прорыва")))
+        << qPrintable(devices.at(1).toObject()["lastFlags"].toString());
+}
+
 TEST_F(DeviceLists, ADeviceThatMovedToAnotherCompanyLeavesItsOldObject)
 {
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(meter));

@@ -87,9 +87,12 @@ TEST_F(CurrentValues, EachDeviceShowsItsNewestAccumulatingValuesOfTheLocalDay)
     EXPECT_EQ(meterValue({{"Date", "2021-03-02"}, {"TransKoef", "1"}}), "1012.50");
     EXPECT_EQ(meterValue({{"Date", "2021-03-02"}, {"TransKoef", "1"}, {"EdVoda", "11"}, {"PreciseVoda", "1"}}), "1012500.0");
     EXPECT_EQ(meterValue({{"Date", "2021-03-02"}, {"PreciseVoda", "1"}}), "101.2");
-    // A heat meter without readings keeps its place with empty texts.
+    // A heat meter without readings keeps its place with empty texts, and shows the personal
+    // account of its own resource among the accounts of its flat.
+    db->exec(QStringLiteral(R"(INSERT INTO "LicAccountTable" ("ObjectId", "ResCode", "Name") VALUES (%1, 2, 'ЛС-9'), (%1, 6, 'ЛС-8'))").arg(heatFlat));
     const CgiResult all = values({{"Date", "2021-03-02"}});
     ASSERT_EQ(all.data().size(), 2);
+    EXPECT_EQ(all.row(1)["licNum"].toString(), QStringLiteral("ЛС-8"));
     EXPECT_EQ(all.row(1)["values"].toArray().size(), 0);
     EXPECT_EQ(all.row(1)["title"].toString(), "");
     EXPECT_EQ(all.row(1)["datePov"].toString(), "");

@@ -196,21 +196,23 @@ QList<qint64> Api::meterIdsOf(const QList<GroupChannel>& channels)
 // The rows of channels the request no longer names go, and their meters become standalone.
 quint16 Api::dropUnusedChannels(LockedWrite& write, const QList<GroupChannel>& current, const QSet<qint64>& kept)
 {
+    QList<qint64> formerMeters;
     for (const GroupChannel& channel : current) {
+        formerMeters << channel.deviceId;
         if (kept.contains(channel.channel)) {
             continue;
         }
-        quint16 code = write.exec(QStringLiteral("delete from \"ConcTable\" where (\"Id\"=") + QString::number(channel.rowId) +
-                                  QLatin1Char(')'));
-        if (code == 0) {
-            code = write.exec(QStringLiteral("update \"DeviceTable\" set \"ConnectType\"=0 where (\"Id\"=") +
-                              QString::number(channel.deviceId) + QLatin1Char(')'));
-        }
+        const quint16 code = write.exec(QStringLiteral("delete from \"ConcTable\" where (\"Id\"=") +
+                                        QString::number(channel.rowId) + QLatin1Char(')'));
         if (code != 0) {
             return code;
         }
     }
-    return 0;
+    // A meter left on no channel, whether its channel went or got another meter, stays as a
+    // standalone device; one that moved to another channel stays a channel meter.
+    return write.exec(QStringLiteral("update \"DeviceTable\" d set \"ConnectType\"=0 where (d.\"Id\" = ANY(") +
+                      sqlIdArray(formerMeters) +
+                      QStringLiteral(")) AND NOT EXISTS (SELECT 1 FROM \"ConcTable\" c WHERE c.\"DeviceId\"=d.\"Id\")"));
 }
 
 } // namespace client

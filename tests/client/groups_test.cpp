@@ -114,6 +114,27 @@ TEST_F(Groups, AConcentratorWithElevenChannelsFromAddToDelete)
     EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable" WHERE "ManId"='ABC')"), 12);
 }
 
+// A meter that no channel holds any more is a standalone device again, whether its channel
+// went or got another meter; a meter that moved to another channel is still a channel meter.
+TEST_F(Groups, MetersLeftOnNoChannelStandAlone)
+{
+    ASSERT_CODE(send(waterOperator, "Add_Mirel", mirel(2)), 0);
+    const qint64 master = count(R"(SELECT "Id" FROM "DeviceTable" WHERE "ConnectType"=1)");
+    const auto meterOf = [this](int identNum) {
+        return count(QStringLiteral(R"(SELECT "Id" FROM "DeviceTable" WHERE "IdentNum"=%1)").arg(identNum));
+    };
+    QJsonObject moved = meterOn(2, 101, flat);
+    moved.insert("deviceId", meterOf(101));
+    QJsonObject change = mirel(0);
+    change.insert("id", master);
+    change.insert("channels", QJsonArray{meterOn(0, 300, flat), moved}); // a new meter on 0; 1's meter to 2
+    ASSERT_CODE(send(waterOperator, "Upd_Mirel", change), 0);
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT string_agg(c."Channel" || ':' || d."IdentNum", ',' ORDER BY c."Channel") FROM "ConcTable" c, "DeviceTable" d WHERE c."MasterId"=%1 AND d."Id"=c."DeviceId")").arg(master)),
+              "0:300,2:101");
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "ConnectType" FROM "DeviceTable" WHERE "Id"=%1)").arg(meterOf(100))), "0");
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "ConnectType" FROM "DeviceTable" WHERE "Id"=%1)").arg(meterOf(101))), "2");
+}
+
 TEST_F(Groups, AFailureHalfWayWritesNothing)
 {
     installedDevice(modelId, flat, 105); // the identity of channel 5

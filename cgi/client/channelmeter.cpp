@@ -18,6 +18,11 @@ constexpr qint64 kLargestIdentNum = 99999999;
 constexpr qint64 kLargestByte = 255;
 constexpr double kLowestStartValue = -99999998;
 constexpr int kLongestNote = 200;
+// Column sizes: "DeviceTable"."ZavNum", "ConcTable"."Channel" (smallint), "TransKoef" (integer).
+constexpr int kLongestZavNum = 20;
+constexpr qint64 kLargestChannel = 32767;
+// Fields without a format code of their own are refused as data of an unknown format.
+constexpr quint16 kNoFieldCode = 329;
 constexpr int kLongestDevEui = 16;
 
 bool isManufacturerCode(const QString& manId)
@@ -75,7 +80,7 @@ quint16 identityRanges(const QJsonObject& object, GroupDevice* device)
         return 216;
     }
     device->zavNum = jsonString(object.value(QStringLiteral("zavNum")));
-    return 0;
+    return device->zavNum.toUcs4().size() > kLongestZavNum ? kNoFieldCode : 0;
 }
 
 quint16 readPulses(const QJsonObject& element, ChannelMeter* meter)
@@ -151,7 +156,7 @@ bool describesMeter(const QJsonObject& element)
 quint16 readChannelMeter(const QJsonObject& element, const ChannelRules& rules, const QDate& today, ChannelMeter* meter)
 {
     meter->channel = integerOf(element, "channel", -1);
-    if (!inRange(meter->channel, INT_MAX)) {
+    if (!inRange(meter->channel, kLargestChannel)) {
         return 176;
     }
     const quint16 identity = readDeviceIdentity(element, meter);
@@ -170,8 +175,11 @@ quint16 readChannelMeter(const QJsonObject& element, const ChannelRules& rules, 
         }
     }
     meter->transKoef = integerOf(element, "transKoef", 1);
+    if (meter->transKoef > INT_MAX || meter->transKoef < INT_MIN) {
+        return 181;
+    }
     meter->note = jsonString(element.value(QStringLiteral("note")));
-    if (rules.checkNote && !isAcceptableNote(meter->note)) {
+    if (meter->note.toUcs4().size() > kLongestNote || (rules.checkNote && !isAcceptableNote(meter->note))) {
         return 327;
     }
     return readPulses(element, meter);

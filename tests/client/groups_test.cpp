@@ -200,6 +200,11 @@ TEST_F(Groups, ContentThatIsRefused)
         {twice, 176},
         {channel("channel", -1), 176},
         {channel("channel", 4294967296.0), 176},
+        {channel("channel", 32768), 176}, // beyond the column: refused before any statement
+        {channel("zavNum", QString(21, QChar(0x044F))), 329},
+        {with("zavNum", QString(21, QChar('z'))), 329},
+        {channel("transKoef", 2147483648.0), 181},
+        {channel("note", QString(201, QChar('a'))), 327},
         {channel("identNum", 99999999), 0},
         {channel("objId", QJsonValue::Undefined), 145},
         {channel("objId", "x"), 146},

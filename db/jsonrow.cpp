@@ -36,6 +36,19 @@ QList<qint64> columnIds(QSqlQuery& query, const char* column)
     return ids;
 }
 
+QHash<qint64, QList<int>> rowsByColumn(QSqlQuery& query, const char* column, int limit)
+{
+    QHash<qint64, QList<int>> rows;
+    int row = 0;
+    for (query.seek(QSql::BeforeFirstRow); query.next(); ++row) {
+        QList<int>& list = rows[columnNumber(query, column)];
+        if (list.size() < limit) {
+            list << row;
+        }
+    }
+    return rows;
+}
+
 QJsonObject columnObject(const QSqlQuery& query, const char* column, bool* isObject)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(columnText(query, column).toUtf8());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+
 #include <QJsonObject>
 #include <QSqlQuery>
 
@@ -33,6 +35,8 @@ qint64 columnNumber(const QSqlQuery& query, const char* column, bool* ok = nullp
 // The ids a column holds over all rows of a query, NULLs left out, wherever the query stood; it
 // is left before its first row, for the pass that builds the answer.
 QList<qint64> columnIds(QSqlQuery& query, const char* column);
+// The row numbers of a query grouped by the id in a column, at most `limit` rows per id.
+QHash<qint64, QList<int>> rowsByColumn(QSqlQuery& query, const char* column, int limit);
 
 // A JSON text parsed as an object; an empty object when it is NULL or anything else.
 QJsonObject columnObject(const QSqlQuery& query, const char* column, bool* isObject = nullptr);

@@ -299,12 +299,7 @@ bool Api::periodDevices(const QList<qint64>& objectIds, const QString& resourceF
                 devices, 26)) {
         return false;
     }
-    for (int row = 0; devices->next(); ++row) {
-        QList<int>& list = (*rows)[columnNumber(*devices, "ObjectId")];
-        if (list.size() < kDevicesPerObject) {
-            list << row;
-        }
-    }
+    *rows = rowsByColumn(*devices, "ObjectId", kDevicesPerObject);
     return true;
 }
 

@@ -253,12 +253,7 @@ bool Api::reportDevices(const QList<qint64>& objectIds, QSqlQuery* devices, QHas
                 devices, 132)) {
         return false;
     }
-    for (int row = 0; devices->next(); ++row) {
-        QList<int>& list = (*rows)[columnNumber(*devices, "ObjectId")];
-        if (list.size() < kDevicesPerObject) {
-            list << row;
-        }
-    }
+    *rows = rowsByColumn(*devices, "ObjectId", kDevicesPerObject);
     return true;
 }
 

@@ -140,10 +140,6 @@ const std::vector<FieldLimit>& fieldLimits()
     return limits;
 }
 
-} // namespace client
-
-namespace client {
-
 namespace {
 
 // The text of the first way a value breaks its limit, or an empty text.

@@ -176,13 +176,20 @@ TEST_F(PeriodValues, EveryDeviceOfTheObjectsAtAnAddress)
 {
     volumeAt("2021-03-01 12:00:00", "100.0");
     volumeAt("2021-03-02 12:00:00", "101.5");
+    // A second meter of the flat, listed after the first with readings of its own.
+    const qint64 second = installedDevice(model(2), flat, 2);
+    readingAt(second, "2021-03-02 12:00:00", {reading(5, 10, "7.25")});
     const Params period{{"AddressId", QString::number(house)}, {"Period", "period"}, {"StartDate", "2021-03-02"},
                         {"EndDate", "2021-03-02"}};
     const CgiResult r = call(waterUser, "Get_PeriodValues", period);
     ASSERT_CODE(r, 0);
     ASSERT_EQ(r.data().size(), 1);
     EXPECT_EQ(r.row()["objectId"].toInt(), flat);
-    const QJsonObject device = r.row()["devices"].toArray().at(0).toObject();
+    const QJsonArray both = r.row()["devices"].toArray();
+    ASSERT_EQ(both.size(), 2);
+    EXPECT_EQ(both.at(1).toObject()["id"].toInt(), second);
+    EXPECT_EQ(both.at(1).toObject()["values"].toArray().at(0).toObject()["val"].toString(), "7.25");
+    const QJsonObject device = both.at(0).toObject();
     EXPECT_EQ(device["info"].toString(), QStringLiteral("WMBus: ABC 00000001 01 07\nКоэф.трансформации: 1 DataFormat:0"));
     EXPECT_EQ(device["values"].toArray().at(0).toObject()["val"].toString(), "101.5");
     EXPECT_EQ(device["values"].toArray().at(0).toObject()["ras"].toString(), "1.50");

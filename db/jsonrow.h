@@ -28,6 +28,8 @@ private:
     bool m_valid = true;
 };
 
+// The value of a named column in the current row; an invalid value when there is no such column.
+QVariant columnValue(const QSqlQuery& query, const char* column);
 // Column values read with the same rules, for handlers that compose texts from them.
 QString columnText(const QSqlQuery& query, const char* column);
 qint64 columnNumber(const QSqlQuery& query, const char* column, bool* ok = nullptr);

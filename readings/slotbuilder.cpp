@@ -1,6 +1,7 @@
 #include "readings/slotbuilder.h"
 
 #include "db/database.h"
+#include "db/jsonrow.h"
 #include "db/sqltext.h"
 #include "readings/lookups.h"
 
@@ -147,7 +148,7 @@ quint16 SlotBuilder::build(SlotStep step, qint64 deviceId, const DeviceIdentity&
         return 30;
     }
     while (!rows.isEmpty() && query.next()) {
-        const QString key = query.value(QStringLiteral("D")).toString();
+        const QString key = columnValue(query, "D").toString();
         while (label <= lastLabel && slotKey(label, step) < key) {
             table->append(emptySlot(label));
             label = nextLabel(label, step);
@@ -158,9 +159,9 @@ quint16 SlotBuilder::build(SlotStep step, qint64 deviceId, const DeviceIdentity&
         PeriodSlot slot;
         slot.label = label;
         slot.stored = true;
-        const quint16 code = parseArchiveRecord(query.value(QStringLiteral("ArcDate")), query.value(QStringLiteral("RecDate")),
-                                                query.value(QStringLiteral("JsonVal")).toString(),
-                                                query.value(QStringLiteral("JsonErr")).toString(), identity, timeShiftMinutes,
+        const quint16 code = parseArchiveRecord(columnValue(query, "ArcDate"), columnValue(query, "RecDate"),
+                                                columnValue(query, "JsonVal").toString(),
+                                                columnValue(query, "JsonErr").toString(), identity, timeShiftMinutes,
                                                 &slot.record, m_debug);
         if (code != 0) {
             return code;
@@ -216,30 +217,35 @@ void SlotBuilder::expectDevices(const QList<qint64>& deviceIds)
 quint16 SlotBuilder::windowRows(const QList<qint64>& deviceIds, const QDateTime& fromUtc, const QDateTime& toUtc,
                                 bool newest, WindowRows* rows)
 {
+    // One statement for all years of the window: per device and year the one row nearest its
+    // end (or start), of which the nearest over the years wins below.
     const QString order = newest ? QStringLiteral("DESC") : QStringLiteral("ASC");
+    QStringList years;
     for (int year = fromUtc.date().year(); year <= toUtc.date().year(); ++year) {
-        if (!m_lookups.archiveExists(year)) {
-            continue;
+        if (m_lookups.archiveExists(year)) {
+            years << QStringLiteral("(SELECT \"ArcDate\" AS \"A\", \"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS "
+                                    "\"RecDate\", (\"JsonVal\"::varchar) AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\" FROM \"") +
+                         archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
+                         sqlTimestamp(fromUtc) + QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QStringLiteral(") ORDER BY \"ArcDate\" ") +
+                         order + QStringLiteral(", \"Id\" ") + order + QStringLiteral(" LIMIT 1)");
         }
-        QSqlQuery query = m_db.newQuery();
-        if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(") + sqlIdArray(deviceIds) +
-                             QStringLiteral(") AS d(\"Id\") CROSS JOIN LATERAL (SELECT \"ArcDate\" AS \"A\", "
-                                            "\"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS \"RecDate\", (\"JsonVal\"::varchar) "
-                                            "AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\" FROM \"") +
-                             archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
-                             sqlTimestamp(fromUtc) + QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QStringLiteral(") ORDER BY \"ArcDate\" ") +
-                             order + QStringLiteral(", \"Id\" ") + order + QStringLiteral(" LIMIT 1) r;"),
-                         &query)) {
-            return 30;
-        }
-        while (query.next()) {
-            const qint64 id = query.value(0).toLongLong();
-            const WindowRow row{archiveUtcDateTime(query.value(1)), query.value(2), query.value(3), query.value(4).toString(),
-                                query.value(5).toString()};
-            // Across the years of a window the newest (or oldest) row wins.
-            if (!rows->contains(id) || (newest ? row.stored > rows->value(id).stored : row.stored < rows->value(id).stored)) {
-                rows->insert(id, row);
-            }
+    }
+    if (years.isEmpty()) {
+        return 0;
+    }
+    QSqlQuery query = m_db.newQuery();
+    if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(") + sqlIdArray(deviceIds) +
+                         QStringLiteral(") AS d(\"Id\") CROSS JOIN LATERAL (") + years.join(QStringLiteral(" UNION ALL ")) +
+                         QStringLiteral(") r;"),
+                     &query)) {
+        return 30;
+    }
+    while (query.next()) {
+        const qint64 id = query.value(0).toLongLong();
+        const WindowRow row{archiveUtcDateTime(query.value(1)), query.value(2), query.value(3), query.value(4).toString(),
+                            query.value(5).toString()};
+        if (!rows->contains(id) || (newest ? row.stored > rows->value(id).stored : row.stored < rows->value(id).stored)) {
+            rows->insert(id, row);
         }
     }
     return 0;

@@ -79,29 +79,56 @@ QString hex(qint64 value, int digits)
            QStringLiteral("%1").arg(static_cast<quint64>(value), digits, 16, QLatin1Char('0')).toUpper();
 }
 
-// Reads the company's name; false (with code 260 set) when the statement fails.
+void noteCompany(HttpOrvelaServer& request)
+{
+    const CurrentUser& user = request.user();
+    request.logDebug(QStringLiteral("CompanyId=") + hex(user.companyId, 16) +
+                     QStringLiteral(", CompanyName=") + user.companyName +
+                     QStringLiteral(", UserType=") + hex(user.userType, 4));
+}
+
+qint64 companyIdOf(const QVariant& companyValue)
+{
+    bool converted = false;
+    const qint64 companyId = companyValue.toLongLong(&converted);
+    return companyValue.isNull() || !converted ? 0 : companyId;
+}
+
+// Reads the company's name on its own; false when the statement fails.
 bool readCompany(HttpOrvelaServer& request, const QVariant& companyValue)
 {
     CurrentUser& user = request.user();
-    bool converted = false;
-    const qint64 companyId = companyValue.toLongLong(&converted);
-    if (companyValue.isNull() || !converted || companyId == 0) {
+    user.companyId = companyIdOf(companyValue);
+    if (user.companyId == 0) {
         return true;
     }
-    user.companyId = companyId;
     QSqlQuery query = request.db().newQuery();
     const bool ok = request.db().select(QStringLiteral("SELECT \"Name\" FROM \"CompanyTable\" "
                                                        "WHERE (\"Id\"=") +
-                                            QString::number(companyId) +
+                                            QString::number(user.companyId) +
                                             QStringLiteral(") LIMIT 1;"),
                                         &query);
     if (ok && query.next()) {
         user.companyName = query.value(0).toString();
     }
-    request.logDebug(QStringLiteral("CompanyId=") + hex(companyId, 16) +
-                     QStringLiteral(", CompanyName=") + user.companyName +
-                     QStringLiteral(", UserType=") + hex(user.userType, 4));
+    noteCompany(request);
     return ok;
+}
+
+// The account by its login or mail and password hash; with the company's name when asked.
+QString userSql(const CurrentUser& user, bool withCompany)
+{
+    const QString column = user.login.contains(QLatin1Char('@')) ? QStringLiteral("\"Mail\"")
+                                                                 : QStringLiteral("\"Login\"");
+    const QString company = withCompany ? QStringLiteral(", (SELECT c.\"Name\" FROM \"CompanyTable\" c WHERE "
+                                                         "c.\"Id\"=u.\"CompanyId\" LIMIT 1) AS \"CompanyName\"")
+                                        : QString();
+    // Two accounts may share a mail: the one made first answers, always the same one.
+    return QStringLiteral("SELECT \"Id\", \"Login\", \"Mail\", \"Phone\", \"Status\", \"UserType\", "
+                          "\"DateReg\", \"CompanyId\"") +
+           company + QStringLiteral(" FROM \"UserTable\" u WHERE (") + column + QLatin1Char('=') + sqlText(user.login) +
+           QStringLiteral(") AND (\"PasHash\"=") + sqlText(user.passwordHash) +
+           QStringLiteral(") ORDER BY \"Id\" LIMIT 1;");
 }
 
 quint16 statusCode(int status)
@@ -140,17 +167,13 @@ bool lookupUser(HttpOrvelaServer& request)
     CurrentUser& user = request.user();
     user.id = 0;
     user.companyId = 0;
-    const QString column = user.login.contains(QLatin1Char('@')) ? QStringLiteral("\"Mail\"")
-                                                                 : QStringLiteral("\"Login\"");
     request.logDebug(QObject::tr("Логин пользователя: ") + user.login);
+    // The company's name comes with the account, which saves a statement on every request.
+    // Should that statement fail, the account and the company are read apart, so that a fault
+    // of the company table is still told from one of the accounts.
     QSqlQuery query = request.db().newQuery();
-    // Two accounts may share a mail: the one made first answers, always the same one.
-    const QString sql =
-        QStringLiteral("SELECT \"Id\", \"Login\", \"Mail\", \"Phone\", \"Status\", \"UserType\", "
-                       "\"DateReg\", \"CompanyId\" FROM \"UserTable\" WHERE (") +
-        column + QLatin1Char('=') + sqlText(user.login) + QStringLiteral(") AND (\"PasHash\"=") +
-        sqlText(user.passwordHash) + QStringLiteral(") ORDER BY \"Id\" LIMIT 1;");
-    if (!request.db().select(sql, &query)) {
+    const bool withCompany = request.db().select(userSql(user, true), &query);
+    if (!withCompany && !request.db().select(userSql(user, false), &query)) {
         request.answerError(138);
         return false;
     }
@@ -172,7 +195,13 @@ bool lookupUser(HttpOrvelaServer& request)
         request.answerError(refusal);
         return false;
     }
-    if (!readCompany(request, query.value(7))) {
+    if (withCompany) {
+        user.companyId = companyIdOf(query.value(7));
+        user.companyName = user.companyId == 0 ? QString() : query.value(8).toString();
+        if (user.companyId != 0) {
+            noteCompany(request);
+        }
+    } else if (!readCompany(request, query.value(7))) {
         request.answerError(260);
         return false;
     }

@@ -115,7 +115,7 @@ bool Api::getAbonentsTable()
             .number(QStringLiteral("addressId"), "AddressId")
             .number(QStringLiteral("objectId"), "ObjectId");
         QString address = columnText(query, "AddressName");
-        if (!query.value(QStringLiteral("ObjectId")).isNull()) {
+        if (!columnValue(query, "ObjectId").isNull()) {
             address += (address.isEmpty() ? QString() : QStringLiteral(", ")) + columnText(query, "Obj");
         }
         row.value(QStringLiteral("address"), address);

@@ -243,7 +243,7 @@ bool Api::addressInfoRow(const QSqlQuery& query, QJsonObject* row)
         .text(QStringLiteral("sq"), "Sq")
         .text(QStringLiteral("note"), "Note");
     QString abonent;
-    if (!query.value(QStringLiteral("AbonentId")).isNull()) {
+    if (!columnValue(query, "AbonentId").isNull()) {
         bool ok = false;
         const qint64 abonentId = columnNumber(query, "AbonentId", &ok);
         if (!ok) {
@@ -253,7 +253,7 @@ bool Api::addressInfoRow(const QSqlQuery& query, QJsonObject* row)
     }
     info.value(QStringLiteral("abonent"), abonent);
     QString company;
-    if (!query.value(QStringLiteral("CompanyId")).isNull()) {
+    if (!columnValue(query, "CompanyId").isNull()) {
         quint16 code = 0;
         company = db().selectValue(QStringLiteral("CompanyTable"), QStringLiteral("Name"),
                                    QStringLiteral("\"Id\"=") + QString::number(columnNumber(query, "CompanyId")),
@@ -289,7 +289,7 @@ bool Api::getAddressInfo()
     }
     // A company-bound caller reads only the premises of his own company: another company's
     // object, abonent and contacts are not his to see.
-    if (!ownerAllowed(query.value(QStringLiteral("CompanyId")), sameRefusals(112, 112))) {
+    if (!ownerAllowed(columnValue(query, "CompanyId"), sameRefusals(112, 112))) {
         return false;
     }
     QJsonObject row;

@@ -84,10 +84,10 @@ bool Api::mirelChannel(const QSqlQuery& row, QJsonObject* channel)
         .text(QStringLiteral("obj"), "Obj")
         .number(QStringLiteral("objType"), "ObjType")
         .value(QStringLiteral("dateInstall"), dateOf(meter, "DateInstall"));
-    if (!meter.value(QStringLiteral("ResCode")).isNull()) {
+    if (!columnValue(meter, "ResCode").isNull()) {
         object.number(QStringLiteral("resCode"), "ResCode");
     }
-    if (!meter.value(QStringLiteral("AbonentId")).isNull()) {
+    if (!columnValue(meter, "AbonentId").isNull()) {
         const qint64 abonentId = columnNumber(meter, "AbonentId");
         object.value(QStringLiteral("abonentId"), abonentId).value(QStringLiteral("abonentName"), abonentSummary(abonentId));
     }

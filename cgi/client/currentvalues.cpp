@@ -92,7 +92,7 @@ QJsonObject devValuesRow(const QSqlQuery& query, const AddressReadings& readings
         .number(QStringLiteral("objType"), "ObjType")
         .text(QStringLiteral("obj"), "Obj")
         .text(QStringLiteral("zavNum"), "ZavNum");
-    const bool hasResource = !query.value(QStringLiteral("ResCode")).isNull();
+    const bool hasResource = !columnValue(query, "ResCode").isNull();
     if (hasResource) {
         row.number(QStringLiteral("resCode"), "ResCode");
     }
@@ -100,7 +100,7 @@ QJsonObject devValuesRow(const QSqlQuery& query, const AddressReadings& readings
     QJsonObject device = row.object();
     const qint64 id = columnNumber(query, "Id");
     const bool verified = readings.verified.contains(id);
-    const bool interval = verified && !query.value(QStringLiteral("PovInterval")).isNull();
+    const bool interval = verified && !columnValue(query, "PovInterval").isNull();
     const QDate date = readings.verified.value(id);
     device.insert(QStringLiteral("datePov"), verified ? date.toString(QStringLiteral("yyyy-MM-dd")) : QString());
     device.insert(QStringLiteral("dateNextPov"),
@@ -315,7 +315,7 @@ bool Api::getErrorFlags()
     // The abonents of the devices with errors, read at once.
     QList<qint64> abonents;
     for (int row = 0; devices.seek(row); ++row) {
-        if (errors.contains(columnNumber(devices, "Id")) && !devices.value(QStringLiteral("AbonentId")).isNull()) {
+        if (errors.contains(columnNumber(devices, "Id")) && !columnValue(devices, "AbonentId").isNull()) {
             abonents << columnNumber(devices, "AbonentId");
         }
     }

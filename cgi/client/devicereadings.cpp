@@ -166,7 +166,7 @@ bool Api::deviceListObjects(ReadingLookups& lookups, qint64 company, const QStri
             .text(QStringLiteral("note"), "Note")
             .number(QStringLiteral("abonentId"), "AbonentId")
             .number(QStringLiteral("timeShift"), "TimeShift");
-        const bool hasAbonent = !objects.value(QStringLiteral("AbonentId")).isNull();
+        const bool hasAbonent = !columnValue(objects, "AbonentId").isNull();
         row.value(QStringLiteral("abonentInfo"), hasAbonent ? abonentSummary(columnNumber(objects, "AbonentId")) : QString());
         if (!row.valid()) {
             return fail(258);

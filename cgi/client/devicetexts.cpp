@@ -97,7 +97,7 @@ QString Api::poverkaText(qint64 deviceId)
     if (!note.isEmpty()) {
         text += QLatin1Char('\n') + note;
     }
-    if (!query.value(QStringLiteral("PovInterval")).isNull()) {
+    if (!columnValue(query, "PovInterval").isNull()) {
         const int months = static_cast<int>(columnNumber(query, "PovInterval"));
         text += QObject::tr("\nСрок действия: ") + QString::number(months) + QObject::tr(" мес.") +
                 QObject::tr("\nДата следующей поверки: ") + date.addMonths(months).toString(QString::fromLatin1(kDateFormat));
@@ -121,10 +121,10 @@ QString Api::installText(qint64 deviceId)
         return QString();
     }
     QString text = QObject::tr("Адрес установки:") + QLatin1Char('\n') + columnText(query, "Name");
-    if (!query.value(QStringLiteral("Obj")).isNull()) {
+    if (!columnValue(query, "Obj").isNull()) {
         text += QStringLiteral(", ") + columnText(query, "Obj");
     }
-    return text + QObject::tr("\nДата установки: ") + dateText(query.value(QStringLiteral("DateInstall")));
+    return text + QObject::tr("\nДата установки: ") + dateText(columnValue(query, "DateInstall"));
 }
 
 // "Абонент: " and the name, phone and mail of the abonent of the device's premises.
@@ -143,10 +143,10 @@ QString Api::abonentText(qint64 deviceId)
         return QString();
     }
     QString text = QObject::tr("Абонент: \n") + columnText(query, "Name");
-    if (!query.value(QStringLiteral("Phone")).isNull()) {
+    if (!columnValue(query, "Phone").isNull()) {
         text += QObject::tr("\nТелефон: ") + columnText(query, "Phone");
     }
-    if (!query.value(QStringLiteral("Mail")).isNull()) {
+    if (!columnValue(query, "Mail").isNull()) {
         text += QObject::tr("\nE-mail: ") + columnText(query, "Mail");
     }
     return text;

@@ -60,7 +60,7 @@ bool Api::licAccountRow(const QSqlQuery& query, QJsonObject* object)
         .text(QStringLiteral("name"), "Name")
         .number(QStringLiteral("resCode"), "ResCode")
         .text(QStringLiteral("obj"), "Obj");
-    if (query.value(QStringLiteral("AbonentId")).isNull()) {
+    if (columnValue(query, "AbonentId").isNull()) {
         row.value(QStringLiteral("abonent"), QString(QLatin1String("")));
     } else {
         const qint64 abonentId = columnNumber(query, "AbonentId");

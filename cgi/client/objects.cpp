@@ -60,7 +60,7 @@ bool Api::getObjectTable()
                 .text(QStringLiteral("sq"), "Sq")
                 .text(QStringLiteral("note"), "Note");
             QString abonentName;
-            if (!query.value(QStringLiteral("AbonentId")).isNull()) {
+            if (!columnValue(query, "AbonentId").isNull()) {
                 quint16 code = 0;
                 abonentName = db().selectValue(QStringLiteral("AbonentTable"), QStringLiteral("Name"),
                                                QStringLiteral("\"Id\"=") +

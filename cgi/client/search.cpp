@@ -66,12 +66,12 @@ QString containsIgnoringCase(const QString& text, const QString& column)
            QStringLiteral(")) > 0 )");
 }
 
-QJsonArray rowTexts(const QSqlQuery& query)
+QJsonArray rowTexts(const QSqlQuery& query, int columnCount)
 {
     QJsonArray texts;
-    const QSqlRecord record = query.record();
-    for (int i = 0; i < record.count(); ++i) {
-        texts.append(query.value(i).isNull() ? QStringLiteral("NULL") : query.value(i).toString());
+    for (int i = 0; i < columnCount; ++i) {
+        const QVariant value = query.value(i);
+        texts.append(value.isNull() ? QStringLiteral("NULL") : value.toString());
     }
     return texts;
 }
@@ -162,12 +162,13 @@ bool Api::search()
         return fail(132);
     }
     QJsonArray header;
-    for (int i = 0; i < query.record().count(); ++i) {
-        header.append(query.record().fieldName(i));
+    const QSqlRecord columns = query.record();
+    for (int i = 0; i < columns.count(); ++i) {
+        header.append(columns.fieldName(i));
     }
     req().appendResponseRow(header);
     while (query.next()) {
-        req().appendResponseRow(rowTexts(query));
+        req().appendResponseRow(rowTexts(query, columns.count()));
     }
     return succeed();
 }
@@ -212,14 +213,14 @@ bool Api::technicalYear(int year, qint64 deviceId, const QDateTime& from, const 
         const QJsonDocument values = QJsonDocument::fromJson(columnText(query, "JsonVal").toUtf8());
         if (!values.isArray()) {
             req().logDebug(QObject::tr("Неправильный формат поля JsonVal."));
-            req().logError(QStringLiteral("Id > ") + query.value(QStringLiteral("Id")).toString());
+            req().logError(QStringLiteral("Id > ") + columnValue(query, "Id").toString());
             req().clearResponseData();
             return fail(131);
         }
-        const QDateTime received = archiveUtcDateTime(query.value(QStringLiteral("RecDate")));
+        const QDateTime received = archiveUtcDateTime(columnValue(query, "RecDate"));
         req().appendResponseRow(QJsonObject{
             {QStringLiteral("id"), columnNumber(query, "Id")},
-            {QStringLiteral("date"), shiftedToLocal(archiveUtcDateTime(query.value(QStringLiteral("TechDate"))), offset).toString(format)},
+            {QStringLiteral("date"), shiftedToLocal(archiveUtcDateTime(columnValue(query, "TechDate")), offset).toString(format)},
             {QStringLiteral("dateRec"), received.isValid() ? shiftedToLocal(received, offset).toString(format) : QString()},
             {QStringLiteral("values"), values.array()}});
     }

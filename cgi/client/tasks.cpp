@@ -233,7 +233,7 @@ bool Api::getTaskTable()
         .text(QStringLiteral("zavNum"), "ZavNum")
         .text(QStringLiteral("modelName"), "ModelName")
         .text(QStringLiteral("manufName"), "ManufName");
-    if (!query.value(QStringLiteral("ResCode")).isNull()) {
+    if (!columnValue(query, "ResCode").isNull()) {
         row.number(QStringLiteral("resCode"), "ResCode");
     }
     row.text(QStringLiteral("dromexNum"), "DromexNum").value(QStringLiteral("taskArr"), stored.array());

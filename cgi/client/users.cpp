@@ -42,19 +42,19 @@ QString utcText(const QVariant& value)
 // address lines.
 void addSessionState(const QSqlQuery& query, const QDateTime& now, QJsonObject* row)
 {
-    const QVariant sessionId = query.value(QStringLiteral("SessionId"));
+    const QVariant sessionId = columnValue(query, "SessionId");
     if (sessionId.isNull()) {
         row->insert(QStringLiteral("sessionStatus"), QObject::tr("Не в сети"));
         row->insert(QStringLiteral("sessionLast"), QString(QLatin1String("")));
         return;
     }
-    QDateTime updated = query.value(QStringLiteral("DateUpd")).toDateTime();
+    QDateTime updated = columnValue(query, "DateUpd").toDateTime();
     updated.setTimeSpec(Qt::UTC);
-    const QString start = QObject::tr("Вход: ") + utcText(query.value(QStringLiteral("DateStart")));
+    const QString start = QObject::tr("Вход: ") + utcText(columnValue(query, "DateStart"));
     const QString address = QObject::tr("\nIP: ") + columnText(query, "Addr");
     const bool online = sessionId.toLongLong() != 0 && updated.secsTo(now) <= kOnlineSeconds;
     row->insert(QStringLiteral("sessionStatus"), online ? QObject::tr("В сети") : QObject::tr("Не в сети"));
-    const QString logout = QObject::tr("\nВыход: ") + utcText(query.value(QStringLiteral("DateUpd")));
+    const QString logout = QObject::tr("\nВыход: ") + utcText(columnValue(query, "DateUpd"));
     row->insert(QStringLiteral("sessionLast"), QString(start + (online ? QString() : logout) + address));
 }
 
@@ -201,7 +201,7 @@ bool Api::getUsersTable()
             .number(QStringLiteral("userType"), "UserType")
             .number(QStringLiteral("status"), "Status")
             .value(QStringLiteral("dateReg"),
-                   query.value(QStringLiteral("DateReg")).toDateTime().toString(QStringLiteral("yyyy-MM-dd")));
+                   columnValue(query, "DateReg").toDateTime().toString(QStringLiteral("yyyy-MM-dd")));
         if (!row.valid()) {
             req().clearResponseData();
             return failWithSourceLine(177, __FILE__, __LINE__);

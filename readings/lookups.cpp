@@ -52,19 +52,34 @@ QString sqlTimestamp(const QDateTime& time)
 
 bool ReadingLookups::archiveExists(int year)
 {
+    learnArchives(year, year);
+    return m_archives.value(year);
+}
+
+void ReadingLookups::learnArchives(int firstYear, int lastYear)
+{
     // Asked of the catalogue's own cache rather than of the tables view, whose first reading on
     // a fresh connection costs more than the look-ups it serves; a failed question reads as no
     // table.
-    if (!m_archives.contains(year)) {
-        QSqlQuery query = m_db.newQuery();
-        const bool exists = m_db.select(QStringLiteral("SELECT to_regclass(") +
-                                            sqlText(QStringLiteral("public.\"") + archiveTableName(year) + QLatin1Char('"')) +
-                                            QStringLiteral(") IS NOT NULL;"),
-                                        &query) &&
-                            query.next() && query.value(0).toBool();
-        m_archives.insert(year, exists);
+    QList<int> years;
+    QStringList probes;
+    for (int year = firstYear; year <= lastYear; ++year) {
+        if (!m_archives.contains(year)) {
+            years << year;
+            probes << QStringLiteral("to_regclass(") +
+                          sqlText(QStringLiteral("public.\"") + archiveTableName(year) + QLatin1Char('"')) +
+                          QStringLiteral(") IS NOT NULL");
+        }
     }
-    return m_archives.value(year);
+    if (years.isEmpty()) {
+        return;
+    }
+    QSqlQuery query = m_db.newQuery();
+    const bool answered = m_db.select(QStringLiteral("SELECT ") + probes.join(QStringLiteral(", ")) + QLatin1Char(';'), &query) &&
+                          query.next();
+    for (int i = 0; i < years.size(); ++i) {
+        m_archives.insert(years.at(i), answered && query.value(i).toBool());
+    }
 }
 
 quint16 ReadingLookups::newestInWindow(const QList<qint64>& deviceIds, int year, const QDateTime& fromUtc,

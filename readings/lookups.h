@@ -93,6 +93,9 @@ public:
 
     // Whether the yearly archive table exists; the answer is kept for the request.
     bool archiveExists(int year);
+    // Asks at once about every year of a range not asked about yet, for a reader that knows
+    // which years it may touch.
+    void learnArchives(int firstYear, int lastYear);
 
 private:
     // A stored archive row before it is parsed.

@@ -137,6 +137,9 @@ quint16 SlotBuilder::build(SlotStep step, qint64 deviceId, const DeviceIdentity&
     *end = lastEnd;
     table->clear();
     const qint64 shift = static_cast<qint64>(timeShiftMinutes) * 60;
+    // The years the table and the search for estimates around it may read, asked in one go.
+    m_lookups.learnArchives(label.addSecs(-shift - searchSeconds(step)).date().year(),
+                            lastEnd.addSecs(searchSeconds(step) - shift).date().year());
     const QString rows = archiveRows(deviceId, label.addSecs(-shift), lastEnd.addSecs(-shift),
                                      QStringLiteral(", to_char(\"ArcDate\" + interval '") + QString::number(timeShiftMinutes) +
                                          QStringLiteral(" minutes', '") + sqlKeyFormat(step) + QStringLiteral("') AS \"D\""));

@@ -94,7 +94,9 @@ void HttpOrvelaServer::checkSchema(bool opened)
     if (m_kept && !opened && !m_kept->schemaCheckDue(now)) {
         return;
     }
-    const quint16 code = Schema::check(db(), m_requestTime.date().year());
+    const int year = m_requestTime.date().year();
+    const quint16 code = Schema::check(db(), year);
+    db().setCheckedArchiveYears(code == 0 ? Schema::firstYearKept(year) : 1, code == 0 ? Schema::lastYearKept(year) : 0);
     if (code == 0) {
         logDebug(QObject::tr("Проверка таблиц БД выполнена."));
         if (m_kept) {

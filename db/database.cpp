@@ -77,6 +77,7 @@ void Database::close()
     }
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName());
+    setCheckedArchiveYears(1, 0);
 }
 
 bool Database::stillConnected() const

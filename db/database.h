@@ -65,12 +65,23 @@ public:
     void logDebugError(const QString& errorText);
     void logDebug(const QString& text);
 
+    // The yearly tables the last successful schema check on this connection left in place, so
+    // that readers need not ask for them again; an empty range when that check failed.
+    void setCheckedArchiveYears(int first, int last)
+    {
+        m_firstCheckedYear = first;
+        m_lastCheckedYear = last;
+    }
+    bool archiveYearChecked(int year) const { return year >= m_firstCheckedYear && year <= m_lastCheckedYear; }
+
 signals:
     void toLog(LogType type, const QString& text);
 
 private:
     QSqlDatabase m_db;
     bool m_debug = false;
+    int m_firstCheckedYear = 1;
+    int m_lastCheckedYear = 0;
 };
 
 } // namespace orvela

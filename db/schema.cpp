@@ -224,7 +224,7 @@ quint16 bringUpToDate(Database& db, const SchemaState& state, int currentYear)
     }
     for (const QString& yearly : Schema::yearlyTemplates()) {
         const QString script = Schema::creationScript(yearly);
-        for (int year = currentYear - 1; year <= currentYear + 2; ++year) {
+        for (int year = Schema::firstYearKept(currentYear); year <= Schema::lastYearKept(currentYear); ++year) {
             const QString yearText = QString::number(year);
             if (state.tables.contains(QString(yearly).replace(kYearPlaceholder, yearText))) {
                 continue;
@@ -310,7 +310,7 @@ QStringList Schema::yearlyTableNames(int currentYear)
 {
     QStringList names;
     for (const QString& yearly : yearlyTemplates()) {
-        for (int year = currentYear - 1; year <= currentYear + 2; ++year) {
+        for (int year = Schema::firstYearKept(currentYear); year <= Schema::lastYearKept(currentYear); ++year) {
             names << QString(yearly).replace(kYearPlaceholder, QString::number(year));
         }
     }

@@ -20,6 +20,9 @@ public:
     static QString functionScript();
     // The year range of the yearly tables kept ahead: the current year - 1 to + 2.
     static QStringList yearlyTableNames(int currentYear);
+    // The years whose tables a successful check leaves in place: the year before to two ahead.
+    static int firstYearKept(int currentYear) { return currentYear - 1; }
+    static int lastYearKept(int currentYear) { return currentYear + 2; }
     // Creates the yearly tables of any year that are missing, for readings loaded from
     // elsewhere; false when a script fails.
     static bool createYear(Database& db, int year);

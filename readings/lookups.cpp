@@ -58,13 +58,15 @@ bool ReadingLookups::archiveExists(int year)
 
 void ReadingLookups::learnArchives(int firstYear, int lastYear)
 {
-    // Asked of the catalogue's own cache rather than of the tables view, whose first reading on
-    // a fresh connection costs more than the look-ups it serves; a failed question reads as no
-    // table.
+    // The years the schema check has just seen need no question. The others are asked of the
+    // catalogue's own cache rather than of the tables view, whose first reading on a fresh
+    // connection costs more than the look-ups it serves; a failed question reads as no table.
     QList<int> years;
     QStringList probes;
     for (int year = firstYear; year <= lastYear; ++year) {
-        if (!m_archives.contains(year)) {
+        if (!m_archives.contains(year) && m_db.archiveYearChecked(year)) {
+            m_archives.insert(year, true);
+        } else if (!m_archives.contains(year)) {
             years << year;
             probes << QStringLiteral("to_regclass(") +
                           sqlText(QStringLiteral("public.\"") + archiveTableName(year) + QLatin1Char('"')) +

@@ -147,6 +147,10 @@ TEST_F(PeriodValues, AYearIsItsTwelveMonthsUpToDecember)
     ASSERT_EQ(months.size(), 12);
     EXPECT_EQ(months.at(11).toObject()["date"].toString(), "2021-12-25 00:00:00");
     EXPECT_EQ(volumes(months).at(11), "12-25 00:00=22/1.00");
+    // Years long before the tables the schema keeps, with no table of their own, read as empty.
+    const QJsonArray unmade = table({{"Period", "year"}, {"Date", "2012-06-01"}});
+    ASSERT_EQ(unmade.size(), 12);
+    EXPECT_EQ(volumes(unmade).at(0), "01-25 00:00=/");
 }
 
 TEST_F(PeriodValues, ParametersAndWhoMayReadWhichDevice)

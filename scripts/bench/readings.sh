@@ -91,6 +91,26 @@ installed_at() { # ADDRESS -> devices installed there now
 slots() { # DEVICES FROM TO KEYFORMAT -> the newest row of each device in each local slot
     echo "SELECT DISTINCT ON (r.\"DeviceId\", to_char(r.\"ArcDate\" + interval '$shift_min minutes', '$4')) r.\"DeviceId\", r.\"Id\", r.\"ArcDate\", r.\"RecDate\", r.\"JsonVal\"::varchar, r.\"JsonErr\"::varchar FROM $(archive "$2" "$3") r WHERE r.\"DeviceId\" IN ($1) ORDER BY r.\"DeviceId\", to_char(r.\"ArcDate\" + interval '$shift_min minutes', '$4'), r.\"ArcDate\" DESC"
 }
+# The floor of one device's period table: the device's row with its address's offset (found
+# only while the device is installed in the caller's company), the newest row of each local
+# slot of the window, and the first row in the days after the last slot, which the estimates
+# of the slots still to come are built from. Bounds are local times, moved to UTC by the
+# offset the statement reads.
+device_table() { # KEYFORMAT FROM TO AFTER DAYS (local "yyyy-MM-dd HH:mm:ss")
+    local key=$1 from=$2 to=$3 after=$4 days=$5 year rows="" later="" separator=""
+    local shift='make_interval(mins => w."TimeShift")'
+    local columns='"Id", "ArcDate", "RecDate", "JsonVal"::varchar, "JsonErr"::varchar'
+    for year in $(seq "${from:0:4}" "${to:0:4}"); do
+        rows+="$separator SELECT $columns FROM \"ArchiveTable$year\" WHERE \"DeviceId\"=w.\"Id\" AND \"ArcDate\" BETWEEN TIMESTAMP '$from' - $shift AND TIMESTAMP '$to' - $shift"
+        separator=" UNION ALL"
+    done
+    separator=""
+    for year in $(seq "${after:0:4}" "$(date -u -d "${after:0:10} + $days days" +%Y)"); do
+        later+="$separator SELECT $columns FROM \"ArchiveTable$year\" WHERE \"DeviceId\"=w.\"Id\" AND \"ArcDate\" BETWEEN TIMESTAMP '$after' - $shift AND TIMESTAMP '$after' - $shift + interval '$days days'"
+        separator=" UNION ALL"
+    done
+    echo "WITH w AS (SELECT d.\"Id\" AS \"DeviceId\", d.\"Id\", d.\"DevType\", d.\"ManId\", d.\"IdentNum\", d.\"Ver\", d.\"TransKoef\", a.\"TimeShift\" FROM \"DeviceTable\" d JOIN \"InstallTable\" i ON i.\"DeviceId\"=d.\"Id\" AND i.\"Actual\"=1 JOIN \"ObjectTable\" o ON o.\"Id\"=i.\"ObjectId\" JOIN \"AddressTable\" a ON a.\"Id\"=o.\"AddressId\" WHERE d.\"Id\"=$device AND a.\"CompanyId\"=1) SELECT w.*, r.* FROM w CROSS JOIN LATERAL ((SELECT DISTINCT ON (to_char(x.\"ArcDate\" + $shift, '$key')) x.* FROM ($rows) x ORDER BY to_char(x.\"ArcDate\" + $shift, '$key'), x.\"ArcDate\" DESC) UNION ALL (SELECT x.* FROM ($later) x ORDER BY x.\"ArcDate\", x.\"Id\" LIMIT 1)) r"
+}
 month_from=$(utc "$(date -u -d "$month_start - 1 day" +%Y-%m-%d) 00:00:00")
 month_to=$(utc "$month_end 23:59:59")
 now_utc=$(date -u +'%Y-%m-%d %H:%M:%S')
@@ -100,10 +120,10 @@ names=() works=() targets=() queries=() floors=()
 add() { names+=("$1"); works+=("$2"); targets+=("$3"); queries+=("$4"); floors+=("$5"); }
 add Get_DevValues "one device, month" 1.5 \
     "CMD=Get_DevValues&Auth=$company_user&DeviceId=$device&Period=month&Date=$day" \
-    "$(slots "$device" "$month_from" "$month_to" YYYY-MM-DD)"
+    "$(device_table YYYY-MM-DD "$(date -u -d "$month_start - 1 day" +%Y-%m-%d) 23:00:00" "$month_end 23:59:59" "$month_end 23:00:00" 10)"
 add Get_DevValues "one device, day" 1.5 \
     "CMD=Get_DevValues&Auth=$company_user&DeviceId=$device&Period=day&Date=$day" \
-    "$(slots "$device" "$(utc "$day 00:00:00")" "$(utc "$day 23:59:59")" 'YYYY-MM-DD HH24')"
+    "$(device_table 'YYYY-MM-DD HH24' "$day 00:00:00" "$(date -u -d "$day + 1 day" +%Y-%m-%d) 00:59:59" "$(date -u -d "$day + 1 day" +%Y-%m-%d) 00:00:00" 5)"
 add Get_DevValuesFromAddress "200 devices" 2 \
     "CMD=Get_DevValuesFromAddress&Auth=$company_user&AddressId=$big&Date=$day" \
     "SELECT DISTINCT ON (r.\"DeviceId\") r.\"DeviceId\", r.\"ArcDate\", r.\"RecDate\", r.\"JsonVal\"::varchar, r.\"JsonErr\"::varchar FROM $(archive "$(utc "$day 00:00:00")" "$(utc "$day 23:59:59")") r WHERE r.\"DeviceId\" IN ($(installed_at "$big")) ORDER BY r.\"DeviceId\", r.\"ArcDate\" DESC"

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTextCodec>
 
 namespace orvela {
 
@@ -24,7 +23,6 @@ HttpOrvelaServer::HttpOrvelaServer(QObject* parent, tarn::ExchangeChannel* chann
       m_startMs(QDateTime::currentMSecsSinceEpoch()),
       m_kept(keptConnection)
 {
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     setChannel(channel);
     // Read on every request, so that a changed file takes effect with the next one.
     m_config = ServerConfig::load(QCoreApplication::applicationDirPath());

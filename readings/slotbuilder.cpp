@@ -13,6 +13,11 @@ namespace orvela {
 
 namespace {
 
+// An archive row as the slots are built from it: the moment to order by ("A") and the stored
+// texts, as the database writes them.
+const char kStoredColumns[] = "\"ArcDate\" AS \"A\", \"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS \"RecDate\", "
+                              "(\"JsonVal\"::varchar) AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\"";
+
 // How far before the first and after the last slot with values a reading is looked for to
 // estimate the slots in between.
 qint64 searchSeconds(SlotStep step)
@@ -117,10 +122,8 @@ QString SlotBuilder::archiveRows(qint64 deviceId, const QDateTime& fromUtc, cons
         if (!m_lookups.archiveExists(year)) {
             continue;
         }
-        parts << QStringLiteral("SELECT \"Id\", \"ArcDate\" AS \"A\", \"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS "
-                                "\"RecDate\", (\"JsonVal\"::varchar) AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\"") +
-                     extra + QStringLiteral(" FROM \"") + archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=") +
-                     QString::number(deviceId) + QStringLiteral(") AND (\"ArcDate\" BETWEEN ") + sqlTimestamp(fromUtc) +
+        parts << QStringLiteral("SELECT \"Id\", ") + QLatin1String(kStoredColumns) + extra + QStringLiteral(" FROM \"") +
+                     archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=") + QString::number(deviceId) + QStringLiteral(") AND (\"ArcDate\" BETWEEN ") + sqlTimestamp(fromUtc) +
                      QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QLatin1Char(')');
     }
     return parts.join(QStringLiteral(" UNION ALL "));
@@ -226,8 +229,7 @@ quint16 SlotBuilder::windowRows(const QList<qint64>& deviceIds, const QDateTime&
     QStringList years;
     for (int year = fromUtc.date().year(); year <= toUtc.date().year(); ++year) {
         if (m_lookups.archiveExists(year)) {
-            years << QStringLiteral("(SELECT \"ArcDate\" AS \"A\", \"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS "
-                                    "\"RecDate\", (\"JsonVal\"::varchar) AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\" FROM \"") +
+            years << QStringLiteral("(SELECT ") + QLatin1String(kStoredColumns) + QStringLiteral(" FROM \"") +
                          archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
                          sqlTimestamp(fromUtc) + QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QStringLiteral(") ORDER BY \"ArcDate\" ") +
                          order + QStringLiteral(", \"Id\" ") + order + QStringLiteral(" LIMIT 1)");

@@ -176,11 +176,4 @@ TEST(Vocabulary, ResourceNamesFallBackToTheCode)
     EXPECT_EQ(orvela::resourceName(0x12345), QStringLiteral("0x2345 - Неизвестно"));
 }
 
-TEST(Vocabulary, HexCodeKeepsExactlyTheWidth)
-{
-    EXPECT_EQ(orvela::hexCode(31, 8), QStringLiteral("0x0000001F"));
-    EXPECT_EQ(orvela::hexCode(-1, 4), QStringLiteral("0xFFFF"));
-    EXPECT_EQ(orvela::hexCode(0, 1), QStringLiteral("0x0"));
-}
-
 } // namespace

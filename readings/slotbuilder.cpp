@@ -13,6 +13,11 @@ namespace orvela {
 
 namespace {
 
+// More slots than the longest table a command allows (a report of 750 days, or of 31 days by
+// hours), and the code of a range that would need them.
+constexpr qint64 kMostSlots = 20000;
+constexpr quint16 kBadRangeCode = 256;
+
 // An archive row as the slots are built from it: the moment to order by ("A") and the stored
 // texts, as the database writes them.
 const char kStoredColumns[] = "\"ArcDate\" AS \"A\", \"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS \"RecDate\", "
@@ -139,6 +144,12 @@ quint16 SlotBuilder::build(SlotStep step, qint64 deviceId, const DeviceIdentity&
     *start = label;
     *end = lastEnd;
     table->clear();
+    // The commands bound their dates and ranges; this keeps the loops below finite whatever
+    // a caller passes: an invalid label never reaches the last one.
+    if (!label.isValid() || !lastLabel.isValid() || !lastEnd.isValid() ||
+        slotPosition(lastLabel, step) - slotPosition(label, step) > kMostSlots) {
+        return kBadRangeCode;
+    }
     const qint64 shift = static_cast<qint64>(timeShiftMinutes) * 60;
     // The years the table and the search for estimates around it may read, asked in one go.
     m_lookups.learnArchives(label.addSecs(-shift - searchSeconds(step)).date().year(),

@@ -27,7 +27,8 @@ public:
     // 23:00 of each day from start's date to end's date; hourly ones each whole hour from
     // start's hour to end's hour; monthly ones the 25th of each month from start's month to
     // end's month, 00:00, the last one reading up to end itself. start and end come back
-    // adjusted. Returns 0, 30 (a statement failed)
+    // adjusted. Returns 0, 256 (labels past the dates a command accepts, or more slots than
+    // any table may have), 30 (a statement failed)
     // or the archive parse codes.
     quint16 build(SlotStep step, qint64 deviceId, const DeviceIdentity& identity, QDateTime* start, QDateTime* end,
                   int timeShiftMinutes, bool withCalc, QVector<PeriodSlot>* table);

@@ -3,6 +3,7 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "cgi/client/clientdates.h"
 #include "cgi/client/devicetexts.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
@@ -264,8 +265,8 @@ bool Api::getReport()
     }
     const QString hour = text("HourReport");
     const bool hourMode = hour == QStringLiteral("true") || hour == QStringLiteral("yes") || hour == QStringLiteral("1");
-    QDate first = QDate::fromString(text("StartDate").trimmed(), QStringLiteral("yyyy-MM-dd"));
-    QDate last = QDate::fromString(text("EndDate").trimmed(), QStringLiteral("yyyy-MM-dd"));
+    QDate first = clientDate(text("StartDate"));
+    QDate last = clientDate(text("EndDate"));
     if (!first.isValid() || !last.isValid()) {
         return fail(256);
     }

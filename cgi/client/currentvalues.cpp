@@ -3,6 +3,7 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "cgi/client/clientdates.h"
 #include "cgi/client/datafields.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
@@ -73,9 +74,7 @@ bool readAcknowledgement(const QJsonValue& element, Acknowledgement* acknowledge
         acknowledgement->deviceId < 1) {
         return false;
     }
-    acknowledgement->date = QDateTime::fromString(jsonString(object.value(QStringLiteral("date"))),
-                                                  QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    acknowledgement->date.setTimeSpec(Qt::UTC);
+    acknowledgement->date = clientDateTime(jsonString(object.value(QStringLiteral("date"))));
     return acknowledgement->date.isValid();
 }
 
@@ -128,7 +127,7 @@ bool Api::requiredDate(const char* name, quint16 absentCode, quint16 badCode, QD
     if (!given(name)) {
         return fail(absentCode);
     }
-    *date = QDate::fromString(text(name).trimmed(), QStringLiteral("yyyy-MM-dd"));
+    *date = clientDate(text(name));
     return date->isValid() ? true : fail(badCode);
 }
 

@@ -3,6 +3,7 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "cgi/client/clientdates.h"
 #include "cgi/client/devicetexts.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
@@ -71,8 +72,7 @@ bool Api::readPeriod(PeriodRequest* period)
     if (kind == QLatin1String("period")) {
         return readCustomPeriod(period);
     }
-    const QDate date = given("Date") ? QDate::fromString(text("Date").trimmed(), QStringLiteral("yyyy-MM-dd"))
-                                     : req().requestTime().date();
+    const QDate date = given("Date") ? clientDate(text("Date")) : req().requestTime().date();
     if (!date.isValid()) {
         return fail(256);
     }
@@ -96,8 +96,8 @@ bool Api::readPeriod(PeriodRequest* period)
 // "StartDate" to "EndDate" by days, in either order, a year at most.
 bool Api::readCustomPeriod(PeriodRequest* period)
 {
-    QDate first = QDate::fromString(text("StartDate").trimmed(), QStringLiteral("yyyy-MM-dd"));
-    QDate last = QDate::fromString(text("EndDate").trimmed(), QStringLiteral("yyyy-MM-dd"));
+    QDate first = clientDate(text("StartDate"));
+    QDate last = clientDate(text("EndDate"));
     if (!first.isValid() || !last.isValid()) {
         return fail(256);
     }

@@ -3,6 +3,7 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "cgi/client/clientdates.h"
 #include "cgi/client/devicetexts.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
@@ -88,11 +89,11 @@ QJsonArray valuesArray(const QVector<ArchiveValue>& values)
 
 bool Api::readReportRange(ReportRange* range)
 {
-    range->first = QDate::fromString(text("dateStart").trimmed(), QStringLiteral("yyyy-MM-dd"));
+    range->first = clientDate(text("dateStart"));
     if (!range->first.isValid()) {
         return fail(290);
     }
-    range->last = QDate::fromString(text("dateEnd").trimmed(), QStringLiteral("yyyy-MM-dd"));
+    range->last = clientDate(text("dateEnd"));
     if (!range->last.isValid()) {
         return fail(291);
     }

@@ -34,6 +34,7 @@ HttpOrvelaServer::HttpOrvelaServer(QObject* parent, tarn::ExchangeChannel* chann
     tarn::ReadLimits limits;
     limits.maxBodyBytes = m_config.maxBodyBytes;
     setReadLimits(limits);
+    m_answer.setLimit(m_config.maxAnswerBytes);
     if (m_config.logEnabled) {
         openLog();
     }
@@ -151,7 +152,7 @@ void HttpOrvelaServer::answerError(quint16 code)
     sendResponse();
 }
 
-QByteArray HttpOrvelaServer::envelope(const QDateTime& now) const
+QByteArrayList HttpOrvelaServer::envelope(const QDateTime& now) const
 {
     QJsonObject info;
     info.insert(QStringLiteral("serverSoftVer"), applicationVersion());
@@ -166,13 +167,15 @@ QByteArray HttpOrvelaServer::envelope(const QDateTime& now) const
     if (!m_responseText.isEmpty()) {
         root.insert(QStringLiteral("text"), m_responseText);
     }
-    if (!m_responseData.isEmpty()) {
-        root.insert(QStringLiteral("data"), m_responseData);
-    }
     if (!m_responseId.isEmpty()) {
         root.insert(QStringLiteral("id"), m_responseId);
     }
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    const QByteArray rest = QJsonDocument(root).toJson(QJsonDocument::Compact);
+    if (m_answer.isEmpty()) {
+        return {rest};
+    }
+    // "data" is the first key of the envelope, so the rows go right after its opening brace.
+    return {QByteArrayLiteral("{\"data\":["), m_answer.text(), "]," + rest.mid(1)};
 }
 
 void HttpOrvelaServer::sendResponse()
@@ -189,6 +192,8 @@ void HttpOrvelaServer::sendResponse()
     }
     setResponseHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json;charset=utf-8"));
     setResponseBody(envelope(now));
+    // The rows are in the body now; the body is what remains of them.
+    m_answer.clear();
     bool ok = false;
     writeResponse(&ok);
     if (ok) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/answerdata.h"
 #include "app/resulttype.h"
 #include "app/serverconfig.h"
 #include "cgi/httpserver.h"
@@ -50,9 +51,13 @@ public:
     QString responseText() const { return m_responseText; }
     void setResponseId(const QString& id) { m_responseId = id; }
     void setResponseId(qint64 id) { m_responseId = QString::number(id); }
-    void appendResponseRow(const QJsonValue& row) { m_responseData.append(row); }
-    void clearResponseData() { m_responseData = QJsonArray(); }
-    const QJsonArray& responseData() const { return m_responseData; }
+    void appendResponseRow(const QJsonValue& row) { m_answer.append(row); }
+    void clearResponseData() { m_answer.clear(); }
+    bool hasResponseRows() const { return !m_answer.isEmpty(); }
+    // The answer's rows for commands that write them piece by piece; a handler that fills a
+    // large answer asks withinAnswerLimit() as it goes and stops with 330 when it is not.
+    AnswerData& answer() { return m_answer; }
+    bool withinAnswerLimit() const { return !m_answer.overflowed(); }
     bool answered() const { return m_answered; }
     void setAnswered() { m_answered = true; }
 
@@ -62,8 +67,9 @@ public:
     void answerError(quint16 code);
     void sendResponse();
 
-    // The compact envelope for the current state, written at the given moment.
-    QByteArray envelope(const QDateTime& now) const;
+    // The compact envelope for the current state, written at the given moment: the text
+    // before the rows and the text after them, so that the rows are sent without a copy.
+    QByteArrayList envelope(const QDateTime& now) const;
 
     void logInfo(const QString& text) { emit toLog(LogInfo, text); }
     void logError(const QString& text) { emit toLog(LogError, text); }
@@ -88,7 +94,7 @@ private:
     ResultType m_resultType = ResultType::Table;
     QString m_responseText;
     QString m_responseId;
-    QJsonArray m_responseData;
+    AnswerData m_answer;
     bool m_answered = false;
 };
 

@@ -15,6 +15,8 @@ namespace tarn {
 namespace {
 
 constexpr int kMaxDebugJsonChars = 5000;
+// Answers longer than this are not parsed again to be shown in the debug log.
+constexpr qint64 kMaxDebugParsedBytes = 1024 * 1024;
 
 // Text of a JSON parameter: strings as they are, whole numbers without a fraction, objects
 // and arrays in compact form (so that "DATA" may arrive as a JSON array), null as nothing.
@@ -222,15 +224,16 @@ bool HttpServer::readWholeRequest()
     captureEnvironment();
     logEnvironment();
     const QString cookieHeader = m_environment.value(QStringLiteral("HTTP_COOKIE"));
-    if (!cookieHeader.isEmpty()) {
-        parsePairs(cookieHeader, QLatin1Char(';'), m_cookies);
-    }
+    const bool cookiesOk = parsePairs(cookieHeader, QLatin1Char(';'), m_cookies);
     logMap(QStringLiteral("Cookies:"), m_cookies, false);
     const QString query = m_environment.value(QStringLiteral("QUERY_STRING"));
-    if (!query.isEmpty()) {
-        parsePairs(query, QLatin1Char('&'), m_get);
-    }
+    const bool queryOk = parsePairs(query, QLatin1Char('&'), m_get);
     logMap(QObject::tr("GET параметры:"), m_get, true);
+    if (!cookiesOk || !queryOk) {
+        m_errorText = tooManyPairsText();
+        emit toLog(LogError, m_errorText);
+        return false;
+    }
 
     const bool ok = parseBody();
     logBodyTrace();
@@ -248,11 +251,19 @@ bool HttpServer::readWholeRequest()
     return true;
 }
 
+QString HttpServer::tooManyPairsText()
+{
+    return QObject::tr("Слишком много параметров в запросе: допустимо не более %1.").arg(kMostPairs);
+}
+
 bool HttpServer::writeWholeResponse()
 {
     emit toLog(LogInfo, QObject::tr("Отправка HTTP ответа."));
-    m_responseHeaders.insert(QStringLiteral("Content-Length"),
-                             QString::number(m_responseBody.size()));
+    qint64 length = 0;
+    for (const QByteArray& piece : qAsConst(m_responseBody)) {
+        length += piece.size();
+    }
+    m_responseHeaders.insert(QStringLiteral("Content-Length"), QString::number(length));
     if (!m_responseHeaders.contains(QStringLiteral("Content-Type"))) {
         m_responseHeaders.insert(QStringLiteral("Content-Type"),
                                  QStringLiteral("application/json"));
@@ -280,22 +291,34 @@ bool HttpServer::writeWholeResponse()
         m_errorText = QObject::tr("Не удалось отправить заголовки ответа.");
         return false;
     }
-    if (!m_channel->writeAll(m_responseBody)) {
-        m_errorText = QObject::tr("Не удалось отправить содержимое ответа.");
-        return false;
+    for (const QByteArray& piece : qAsConst(m_responseBody)) {
+        if (!m_channel->writeAll(piece)) {
+            m_errorText = QObject::tr("Не удалось отправить содержимое ответа.");
+            return false;
+        }
     }
     if (m_debug &&
         m_responseHeaders.value(QStringLiteral("Content-Type")).contains(QStringLiteral("application/json"))) {
-        const QJsonValue shown = secrets::maskJson(QJsonDocument::fromJson(m_responseBody).object());
-        QString text =
-            QString::fromUtf8(QJsonDocument(shown.toObject()).toJson(QJsonDocument::Indented));
-        if (text.size() > kMaxDebugJsonChars) {
-            text = text.left(kMaxDebugJsonChars) + QStringLiteral("\n...");
-        }
-        emit toLog(LogDebug, QObject::tr("JSON содержимое ответа:"));
-        emit toLog(LogDebug, text);
+        logResponseJson(length);
     }
     return true;
+}
+
+// The answer as the debug log shows it, its secrets masked. A long answer is not parsed again
+// for the log: the record would be cut anyway, and the parse would take many times its size.
+void HttpServer::logResponseJson(qint64 length)
+{
+    emit toLog(LogDebug, QObject::tr("JSON содержимое ответа:"));
+    if (length > kMaxDebugParsedBytes) {
+        emit toLog(LogDebug, QObject::tr("(ответ не показан, байт: ") + QString::number(length) + QLatin1Char(')'));
+        return;
+    }
+    const QJsonValue shown = secrets::maskJson(QJsonDocument::fromJson(m_responseBody.join()).object());
+    QString text = QString::fromUtf8(QJsonDocument(shown.toObject()).toJson(QJsonDocument::Indented));
+    if (text.size() > kMaxDebugJsonChars) {
+        text = text.left(kMaxDebugJsonChars) + QStringLiteral("\n...");
+    }
+    emit toLog(LogDebug, text);
 }
 
 } // namespace tarn

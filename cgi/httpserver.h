@@ -54,14 +54,19 @@ public:
     bool debug() const { return m_debug; }
     void setDebug(bool on) { m_debug = on; }
     QString errorText() const { return m_errorText; }
+    // What the error text leaves out, for the client: where a JSON body broke, which bound
+    // it passed. Empty when there is nothing to add.
+    QString errorDetail() const { return m_errorDetail; }
     bool lastReadResult() const { return m_lastRead; }
     bool lastWriteResult() const { return m_lastWrite; }
 
     void clearResponseHeaders() { m_responseHeaders.clear(); }
     void setResponseHeader(const QString& name, const QString& value);
     const TextMap& responseHeaders() const { return m_responseHeaders; }
-    void setResponseBody(const QByteArray& body) { m_responseBody = body; }
-    QByteArray responseBody() const { return m_responseBody; }
+    // The body, in pieces that are sent one after the other.
+    void setResponseBody(const QByteArrayList& pieces) { m_responseBody = pieces; }
+    void setResponseBody(const QByteArray& body) { m_responseBody = {body}; }
+    QByteArray responseBody() const { return m_responseBody.join(); }
 
     // The channel of this exchange, owned by the caller; the process's own by default.
     void setChannel(ExchangeChannel* channel) { m_channel = channel ? channel : &m_processChannel; }
@@ -95,10 +100,12 @@ private:
     bool parseBody();
     bool parseContentType();
     QString bodyTooLongText() const;
+    static QString tooManyPairsText();
     bool readFormLine(qint64 contentLength, QByteArray* line);
     bool readBody(QByteArray* body);
     void logBodyTrace();
     bool writeWholeResponse();
+    void logResponseJson(qint64 length);
 
     bool m_debug = false;
     QString m_contentType;
@@ -113,8 +120,9 @@ private:
     JsonMap m_json;
     QByteArray m_body;
     TextMap m_responseHeaders;
-    QByteArray m_responseBody;
+    QByteArrayList m_responseBody;
     QString m_errorText;
+    QString m_errorDetail;
 
     DescriptorChannel m_processChannel;
     ExchangeChannel* m_channel = &m_processChannel;

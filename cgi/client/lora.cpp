@@ -202,7 +202,7 @@ bool Api::getLoRaDevice()
     if (!appendLoraDevices(rows, true)) {
         return false;
     }
-    return req().responseData().isEmpty() ? fail(246) : succeed();
+    return !req().hasResponseRows() ? fail(246) : succeed();
 }
 
 // The DevEUI is not taken yet by another device (151).

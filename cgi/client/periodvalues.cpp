@@ -302,8 +302,9 @@ bool Api::periodDevices(const QList<qint64>& objectIds, const QString& resourceF
     return true;
 }
 
+// One object with its devices, written into the answer device by device.
 bool Api::periodObject(SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object, QSqlQuery& devices,
-                       const QList<int>& deviceRows, QJsonObject* entry)
+                       const QList<int>& deviceRows)
 {
     JsonRow row(object);
     row.id(QStringLiteral("objectId"), "Id").number(QStringLiteral("objType"), "ObjType").text(QStringLiteral("obj"), "Obj");
@@ -314,17 +315,19 @@ bool Api::periodObject(SlotBuilder& builder, const PeriodRequest& period, const 
         const qint64 abonentId = columnNumber(object, "AbonentId");
         row.value(QStringLiteral("abonentId"), abonentId).value(QStringLiteral("abonentInfo"), abonentSummary(abonentId));
     }
-    QJsonArray list;
+    req().answer().open(row.object(), QStringLiteral("devices"));
     for (const int position : deviceRows) {
         devices.seek(position);
         QJsonObject device;
         if (!periodDevice(builder, period, devices, static_cast<int>(columnNumber(object, "TimeShift")), &device)) {
             return false;
         }
-        list.append(device);
+        req().answer().appendElement(device);
+        if (!answerWithinLimit()) {
+            return false;
+        }
     }
-    *entry = row.object();
-    entry->insert(QStringLiteral("devices"), list);
+    req().answer().close();
     return true;
 }
 
@@ -361,12 +364,10 @@ bool Api::getPeriodValues()
     SlotBuilder builder(db(), lookups, debugSink());
     builder.expectDevices(columnIds(devices, "Id"));
     while (objects.next()) {
-        QJsonObject entry;
-        if (!periodObject(builder, period, objects, devices, deviceRows.value(columnNumber(objects, "Id")), &entry)) {
+        if (!periodObject(builder, period, objects, devices, deviceRows.value(columnNumber(objects, "Id")))) {
             req().clearResponseData();
             return false;
         }
-        req().appendResponseRow(entry);
     }
     return succeed();
 }

@@ -180,8 +180,9 @@ bool Api::reportDevice(SlotBuilder& builder, const ReportRange& range, const QSq
     return true;
 }
 
-// The objects of one address with their devices, as "Report" lists them.
-bool Api::reportObjects(SlotBuilder& builder, const ReportRange& range, const QSqlQuery& address, QJsonArray* objects)
+// The objects of one address with their devices, as "Report" lists them, written into the
+// answer device by device: a report over many addresses is the largest answer there is.
+bool Api::reportObjects(SlotBuilder& builder, const ReportRange& range, const QSqlQuery& address)
 {
     static const QHash<qint64, QString> groups = {{1, QStringLiteral(" and (o.\"ObjType\"=3)")},
                                                   {2, QStringLiteral(" and (o.\"ObjType\"=5)")},
@@ -214,18 +215,19 @@ bool Api::reportObjects(SlotBuilder& builder, const ReportRange& range, const QS
             .text(QStringLiteral("obj"), "Obj")
             .number(QStringLiteral("abonentId"), "AbonentId")
             .text(QStringLiteral("abonentName"), "Name");
-        QJsonArray list;
+        req().answer().open(row.object(), QStringLiteral("devices"));
         for (const int position : deviceRows.value(columnNumber(query, "Id"))) {
             devices.seek(position);
             QJsonObject device;
             if (!reportDevice(builder, range, devices, timeShift, &device)) {
                 return false;
             }
-            list.append(device);
+            req().answer().appendElement(device);
+            if (!answerWithinLimit()) {
+                return false;
+            }
         }
-        QJsonObject object = row.object();
-        object.insert(QStringLiteral("devices"), list);
-        objects->append(object);
+        req().answer().close();
     }
     return true;
 }
@@ -303,15 +305,15 @@ bool Api::report()
     ReadingLookups lookups(db(), req().unitSettings(), debugSink());
     SlotBuilder builder(db(), lookups, debugSink());
     while (addresses.next()) {
-        QJsonArray objects;
-        if (!reportObjects(builder, range, addresses, &objects)) {
+        req().answer().open(QJsonObject{{QStringLiteral("id"), columnNumber(addresses, "Id")},
+                                        {QStringLiteral("name"), columnText(addresses, "Name")},
+                                        {QStringLiteral("timeShift"), columnNumber(addresses, "TimeShift")}},
+                            QStringLiteral("objects"));
+        if (!reportObjects(builder, range, addresses)) {
             req().clearResponseData();
             return false;
         }
-        req().appendResponseRow(QJsonObject{{QStringLiteral("id"), columnNumber(addresses, "Id")},
-                                            {QStringLiteral("name"), columnText(addresses, "Name")},
-                                            {QStringLiteral("timeShift"), columnNumber(addresses, "TimeShift")},
-                                            {QStringLiteral("objects"), objects}});
+        req().answer().close();
     }
     return succeed();
 }

@@ -1,0 +1,90 @@
+#include "app/answerdata.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace orvela {
+
+namespace {
+
+QByteArray compactText(const QJsonValue& value)
+{
+    if (value.isObject()) {
+        return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+    }
+    if (value.isArray()) {
+        return QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact);
+    }
+    // A plain value is written as the one element of an array, without the brackets.
+    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return wrapped.mid(1, wrapped.size() - 2);
+}
+
+} // namespace
+
+bool AnswerData::fits(qint64 more)
+{
+    if (m_overflowed || (m_limit > 0 && m_text.size() + more > m_limit)) {
+        m_overflowed = true;
+        return false;
+    }
+    return true;
+}
+
+void AnswerData::write(const QByteArray& element)
+{
+    int& count = m_open.isEmpty() ? m_rows : m_open.last().elements;
+    if (!fits(element.size() + 1)) {
+        return;
+    }
+    if (count++ > 0) {
+        m_text += ',';
+    }
+    m_text += element;
+}
+
+void AnswerData::append(const QJsonValue& row)
+{
+    write(compactText(row));
+}
+
+void AnswerData::appendElement(const QJsonObject& element)
+{
+    write(compactText(element));
+}
+
+void AnswerData::open(const QJsonObject& fields, const QString& listKey)
+{
+    // The row is written with a marker where the list goes and split there: keys come out in
+    // their sorted order, before and after the list, as in the row made at once. The marker
+    // cannot occur elsewhere: a quote inside a text is always written escaped.
+    QJsonObject row = fields;
+    row.insert(listKey, QStringLiteral("\x01"));
+    const QByteArray text = QJsonDocument(row).toJson(QJsonDocument::Compact);
+    const QByteArray marker = '"' + listKey.toUtf8() + "\":\"\\u0001\"";
+    const int at = text.indexOf(marker);
+    const QByteArray head = text.left(at) + '"' + listKey.toUtf8() + "\":[";
+    write(head);
+    m_open.append(OpenList{']' + text.mid(at + marker.size()), 0});
+}
+
+void AnswerData::close()
+{
+    if (m_open.isEmpty()) {
+        return;
+    }
+    const QByteArray tail = m_open.takeLast().tail;
+    if (fits(tail.size())) {
+        m_text += tail;
+    }
+}
+
+void AnswerData::clear()
+{
+    m_text = QByteArray();
+    m_rows = 0;
+    m_open.clear();
+    m_overflowed = false;
+}
+
+} // namespace orvela

@@ -105,6 +105,12 @@ void Api::processRequest()
     request.readRequest(&readOk);
     if (!readOk) {
         request.logError(request.errorText());
+        // The code's message is fixed; the text tells the client what exactly was wrong.
+        request.setResponseText(request.errorText());
+        if (!request.errorDetail().isEmpty()) {
+            request.logError(request.errorDetail());
+            request.setResponseText(request.errorText() + QLatin1Char(' ') + request.errorDetail());
+        }
         request.answerError(208);
         return;
     }

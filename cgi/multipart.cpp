@@ -1,5 +1,7 @@
 #include "cgi/multipart.h"
 
+#include "cgi/clientjson.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
@@ -101,8 +103,8 @@ bool storePart(const PartHeaders& headers, const QByteArray& content,
         return true;
     }
     if (headers.json) {
-        const QJsonDocument doc = QJsonDocument::fromJson(content);
-        if (!doc.isObject()) {
+        QJsonDocument doc;
+        if (!parseClientJson(content, &doc) || !doc.isObject()) {
             return false;
         }
         targets.json->insert(headers.fieldName, doc.object());

@@ -4,6 +4,8 @@
 #include "cgi/secretmask.h"
 
 #include <QDateTime>
+#include "cgi/clientjson.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -87,8 +89,9 @@ bool HttpServer::parseBody()
             }
             text = QString::fromUtf8(line);
         }
-        if (!text.isEmpty()) {
-            parsePairs(text, QLatin1Char('&'), m_post);
+        if (!parsePairs(text, QLatin1Char('&'), m_post)) {
+            m_errorText = tooManyPairsText();
+            return false;
         }
         return true;
     }
@@ -96,9 +99,12 @@ bool HttpServer::parseBody()
         return false;
     }
     if (m_contentType == QStringLiteral("application/json")) {
-        const QJsonDocument doc = QJsonDocument::fromJson(m_body);
-        if (!doc.isObject()) {
+        QJsonDocument doc;
+        QString reason;
+        if (!parseClientJson(m_body, &doc, &reason) || !doc.isObject()) {
             m_errorText = QObject::tr("Неверный формат запроса JSON.");
+            m_errorDetail = reason.isEmpty() ? QObject::tr("Содержимое не является объектом JSON.")
+                                             : reason + QLatin1Char('.');
             m_body.clear();
             return false;
         }

@@ -69,9 +69,9 @@ QString limitTable()
 {
     QString text = QStringLiteral("| Command | Field | Limit | Refused with |\n|---|---|---|---|\n");
     for (const client::FieldLimit& limit : client::fieldLimits()) {
-        const QString bound = limit.kind == client::FieldLimit::Text
-                                  ? QStringLiteral("%1 characters").arg(limit.largest)
-                                  : QStringLiteral("at most %1").arg(limit.largest);
+        const QString bound = limit.kind == client::FieldLimit::Text       ? QStringLiteral("%1 characters").arg(limit.largest)
+                              : limit.kind == client::FieldLimit::Elements ? QStringLiteral("%1 elements").arg(limit.largest)
+                                                                           : QStringLiteral("at most %1").arg(limit.largest);
         text += QStringLiteral("| `%1` | `%2` | %3 | %4 |\n")
                     .arg(QString::fromLatin1(limit.command), QString::fromLatin1(limit.field), bound)
                     .arg(limit.code);

@@ -99,7 +99,7 @@ void Api::dispatchCommand(const QString& name)
 {
     const Command& command = commandTable().at(m_commands.value(name));
     req().logInfo(QObject::tr(command.logText));
-    if (!valuesWithinLimits(command.name) || !(this->*command.handler)()) {
+    if (!valuesWithinLimits(command.name) || !(this->*command.handler)() || !answerWithinLimit()) {
         // Every failure path sets its code; a handler that forgot would answer "OK." as an
         // error, so such a slip is reported as an unknown error instead.
         req().answerError(req().resultCode() == 0 ? 65534 : 65535);

@@ -34,6 +34,7 @@ struct CurrentUser;
 
 namespace client {
 
+struct Acknowledgement;
 struct AddressReadings;
 struct ChannelMeter;
 struct ChannelRules;
@@ -94,7 +95,11 @@ private:
     bool fail(quint16 code);
     // Refuses a value the command would write past its column's size or range (fieldlimits).
     bool valuesWithinLimits(const char* command);
+    bool readLimitedData(QJsonArray* data);
     bool succeed();
+    // Whether the rows written so far fit the answer's limit; otherwise they are dropped and
+    // the command ends with 330 and a text that tells how to narrow it.
+    bool answerWithinLimit();
     // Commits a batch written under one lock; a batch of one answers the new record's id.
     bool commitBatch(orvela::LockedWrite& write, int count, qint64 lastId);
     // Ends a command with the code of its last step.
@@ -262,7 +267,7 @@ private:
     QString errorFlagsAddresses() const;
     bool errorFlagsDevice(const QSqlQuery& device, const QJsonArray& errors, const QString& addressName,
                           QJsonObject* object);
-    bool acknowledgeErrors(orvela::ReadingLookups& lookups, qint64 deviceId, const QDateTime& date);
+    bool acknowledgeErrors(orvela::ReadingLookups& lookups, const QList<Acknowledgement>& acknowledgements);
 
     // Device lists and descriptions (devicelists.cpp, deviceinfo.cpp, devicereadings.cpp,
     // devicetexts.cpp).
@@ -309,13 +314,13 @@ private:
     bool periodDevice(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& query, int timeShift,
                       QJsonObject* device);
     bool periodObject(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object,
-                      QSqlQuery& devices, const QList<int>& deviceRows, QJsonObject* entry);
+                      QSqlQuery& devices, const QList<int>& deviceRows);
     bool periodDevices(const QList<qint64>& objectIds, const QString& resourceFilter, QSqlQuery* devices,
                        QHash<qint64, QList<int>>* rows);
     bool readReportRange(ReportRange* range);
     bool reportParameters();
     QString reportAddresses();
-    bool reportObjects(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& address, QJsonArray* objects);
+    bool reportObjects(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& address);
     bool reportDevices(const QList<qint64>& objectIds, QSqlQuery* devices, QHash<qint64, QList<int>>* rows);
     bool reportDevice(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& query, int timeShift,
                       QJsonObject* device);

@@ -4,6 +4,7 @@
 
 #include "app/httporvelaserver.h"
 #include "cgi/client/clientdates.h"
+#include "cgi/clientjson.h"
 #include "cgi/client/datafields.h"
 #include "db/database.h"
 #include "db/jsonrow.h"
@@ -17,6 +18,12 @@
 #include <QSqlQuery>
 
 namespace client {
+
+// One element of "DATA" of an acknowledgement.
+struct Acknowledgement {
+    qint64 deviceId = 0;
+    QDateTime date; // stored (UTC) time
+};
 
 using namespace orvela;
 
@@ -60,12 +67,6 @@ QJsonArray valuesArray(const QVector<ArchiveValue>& values)
     }
     return array;
 }
-
-// One element of "DATA" of an acknowledgement.
-struct Acknowledgement {
-    qint64 deviceId = 0;
-    QDateTime date; // stored (UTC) time
-};
 
 bool readAcknowledgement(const QJsonValue& element, Acknowledgement* acknowledgement)
 {
@@ -341,30 +342,41 @@ bool Api::getErrorFlags()
     return succeed();
 }
 
-// Sets "fixed" on the first error element of the device's unacknowledged rows of the 31 days
-// up to the given time, in the database itself: a concurrent change of the same row is kept,
-// and a row acknowledged meanwhile is left alone.
-bool Api::acknowledgeErrors(ReadingLookups& lookups, qint64 deviceId, const QDateTime& date)
+// Sets "fixed" on the first error element of each device's unacknowledged rows of the 31
+// days up to the time given for it, in the database itself: a concurrent change of the same
+// row is kept, and a row acknowledged meanwhile is left alone. All elements are acknowledged
+// in one transaction, with one statement per yearly table they touch.
+bool Api::acknowledgeErrors(ReadingLookups& lookups, const QList<Acknowledgement>& acknowledgements)
 {
-    const QDateTime start = date.addDays(-kAcknowledgedDays);
+    QSet<int> years;
+    QStringList pairs;
+    for (const Acknowledgement& acknowledgement : acknowledgements) {
+        for (int year = acknowledgement.date.addDays(-kAcknowledgedDays).date().year();
+             year <= acknowledgement.date.date().year(); ++year) {
+            years.insert(year);
+        }
+        pairs << QLatin1Char('(') + QString::number(acknowledgement.deviceId) + QStringLiteral(", ") +
+                     sqlTimestamp(acknowledgement.date) + QStringLiteral("::timestamp)");
+    }
     LockedWrite write(db());
     if (!beginWrite(write)) {
         return false;
     }
-    for (int year = date.date().year(); year >= start.date().year(); --year) {
+    for (const int year : years) {
         if (!lookups.archiveExists(year)) {
             continue;
         }
         const QString table = QLatin1Char('"') + archiveTableName(year) + QLatin1Char('"');
-        const QString rows = QStringLiteral("(\"DeviceId\"=") + QString::number(deviceId) +
-                             QStringLiteral(") AND (\"ArcDate\" BETWEEN ") + sqlTimestamp(start) +
-                             QStringLiteral("::timestamp AND ") + sqlTimestamp(date) +
-                             QStringLiteral("::timestamp) AND ") + unfixedErrorCondition();
+        // Per element at most 1000 rows, the newest, as a screen of flags can show.
         const quint16 code = write.exec(
             QStringLiteral("UPDATE ") + table +
-            QStringLiteral(" SET \"JsonErr\"=jsonb_set(\"JsonErr\"::jsonb, '{0,fixed}', '1')::json WHERE ") + rows +
-            QStringLiteral(" AND \"Id\" IN (SELECT \"Id\" FROM ") + table + QStringLiteral(" WHERE ") + rows +
-            QStringLiteral(" ORDER BY \"ArcDate\" DESC LIMIT 1000);"));
+            QStringLiteral(" SET \"JsonErr\"=jsonb_set(\"JsonErr\"::jsonb, '{0,fixed}', '1')::json WHERE \"Id\" IN "
+                           "(SELECT r.\"Id\" FROM (VALUES ") +
+            pairs.join(QStringLiteral(", ")) +
+            QStringLiteral(") AS e(\"DeviceId\", \"Upto\") CROSS JOIN LATERAL (SELECT \"Id\" FROM ") + table +
+            QStringLiteral(" WHERE (\"DeviceId\"=e.\"DeviceId\") AND (\"ArcDate\" BETWEEN e.\"Upto\" - interval '") +
+            QString::number(kAcknowledgedDays) + QStringLiteral(" days' AND e.\"Upto\") AND ") + unfixedErrorCondition() +
+            QStringLiteral(" ORDER BY \"ArcDate\" DESC LIMIT 1000) r) AND ") + unfixedErrorCondition() + QLatin1Char(';'));
         if (code != 0) {
             return fail(code);
         }
@@ -377,8 +389,8 @@ bool Api::clearErrorFlags()
     if (!allowTypes(UserType::User, UserType::CompanyOperator) || !dataGiven()) {
         return false;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(text("DATA").toUtf8());
-    if (!doc.isArray() || tarn::jsonHasNul(doc.array())) {
+    QJsonDocument doc;
+    if (!tarn::parseClientJson(text("DATA").toUtf8(), &doc) || !doc.isArray() || tarn::jsonHasNul(doc.array())) {
         return fail(157);
     }
     if (doc.array().isEmpty()) {
@@ -399,12 +411,7 @@ bool Api::clearErrorFlags()
         }
     }
     ReadingLookups lookups(db(), req().unitSettings(), debugSink());
-    for (const Acknowledgement& acknowledgement : acknowledgements) {
-        if (!acknowledgeErrors(lookups, acknowledgement.deviceId, acknowledgement.date)) {
-            return false;
-        }
-    }
-    return succeed();
+    return acknowledgeErrors(lookups, acknowledgements);
 }
 
 } // namespace client

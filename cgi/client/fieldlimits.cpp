@@ -3,6 +3,7 @@
 #include "app/httporvelaserver.h"
 #include "cgi/client/api.h"
 #include "cgi/client/datafields.h"
+#include "cgi/clientjson.h"
 #include "cgi/intrule.h"
 
 #include <QJsonArray>
@@ -19,6 +20,10 @@ constexpr qint64 kSmallint = 32767;
 constexpr qint64 kInteger = 2147483647;
 // Fields without a format code of their own are refused as data of an unknown format.
 constexpr quint16 kNoFieldCode = 329;
+// The most records one "DATA" of a batch may carry: a house's abonents, accounts or meters,
+// or a screen of error flags, all checked and written in one transaction.
+constexpr qint64 kMostBatchElements = 5000;
+constexpr quint16 kDataFormatCode = 157;
 
 // The commands that write a table, with the limits of the values they write to it.
 struct TableFields {
@@ -128,6 +133,9 @@ const std::vector<FieldLimit>& fieldLimits()
     };
     static const std::vector<FieldLimit> limits = [] {
         std::vector<FieldLimit> all;
+        for (const char* command : {"Add_Abonents", "Add_LicAccount", "Add_Devices", "Clear_ErrorFlags"}) {
+            all.push_back({command, "DATA", "", "", F::Elements, kMostBatchElements, kDataFormatCode});
+        }
         for (const TableFields& table : tables) {
             for (const char* command : table.commands) {
                 for (const TableFields::Field& field : table.fields) {
@@ -168,6 +176,24 @@ QString dataText(const QJsonValue& value)
     return jsonString(value);
 }
 
+// The first breach of a "DATA" limit, as the error record tells it, or an empty text.
+QString dataBreach(const FieldLimit& limit, const QJsonArray& data)
+{
+    if (limit.kind == FieldLimit::Elements) {
+        return data.size() > limit.largest
+                   ? QStringLiteral("Параметр DATA: %1 записей, допустимо не более %2.").arg(data.size()).arg(limit.largest)
+                   : QString();
+    }
+    const QString key = QString::fromLatin1(limit.field).mid(5);
+    for (int index = 0; index < data.size(); ++index) {
+        const QString problem = breach(limit, dataText(data.at(index).toObject().value(key)));
+        if (!problem.isEmpty()) {
+            return QStringLiteral("Поле %1 записи %2 параметра DATA: ").arg(key).arg(index + 1) + problem;
+        }
+    }
+    return QString();
+}
+
 } // namespace
 
 bool Api::valuesWithinLimits(const char* command)
@@ -179,7 +205,7 @@ bool Api::valuesWithinLimits(const char* command)
             continue;
         }
         const QString field = QString::fromLatin1(limit.field);
-        if (!field.startsWith(QLatin1String("DATA."))) {
+        if (!field.startsWith(QLatin1String("DATA"))) {
             const QString problem = breach(limit, text(limit.field));
             if (!problem.isEmpty()) {
                 req().logError(QStringLiteral("Параметр ") + field + QStringLiteral(": ") + problem);
@@ -187,20 +213,32 @@ bool Api::valuesWithinLimits(const char* command)
             }
             continue;
         }
-        if (!dataRead) {
-            // A "DATA" that is no array is the handler's to refuse.
-            data = QJsonDocument::fromJson(text("DATA").toUtf8()).array();
-            dataRead = true;
+        if (!dataRead && !readLimitedData(&data)) {
+            return false;
         }
-        const QString key = field.mid(5);
-        for (int index = 0; index < data.size(); ++index) {
-            const QString problem = breach(limit, dataText(data.at(index).toObject().value(key)));
-            if (!problem.isEmpty()) {
-                req().logError(QStringLiteral("Поле %1 записи %2 параметра DATA: ").arg(key).arg(index + 1) + problem);
-                return fail(limit.code);
-            }
+        dataRead = true;
+        const QString problem = dataBreach(limit, data);
+        if (!problem.isEmpty()) {
+            req().logError(problem);
+            return fail(limit.code);
         }
     }
+    return true;
+}
+
+// "DATA" as an array for the limits to look at. One past the bounds of client JSON is refused
+// here, before anything parses it; one that is no array is the handler's to refuse.
+bool Api::readLimitedData(QJsonArray* data)
+{
+    const QByteArray text = this->text("DATA").toUtf8();
+    QString reason;
+    if (!tarn::clientJsonWithinBounds(text, &reason)) {
+        req().logError(QStringLiteral("Параметр DATA: ") + reason + QLatin1Char('.'));
+        return fail(kDataFormatCode);
+    }
+    QJsonDocument document;
+    tarn::parseClientJson(text, &document);
+    *data = document.array();
     return true;
 }
 

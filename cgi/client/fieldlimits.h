@@ -7,16 +7,17 @@
 namespace client {
 
 // The limits of the values a command writes: the length of a text column, the range of a
-// number column. A value past its limit is refused with the field's code before any statement
-// runs, instead of failing inside PostgreSQL with a code that names no field.
+// number column, the number of elements of "DATA". A value past its limit is refused with the
+// field's code before any statement runs, instead of failing inside PostgreSQL with a code
+// that names no field, or taking time and memory without bound.
 struct FieldLimit {
-    enum Kind { Text, Number };
+    enum Kind { Text, Number, Elements };
     const char* command; // the command reading the value
     const char* field;   // its parameter, or "DATA.key": that key of every "DATA" element
     const char* table;   // the table and column the value is written to
     const char* column;
     Kind kind;
-    qint64 largest; // characters of a text, the largest value of a number
+    qint64 largest; // characters of a text, the largest value of a number, the most elements
     quint16 code;   // the refusal: the field's format code where the command has one
 };
 

@@ -2,6 +2,7 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "cgi/clientjson.h"
 #include "cgi/intrule.h"
 #include "db/database.h"
 #include "db/lockedwrite.h"
@@ -65,6 +66,18 @@ QString Api::textFilter(const QString& column, const char* exactName, const char
         return QStringLiteral(" AND (") + column + QStringLiteral(" LIKE ") + sqlContains(part) + QLatin1Char(')');
     }
     return QString();
+}
+
+bool Api::answerWithinLimit()
+{
+    if (req().withinAnswerLimit()) {
+        return true;
+    }
+    req().clearResponseData();
+    req().setResponseText(QObject::tr("Ответ больше %1 МБ (настройка max_answer_mb). Сузьте запрос: укажите адрес, "
+                                      "объект или прибор или возьмите более короткий период.")
+                              .arg(req().answer().limit() / (1024 * 1024)));
+    return fail(330);
 }
 
 bool Api::commitBatch(LockedWrite& write, int count, qint64 lastId)
@@ -183,9 +196,9 @@ bool Api::readDataArray(QJsonArray* array, bool single)
     if (!dataGiven()) {
         return false;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(text("DATA").toUtf8());
+    QJsonDocument doc;
     // A "\u0000" inside a text could only be stored changed.
-    if (!doc.isArray() || tarn::jsonHasNul(doc.array())) {
+    if (!tarn::parseClientJson(text("DATA").toUtf8(), &doc) || !doc.isArray() || tarn::jsonHasNul(doc.array())) {
         return fail(157);
     }
     *array = doc.array();

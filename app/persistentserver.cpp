@@ -1,5 +1,7 @@
 #include "app/persistentserver.h"
 
+#include "app/heaprelease.h"
+
 #include "cgi/client/api.h"
 #include "cgi/fastcgilistener.h"
 
@@ -35,12 +37,14 @@ int PersistentServer::run(const QStringList& arguments)
         std::fprintf(stderr, "orvela: %s\n", qPrintable(error));
         return 1;
     }
+    HeapRelease heap;
     while (listener.accept()) {
         {
             client::Api api;
             api.serve(listener.channel(), &m_connection);
         }
         listener.finish();
+        heap.afterRequest();
     }
     return 0;
 }

@@ -10,6 +10,7 @@ namespace {
 
 // QByteArray holds at most 2 GB; the body and its decoded copies must fit.
 constexpr qint64 kLargestBodyMb = 512;
+constexpr qint64 kLargestAnswerMb = 1024;
 
 QString withTrailingSeparator(const QString& path)
 {
@@ -79,13 +80,18 @@ const std::vector<ConfigKey>& ServerConfig::serverKeys()
         {"get_enable", "true", "accept GET requests (code 25 otherwise)"},
         {"https_only", "false", "refuse requests without the CGI variable `HTTPS` (code 130)"},
         {"key", "quartz", "key text of the `Auth` token cipher; changing it invalidates every token"},
-        {"query_timeout", "900",
-         "longest run of one SQL statement, in seconds (0: no limit); connecting gives up after 10 s"},
+        {"query_timeout", "120",
+         "longest run of one SQL statement, in seconds (0: no limit), set near the web server's own "
+         "time limit so that no statement outlives its request by far; connecting gives up after 10 s"},
         {"read_timeout", "90",
          "stored, not used (the body is read with fixed limits: 60 s without data, 300 s in all)"},
         {"max_body_mb", "16",
          "largest request body in megabytes (1 to 512); a longer one is refused with code 208 before "
          "it is read, and one request then needs at most about eight times this in memory"},
+        {"max_answer_mb", "64",
+         "largest answer in megabytes (1 to 1024); a request whose rows would pass it is refused "
+         "with code 330 and a `text` saying how to narrow it, so one request holds at most about "
+         "this much answer in memory"},
     };
     return keys;
 }
@@ -140,6 +146,9 @@ ServerConfig ServerConfig::load(const QString& programDir)
     if (bodyMb > 0 && bodyMb <= kLargestBodyMb) {
         config.maxBodyBytes = bodyMb * 1024 * 1024;
     }
+    const qint64 answerMb = valueOf(file, "max_answer_mb").toLongLong();
+    config.maxAnswerBytes = (answerMb > 0 && answerMb <= kLargestAnswerMb ? answerMb : defaultOf("max_answer_mb").toLongLong()) *
+                            1024 * 1024;
     return config;
 }
 

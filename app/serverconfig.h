@@ -28,9 +28,10 @@ struct ServerConfig {
     bool getEnabled = true;
     bool httpsOnly = false;
     QString keyText;
-    quint16 queryTimeout = 900;
+    quint16 queryTimeout = 120;
     quint16 readTimeout = 90;
     qint64 maxBodyBytes = 16 * 1024 * 1024; // "orvela/max_body_mb"
+    qint64 maxAnswerBytes = 64 * 1024 * 1024; // "orvela/max_answer_mb"
 
     // Reads both files for a program living in programDir; missing files and keys give defaults.
     static ServerConfig load(const QString& programDir);

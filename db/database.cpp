@@ -48,10 +48,13 @@ bool Database::open(const ServerConfig& config, QString* error)
     // An unreachable server must not hold the request forever, nor may a runaway statement:
     // "orvela/query_timeout" is that statement limit, in seconds (0 for none). A connection
     // whose server vanished without closing it (a network cut) fails its next statement after
-    // as long as connecting may take, instead of waiting for an answer that never comes.
+    // as long as connecting may take, instead of waiting for an answer that never comes. And
+    // the server looks every two seconds whether the program is still there while a statement
+    // runs: a request the web server ended (a client gone, its time limit passed) ends the
+    // process, and its statement is cancelled instead of running to its limit.
     m_db.setConnectOptions(QStringLiteral("connect_timeout=%1;tcp_user_timeout=%2;keepalives=1;"
-                                          "keepalives_idle=30;keepalives_interval=10;"
-                                          "keepalives_count=3;options='-c statement_timeout=%3s'")
+                                          "keepalives_idle=30;keepalives_interval=10;keepalives_count=3;"
+                                          "options='-c statement_timeout=%3s -c client_connection_check_interval=2s'")
                                .arg(kConnectTimeoutSeconds)
                                .arg(kConnectTimeoutSeconds * 1000)
                                .arg(config.queryTimeout));

@@ -52,7 +52,7 @@ TEST(ServerConfig, DefaultsAndQtConversionRules)
     EXPECT_EQ(defaults.baseDir, base.path() + "/");
     EXPECT_EQ(defaults.dbPassword + defaults.keyText, "granitequartz");
     EXPECT_TRUE(defaults.logEnabled && defaults.getEnabled && !defaults.debug && !defaults.httpsOnly);
-    EXPECT_EQ(defaults.dbPort * 1000 + defaults.queryTimeout, 5432900);
+    EXPECT_EQ(defaults.dbPort * 1000 + defaults.queryTimeout, 5432120);
 
     writeFile(base.path() + "/cnf/server.cnf",
               "[orvela]\nlog=False\ndbg=yes\nget_enable=0\nhttps_only=\nport=abc\n"

@@ -1,6 +1,14 @@
 // What one request may cost: every date a command takes, at the edges of the years it
-// accepts and past them, gives its slots or its date code, and neither loops nor fails.
+// accepts and past them, gives its slots or its date code; bodies of every shape stay within
+// their bounds and a few times their size in memory; an answer past its limit is refused.
 #include "support/pgfixture.h"
+#include "support/webfront.h"
+
+#include <QFile>
+
+#include <functional>
+
+#include <sys/resource.h>
 
 using namespace testing_support;
 
@@ -17,9 +25,59 @@ protected:
         archiveRow(meter, "2021-03-01 12:00:00", json({reading(5, 10, "1.5")}));
     }
 
+    // The most resident memory the program has taken so far: the CGI processes of this test,
+    // or the one persistent process.
+    qint64 peakMb() const
+    {
+        if (cgi->persistent()) {
+            return statusKb(cgi->front().backendPid(), "VmHWM:") / 1024;
+        }
+        rusage usage{};
+        ::getrusage(RUSAGE_CHILDREN, &usage);
+        return usage.ru_maxrss / 1024;
+    }
+    static qint64 statusKb(qint64 pid, const QByteArray& field)
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith(field)) {
+                return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
+            }
+        }
+        return -1;
+    }
+    CgiResult postRaw(const QByteArray& contentType, const QByteArray& body)
+    {
+        return cgi->run({{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", contentType},
+                         {"CONTENT_LENGTH", QByteArray::number(body.size())}},
+                        body);
+    }
+
     qint64 house = 0;
     qint64 meter = 0;
 };
+
+// n copies of a piece, joined: the bodies below are built to a size or to an exact count.
+QByteArray repeated(const QByteArray& piece, qint64 n, const QByteArray& separator = ",")
+{
+    QByteArray out;
+    out.reserve(static_cast<int>(n * (piece.size() + separator.size())));
+    for (qint64 i = 0; i < n; ++i) {
+        out += (i > 0 ? separator : QByteArray()) + piece;
+    }
+    return out;
+}
+
+// A form with this many distinct names, CMD among them.
+QByteArray formWithNames(int names)
+{
+    QByteArray form = "CMD=test";
+    for (int i = 1; i < names; ++i) {
+        form += "&n" + QByteArray::number(i) + '=';
+    }
+    return form;
+}
 
 // One command with a date put where "@" stands, and the code of a date it refuses.
 struct DatedCall {
@@ -78,6 +136,104 @@ TEST_F(Bounds, EveryDateAtTheEdgeOfTheAcceptedYearsGivesItsSlotsOrItsCode)
     EXPECT_CODE(call(adminToken(), "Clear_ErrorFlags", {{"DATA", element.arg(meter).arg("0001-01-01 00:00:00")}}), 157);
     EXPECT_CODE(call(adminToken(), "Clear_ErrorFlags", {{"DATA", element.arg(meter).arg("1900-01-01 00:00:00")}}), 0);
     EXPECT_CODE(call(adminToken(), "Clear_ErrorFlags", {{"DATA", element.arg(meter).arg("9998-12-31 23:59:59")}}), 0);
+}
+
+// Bodies of the shapes that cost a parser most, each at the size limit, and the bounds of
+// JSON and of names at, and one past, their edge: every one is answered with its code, and no
+// request takes more than a few times the body in memory.
+TEST_F(Bounds, BodiesOfEveryShapeStayWithinTheirBoundsAndMemory)
+{
+    const qint64 full = 15 * 1024 * 1024;
+    const QByteArray json = "application/json";
+    const QByteArray form = "application/x-www-form-urlencoded";
+    const QByteArray auth = "&Auth=" + QUrl::toPercentEncoding(adminToken());
+    // {"CMD":"test","x":[0,...]} holds n + 3 values by the count of the bound.
+    const auto values = [](qint64 n) -> QByteArray { return "{\"CMD\":\"test\",\"x\":[" + repeated("0", n) + "]}"; };
+    // The body object is one level; the arrays in it the others.
+    const auto nested = [](int levels) -> QByteArray {
+        return "{\"CMD\":\"test\",\"x\":" + QByteArray(levels - 1, '[') + QByteArray(levels - 1, ']') + '}';
+    };
+    const QByteArray part = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n";
+    // Bodies are made one at a time: a program started from this test shares its pages until
+    // it runs, and would count bodies held here as its own.
+    const struct {
+        const char* shape;
+        QByteArray contentType;
+        std::function<QByteArray()> body;
+        int code;
+    } cases[] = {
+        {"JSON of empty arrays", json, [&]() -> QByteArray { return "{\"CMD\":\"test\",\"x\":[" + repeated("[]", full / 3) + "]}"; }, 208},
+        {"JSON of numbers", json, [&]() -> QByteArray { return values(full / 2); }, 208},
+        {"JSON values at the bound", json, [&]() -> QByteArray { return values(199997); }, 0},
+        {"JSON values one past", json, [&]() -> QByteArray { return values(199998); }, 208},
+        {"JSON nested at the bound", json, [&]() -> QByteArray { return nested(32); }, 0},
+        {"JSON nested one deeper", json, [&]() -> QByteArray { return nested(33); }, 208},
+        {"form of one name repeated", form, [&]() -> QByteArray { return "CMD=test&" + repeated("a=", full / 3, "&"); }, 0},
+        {"form names at the bound", form, []() -> QByteArray { return formWithNames(10000); }, 0},
+        {"form names one past", form, []() -> QByteArray { return formWithNames(10001); }, 208},
+        {"DATA of empty arrays", form,
+         [&]() -> QByteArray { return "CMD=Clear_ErrorFlags" + auth + "&DATA=[" + repeated("[]", full / 3) + "]"; }, 157},
+        {"multipart of many parts", "multipart/form-data; boundary=XyZ",
+         [&]() -> QByteArray {
+             return "--XyZ\r\nContent-Disposition: form-data; name=\"CMD\"\r\n\r\ntest\r\n" +
+                    repeated(part, full / part.size(), "") + "--XyZ--\r\n";
+         },
+         0},
+    };
+    for (const auto& c : cases) {
+        const CgiResult r = postRaw(c.contentType, c.body());
+        EXPECT_CODE(r, c.code) << c.shape;
+        if (c.code == 208) {
+            EXPECT_FALSE(r.text().isEmpty()) << c.shape << ": the text says what was wrong";
+        }
+    }
+    EXPECT_LT(peakMb(), 8 * 16) << "peak resident memory of one request, MB";
+}
+
+// An answer past "max_answer_mb" is refused whole, with a text that says how to narrow it;
+// one within it is sent whole.
+TEST_F(Bounds, AnAnswerPastItsLimitIsRefusedWithHowToNarrowIt)
+{
+    const qint64 flat = object(house, "2");
+    for (int i = 0; i < 40; ++i) {
+        installedDevice(model(2), flat, 100 + i);
+    }
+    // 40 meters of 745 hours each: about 1.4 MB of empty slots.
+    const Params month{{"period", "0"}, {"dateStart", "2021-03-01"}, {"dateEnd", "2021-03-31"}};
+    QMap<QString, QString> config = PgServer::serverConfig(db->name());
+    config.insert("max_answer_mb", "1");
+    cgi->writeServerConfig(config);
+    const CgiResult refused = call(adminToken(), "Report", month);
+    EXPECT_CODE(refused, 330);
+    EXPECT_TRUE(refused.data().isEmpty());
+    EXPECT_TRUE(refused.text().contains("max_answer_mb")) << qPrintable(refused.text());
+    config.insert("max_answer_mb", "2");
+    cgi->writeServerConfig(config);
+    const CgiResult served = call(adminToken(), "Report", month);
+    ASSERT_CODE(served, 0);
+    EXPECT_GT(served.body.size(), 1024 * 1024);
+    EXPECT_EQ(served.row(0)["objects"].toArray().size(), 2);
+}
+
+// A persistent process gives back what a large request took: four processes that each served
+// one must not hold a gigabyte between them.
+TEST_F(Bounds, APersistentProcessReturnsTheMemoryOfALargeRequest)
+{
+    if (!cgi->persistent()) {
+        GTEST_SKIP() << "a CGI process ends with its request";
+    }
+    const auto small = [this] { EXPECT_CODE(call(adminToken(), "Get_CompanyTable"), 0); };
+    small();
+    const qint64 before = statusKb(cgi->front().backendPid(), "VmRSS:");
+    const QByteArray large = "CMD=test&DATA=" + repeated("[1]", 3500000);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_CODE(postRaw("application/x-www-form-urlencoded", large), 0);
+    }
+    for (int i = 0; i < 3; ++i) {
+        small();
+    }
+    EXPECT_GT(peakMb(), before / 1024 + 64) << "the large request did take memory";
+    EXPECT_LT(statusKb(cgi->front().backendPid(), "VmRSS:") - before, 64 * 1024) << "KB held after it";
 }
 
 } // namespace

@@ -15,7 +15,7 @@ enum class LockSubject : int {
     ManufacturerName,
     ModelName,
     AbonentLogin,
-    DeviceIdentity,
+    DeviceIdentity, // also taken first by every change or deletion of a group and of a device
     TaskQueue,
 };
 

@@ -359,6 +359,7 @@ private:
     bool groupChannels(const QString& condition, QList<GroupChannel>* channels);
     static QList<qint64> meterIdsOf(const QList<GroupChannel>& channels);
     quint16 dropUnusedChannels(orvela::LockedWrite& write, const QList<GroupChannel>& current, const QSet<qint64>& kept);
+    quint16 detachMeters(orvela::LockedWrite& write, const QList<qint64>& formerMeters);
     bool mirelChannel(const QSqlQuery& row, QJsonObject* channel);
     QJsonObject mirelMaster(const QSqlQuery& row);
     bool mirelConditions(QString* conditions);
@@ -369,7 +370,7 @@ private:
     quint16 applyMirelChannel(orvela::LockedWrite& write, qint64 masterId, const QList<GroupChannel>& current,
                               const ChannelMeter& meter);
     quint16 updateChannelMeter(orvela::LockedWrite& write, const ChannelMeter& meter);
-    bool namedMetersAllowed(const QList<ChannelMeter>& meters);
+    bool namedMetersAllowed(qint64 masterId, const QList<ChannelMeter>& meters);
     bool isMaster(qint64 deviceId);
     bool devEuiParameter(QString* eui);
     bool loraHub(qint64 masterId, bool withIds, QJsonObject* hub);

@@ -163,7 +163,12 @@ quint16 readChannelMeter(const QJsonObject& element, const ChannelRules& rules, 
     if (identity != 0) {
         return identity;
     }
-    meter->deviceId = integerOf(element, "deviceId", 0);
+    const QJsonValue deviceId = element.value(QStringLiteral("deviceId"));
+    meter->deviceId = 0;
+    if (rules.readsDeviceId && !deviceId.isUndefined() && !deviceId.isNull() &&
+        (!jsonToInt64(deviceId, &meter->deviceId) || meter->deviceId < 0)) {
+        return 240;
+    }
     const QDate date = QDate::fromString(jsonString(element.value(QStringLiteral("dateInstall"))), QStringLiteral("yyyy-MM-dd"));
     meter->dateInstall = date.isValid() ? date : today;
     if (rules.objectKey) {

@@ -52,6 +52,7 @@ struct GroupChannel {
 struct ChannelRules {
     const char* objectKey = "objId"; // nullptr: the object is given once for the whole group
     bool checkNote = false;          // the note must pass the text rule of notes
+    bool readsDeviceId = false;      // "deviceId" names an existing meter (240 when malformed)
 };
 
 // The identity of a concentrator, with the codes of a missing field (99 to 102) and of a

@@ -23,7 +23,7 @@ using namespace orvela;
 
 namespace {
 
-const ChannelRules kMirelChannels{"objId", false};
+const ChannelRules kMirelChannels{"objId", false, true};
 
 QString statusText(qint64 status)
 {
@@ -309,14 +309,39 @@ quint16 Api::updateChannelMeter(LockedWrite& write, const ChannelMeter& meter)
 }
 
 // The meters a change names by their id exist and, for a company-bound caller, are his (27
-// and 246).
-bool Api::namedMetersAllowed(const QList<ChannelMeter>& meters)
+// and 246). Each is named once and is a meter of this concentrator or of no group: a master,
+// or a meter on a channel of another group, would end up on two groups (151).
+bool Api::namedMetersAllowed(qint64 masterId, const QList<ChannelMeter>& meters)
 {
+    QList<qint64> named;
     for (const ChannelMeter& meter : meters) {
-        if (meter.deviceId > 0 && !mayTouchDevice(meter.deviceId, Hold::Change, Refusals{27, 27, 246, 246})) {
+        if (meter.deviceId == 0) {
+            continue;
+        }
+        if (!mayTouchDevice(meter.deviceId, Hold::Change, Refusals{27, 27, 246, 246})) {
             req().logError(QStringLiteral("DeviceId > ") + QString::number(meter.deviceId));
             return false;
         }
+        if (named.contains(meter.deviceId)) {
+            return fail(151);
+        }
+        named << meter.deviceId;
+    }
+    if (named.isEmpty()) {
+        return true;
+    }
+    QSqlQuery query = db().newQuery();
+    if (!select(QStringLiteral("SELECT d.\"Id\" FROM \"DeviceTable\" d WHERE (d.\"Id\" = ANY(") + sqlIdArray(named) +
+                    QStringLiteral(")) AND ((d.\"ConnectType\"=1) OR EXISTS (SELECT 1 FROM \"ConcTable\" c WHERE "
+                                   "(c.\"MasterId\"=d.\"Id\") OR ((c.\"DeviceId\"=d.\"Id\") AND "
+                                   "(c.\"MasterId\" IS DISTINCT FROM ") +
+                    QString::number(masterId) + QStringLiteral(")))) LIMIT 1;"),
+                &query, 132)) {
+        return false;
+    }
+    if (query.next()) {
+        req().logError(QStringLiteral("DeviceId > ") + query.value(0).toString());
+        return fail(151);
     }
     return true;
 }
@@ -339,7 +364,7 @@ bool Api::updMirel()
     if (!isMaster(masterId) ||
         !groupChannels(QStringLiteral("\"MasterId\"=") + QString::number(masterId), &current) ||
         !groupInCompany(meterIdsOf(current)) || !readMirel(company, masterId, current, &master, &meters) ||
-        !namedMetersAllowed(meters)) {
+        !namedMetersAllowed(masterId, meters)) {
         return false;
     }
     req().logDebug(QObject::tr("Применение изменений устройства СИ."));
@@ -377,12 +402,14 @@ bool Api::isMaster(qint64 deviceId)
 }
 
 // The concentrator goes with its channel rows; its meters stay, as standalone devices, with
-// their installations and readings.
+// their installations and readings. The lock is the one every change of a group takes first,
+// so that a change in progress ends before the channels are read (all of them are then seen)
+// and the two never wait for each other's rows.
 bool Api::delMirel()
 {
     qint64 masterId = 0;
     QList<GroupChannel> current;
-    LockedWrite write(db());
+    LockedWrite write(db(), LockSubject::DeviceIdentity); // before the channels are read
     if (!allowTypes(UserType::User, UserType::CompanyOperator) || !requiredId("Id", 216, 216, &masterId) ||
         !beginWrite(write)) {
         return false;
@@ -402,11 +429,8 @@ bool Api::delMirel()
         code = write.exec(QStringLiteral("delete from \"DeviceTable\" where (\"Id\"=") + id + QStringLiteral(") AND (\"ConnectType\"=1)"));
     }
     req().logDebug(QObject::tr("Изменение типа подключения приборов."));
-    for (const GroupChannel& channel : current) {
-        if (code == 0) {
-            code = write.exec(QStringLiteral("update \"DeviceTable\" set \"ConnectType\"=0 where (\"Id\"=") +
-                              QString::number(channel.deviceId) + QLatin1Char(')'));
-        }
+    if (code == 0) {
+        code = detachMeters(write, meterIdsOf(current));
     }
     return finish(code == 0 ? write.commit() : code);
 }

@@ -367,7 +367,9 @@ bool Api::delDevice()
     qint64 company = 0;
     qint64 deviceId = 0;
     bool found = false;
-    LockedWrite write(db());
+    // The lock of group changes comes first, as there: a device on a group is deleted before or
+    // after a change of the group, never with the two waiting for each other's rows.
+    LockedWrite write(db(), LockSubject::DeviceIdentity); // before the device row
     if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) ||
         !requiredId("Id", 110, 216, &deviceId) || !beginWrite(write) ||
         !mayTouchDevice(deviceId, Hold::Remove, sameRefusals(0, 190), &found)) {
@@ -381,6 +383,12 @@ bool Api::delDevice()
         QStringLiteral("delete from \"InstallTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
         QStringLiteral("delete from \"PoverkaTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
         QStringLiteral("delete from \"TaskTable\" where (\"DeviceId\"=") + id + QStringLiteral(");"),
+        // The meters of a concentrator or hub that goes become standalone devices.
+        QStringLiteral("update \"DeviceTable\" d set \"ConnectType\"=0 where d.\"Id\" IN (SELECT \"DeviceId\" FROM "
+                       "\"ConcTable\" WHERE \"MasterId\"=") +
+            id + QStringLiteral(") AND NOT EXISTS (SELECT 1 FROM \"ConcTable\" c WHERE (c.\"DeviceId\"=d.\"Id\") AND "
+                                "(c.\"MasterId\" IS DISTINCT FROM ") +
+            id + QStringLiteral("));"),
         QStringLiteral("delete from \"ConcTable\" where (\"DeviceId\"=") + id + QStringLiteral(") OR (\"MasterId\"=") +
             id + QStringLiteral(");")};
     for (const QString& sql : statements) {

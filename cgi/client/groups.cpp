@@ -196,9 +196,7 @@ QList<qint64> Api::meterIdsOf(const QList<GroupChannel>& channels)
 // The rows of channels the request no longer names go, and their meters become standalone.
 quint16 Api::dropUnusedChannels(LockedWrite& write, const QList<GroupChannel>& current, const QSet<qint64>& kept)
 {
-    QList<qint64> formerMeters;
     for (const GroupChannel& channel : current) {
-        formerMeters << channel.deviceId;
         if (kept.contains(channel.channel)) {
             continue;
         }
@@ -208,8 +206,13 @@ quint16 Api::dropUnusedChannels(LockedWrite& write, const QList<GroupChannel>& c
             return code;
         }
     }
-    // A meter left on no channel, whether its channel went or got another meter, stays as a
-    // standalone device; one that moved to another channel stays a channel meter.
+    return detachMeters(write, meterIdsOf(current));
+}
+
+// A meter left on no channel, whether its channel went or got another meter, stays as a
+// standalone device; one that moved to another channel stays a channel meter.
+quint16 Api::detachMeters(LockedWrite& write, const QList<qint64>& formerMeters)
+{
     return write.exec(QStringLiteral("update \"DeviceTable\" d set \"ConnectType\"=0 where (d.\"Id\" = ANY(") +
                       sqlIdArray(formerMeters) +
                       QStringLiteral(")) AND NOT EXISTS (SELECT 1 FROM \"ConcTable\" c WHERE c.\"DeviceId\"=d.\"Id\")"));

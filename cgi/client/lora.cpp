@@ -21,8 +21,10 @@ using namespace orvela;
 
 namespace {
 
-const ChannelRules kAddedChannels{nullptr, true};
-const ChannelRules kChangedChannels{"objectId", true};
+// A meter of a LoRa device is the one on its channel: a "deviceId" in the request names
+// nothing, or a device of any company could be rewritten and moved through a new channel.
+const ChannelRules kAddedChannels{nullptr, true, false};
+const ChannelRules kChangedChannels{"objectId", true, false};
 
 int modelDataFormat(const QSqlQuery& query)
 {
@@ -308,9 +310,7 @@ bool Api::readChangedLora(qint64 company, const QJsonObject& content, const QLis
     QList<qint64> models;
     QList<qint64> ownIds;
     for (ChannelMeter& meter : *meters) {
-        // A meter is the one on its channel now; a "deviceId" in the request names nothing,
-        // or a device of any company could be rewritten and moved through a new channel.
-        meter.deviceId = 0;
+        // The meter on the element's channel now, or a new one (0).
         for (const GroupChannel& row : current) {
             meter.deviceId = row.channel == meter.channel ? row.deviceId : meter.deviceId;
         }
@@ -413,13 +413,14 @@ bool Api::updLoRaDevice()
 }
 
 // The device goes with its meters, their installations, verifications and task queues, and
-// its hub when no other device uses it; the readings stay in the archive.
+// its hub when no other device uses it; the readings stay in the archive. Under the lock of
+// group changes, as for concentrators: a change in progress ends before the channels are read.
 bool Api::delLoRaDevice()
 {
     qint64 company = 0;
     QString eui;
     QList<GroupChannel> current;
-    LockedWrite write(db());
+    LockedWrite write(db(), LockSubject::DeviceIdentity); // before the channels are read
     if (!allowTypes(UserType::User, UserType::CompanyOperator) || !resolveCompanyId(&company) || !devEuiParameter(&eui) ||
         !beginWrite(write) || !groupChannels(QStringLiteral("\"Deveui\"=") + sqlText(eui), &current)) {
         return false;

@@ -379,3 +379,186 @@ TEST_F(Groups, ConcurrentRegistrationsOfOneIdentityLeaveOneDevice)
 }
 
 } // namespace
+
+namespace {
+
+// What no change or deletion of groups may leave behind: a channel meter installed somewhere
+// but on no channel, a channel row whose meter is gone, a meter on two channels.
+const char kBrokenGroups[] =
+    R"(SELECT (SELECT count(*) FROM "DeviceTable" d WHERE d."ConnectType"=2 AND
+               EXISTS (SELECT 1 FROM "InstallTable" i WHERE i."DeviceId"=d."Id" AND i."Actual"=1) AND
+               NOT EXISTS (SELECT 1 FROM "ConcTable" c WHERE c."DeviceId"=d."Id"))
+          + (SELECT count(*) FROM "ConcTable" c WHERE NOT EXISTS (SELECT 1 FROM "DeviceTable" d WHERE d."Id"=c."DeviceId"))
+          + (SELECT count(*) FROM (SELECT "DeviceId" FROM "ConcTable" GROUP BY 1 HAVING count(*) > 1) twice))";
+
+// A new meter on channel 9 of a group, as a change of that group writes it.
+QString addedMeter(const QString& master, const QString& eui)
+{
+    return QStringLiteral(R"(WITH m AS (INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ModelId", "ConnectType")
+                             VALUES (7, 'ABC', %IDENT%, 1, %MODEL%, 2) RETURNING "Id"),
+                              i AS (INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual")
+                                    SELECT "Id", %OBJECT%, '2021-01-01', 1 FROM m)
+                             INSERT INTO "ConcTable" ("MasterId", "Deveui", "DeviceId", "Channel") SELECT %1, %2, "Id", 9 FROM m)")
+        .arg(master, eui);
+}
+
+} // namespace
+
+// A group change holds the lock of device identities, its rows and half its writes while
+// another request deletes the group, a meter on it or an object it installs into: the other
+// request waits for the lock, then sees every row the change wrote, and neither deadlocks.
+TEST_F(Groups, AChangeAndADeletionOfOneGroupWaitForEachOther)
+{
+    const QString lock = orvela::LockedWrite::lockStatement(orvela::LockSubject::DeviceIdentity);
+    const QString holdMaster = R"(SELECT 1 FROM "DeviceTable" WHERE "Id"=%MASTER% FOR NO KEY UPDATE)";
+    const QString holdChannels = R"(SELECT 1 FROM "ConcTable" WHERE "MasterId"=%MASTER% FOR UPDATE)";
+    const struct {
+        const char* name;
+        QStringList held; // before the request starts
+        QStringList then; // while it waits
+        const char* body;
+        int code;
+    } races[] = {
+        {"Upd_LoRaDevice adds a channel, Del_LoRaDevice",
+         {lock, R"(SELECT 1 FROM "ConcTable" WHERE "Deveui"='%EUI%' FOR UPDATE)", addedMeter("NULL", "'%EUI%'")}, {},
+         R"({"CMD":"Del_LoRaDevice","DevEUI":"%EUI%"})", 0},
+        {"Upd_Mirel adds a channel, Del_Mirel", {lock, holdMaster}, {holdChannels, addedMeter("%MASTER%", "NULL")},
+         R"({"CMD":"Del_Mirel","Id":"%MASTER%"})", 0},
+        {"Upd_Mirel rewrites a meter, Del_Device of it", {lock, holdMaster, holdChannels},
+         {R"(UPDATE "DeviceTable" SET "ZavNum"='changed' WHERE "Id"=%METER%)"}, R"({"CMD":"Del_Device","Id":"%METER%"})", 0},
+        {"Upd_LoRaDevice takes a meter, Upd_Mirel names it",
+         {lock, R"(INSERT INTO "ConcTable" ("Deveui", "DeviceId", "Channel") VALUES ('%EUI%', %STANDALONE%, 9))",
+          R"(UPDATE "DeviceTable" SET "ConnectType"=2 WHERE "Id"=%STANDALONE%)"},
+         {},
+         R"({"CMD":"Upd_Mirel","id":%MASTER%,"manId":"MRL","identNum":%IDENT%,"ver":1,"devType":25,"modelId":%MODEL%,
+             "channels":[{"channel":5,"deviceId":%STANDALONE%,"manId":"ABC","identNum":%STANDALONENUM%,"ver":1,"devType":7,
+                          "modelId":%MODEL%,"objId":%OBJECT%,"titleId":5,"edId":10,"impW":1,"startVal":0}]})",
+         151},
+        {"Upd_Mirel installs a meter, Del_Object of the object",
+         {lock, R"(SELECT 1 FROM "ObjectTable" WHERE "Id"=%SPARE% FOR KEY SHARE)",
+          R"(UPDATE "InstallTable" SET "ObjectId"=%SPARE% WHERE "DeviceId"=%METER%)"},
+         {}, R"({"CMD":"Del_Object","ObjectId":"%SPARE%"})", 204},
+    };
+    int round = 0;
+    for (const auto& race : races) {
+        SCOPED_TRACE(race.name);
+        const int base = 1000 * ++round;
+        QJsonObject concentrator = mirel(1, base);
+        concentrator.insert("identNum", base + 999);
+        ASSERT_CODE(send(waterOperator, "Add_Mirel", concentrator), 0);
+        QJsonObject device = lora({meterOn(1, base + 1, 0)}, flat);
+        device.insert("DevEUI", QStringLiteral("E%1").arg(base));
+        ASSERT_CODE(send(waterOperator, "Add_LoRaDevice", device), 0);
+        const QMap<QString, QString> names{
+            {"%MASTER%", value(QStringLiteral(R"(SELECT "Id" FROM "DeviceTable" WHERE "IdentNum"=%1)").arg(base + 999))},
+            {"%METER%", value(QStringLiteral(R"(SELECT "Id" FROM "DeviceTable" WHERE "IdentNum"=%1)").arg(base))},
+            {"%EUI%", QStringLiteral("E%1").arg(base)},
+            {"%STANDALONE%", QString::number(installedDevice(modelId, flat, base + 2))},
+            {"%STANDALONENUM%", QString::number(base + 2)},
+            {"%SPARE%", QString::number(object(house, QStringLiteral("round %1").arg(round)))},
+            {"%IDENT%", QString::number(base + 3)},
+            {"%MODEL%", QString::number(modelId)},
+            {"%OBJECT%", QString::number(flat)}};
+        const auto named = [&names](QString text) {
+            for (auto it = names.cbegin(); it != names.cend(); ++it) {
+                text.replace(it.key(), it.value());
+            }
+            return text;
+        };
+        db->connection().transaction();
+        for (const QString& sql : race.held) {
+            db->exec(named(sql));
+        }
+        const QStringList logsBefore = cgi->logFiles();
+        QJsonObject body = QJsonDocument::fromJson(named(race.body).toUtf8()).object();
+        body.insert("Auth", waterOperator);
+        QProcess* process = cgi->startJson(body);
+        const bool waited = !process->waitForFinished(500);
+        for (const QString& sql : race.then) {
+            db->exec(named(sql));
+        }
+        db->connection().commit();
+        const CgiResult r = cgi->finish(process, logsBefore);
+        EXPECT_TRUE(waited) << "the request did not wait for the change";
+        EXPECT_CODE(r, race.code);
+        EXPECT_EQ(count(kBrokenGroups), 0);
+    }
+}
+
+// A meter belongs to one group: a change names another group's meter, a master or one meter
+// twice only to be refused, and a "deviceId" is read by the integer rule, never dropped.
+TEST_F(Groups, AMeterOnAnotherGroupIsRefused)
+{
+    ASSERT_CODE(send(waterOperator, "Add_Mirel", mirel(1, 100)), 0);
+    QJsonObject second = mirel(1, 200);
+    second.insert("identNum", 2);
+    ASSERT_CODE(send(waterOperator, "Add_Mirel", second), 0);
+    ASSERT_CODE(send(waterOperator, "Add_LoRaDevice", lora({meterOn(1, 11, 0)}, flat)), 0);
+    const auto idOf = [this](int identNum) {
+        return count(QStringLiteral(R"(SELECT "Id" FROM "DeviceTable" WHERE "IdentNum"=%1)").arg(identNum));
+    };
+    const qint64 master = idOf(1);
+    const auto named = [this](int channel, int identNum, const QJsonValue& deviceId) {
+        QJsonObject element = meterOn(channel, identNum, flat);
+        element.insert("deviceId", deviceId);
+        return element;
+    };
+    const auto change = [&](const QJsonArray& channels) {
+        QJsonObject content = mirel(0);
+        content.insert("id", master);
+        content.insert("channels", channels);
+        return content;
+    };
+    const QJsonObject own = named(0, 100, idOf(100));
+    QJsonObject masterAsMeter = named(5, 2, idOf(2));
+    masterAsMeter.insert("manId", "MRL");
+    masterAsMeter.insert("devType", 25);
+    QJsonObject takenByLora = lora({meterOn(1, 200, 0)}, flat);
+    takenByLora.insert("DevEUI", "BEEF");
+    QJsonObject copied = mirel(0);
+    copied.insert("identNum", 3);
+    copied.insert("channels", QJsonArray{named(0, 11, idOf(11))});
+    QJsonObject malformed = mirel(0);
+    malformed.insert("identNum", 4);
+    malformed.insert("channels", QJsonArray{named(0, 400, "4x")});
+    const struct {
+        const char* command;
+        QJsonObject content;
+        int code;
+        bool global = false; // a company account meets 246 first: no master is installed anywhere
+    } cases[] = {
+        {"Upd_Mirel", change({own, named(5, 11, idOf(11))}), 151},              // a LoRa device's meter
+        {"Upd_Mirel", change({own, named(5, 200, idOf(200))}), 151},            // another concentrator's
+        {"Upd_Mirel", change({own, masterAsMeter}), 151, true},                 // another concentrator itself
+        {"Upd_Mirel", change({own, named(5, 555, master)}), 151, true},         // this concentrator itself
+        {"Upd_Mirel", change({own, masterAsMeter}), 246},
+        {"Upd_Mirel", change({own, named(5, 556, idOf(100))}), 151},            // one meter on two channels
+        {"Upd_Mirel", change({named(0, 100, "abc")}), 240},
+        {"Upd_Mirel", change({named(0, 100, -1)}), 240},
+        {"Upd_Mirel", change({named(0, 100, 1.5)}), 240},
+        {"Add_Mirel", copied, 151},
+        {"Add_Mirel", malformed, 240},
+        {"Add_LoRaDevice", takenByLora, 151},
+        {"Upd_LoRaDevice", QJsonObject{{"DevEUI", "70B3D5E75E003AB1"}, {"Channels", QJsonArray{meterOn(1, 100, flat, "objectId")}}}, 151},
+        {"Upd_LoRaDevice", QJsonObject{{"DevEUI", "70B3D5E75E003AB1"},
+                                       {"Channels", QJsonArray{meterOn(1, 11, flat, "objectId"), meterOn(2, 200, flat, "objectId")}}}, 151},
+    };
+    const QString before = tables() + value(R"(SELECT string_agg("DeviceId" || ':' || "Channel", ',' ORDER BY "Id") FROM "ConcTable")");
+    for (const auto& c : cases) {
+        EXPECT_CODE(send(c.global ? adminToken() : waterOperator, c.command, c.content), c.code)
+            << c.command << " " << qPrintable(QJsonDocument(c.content).toJson(QJsonDocument::Compact));
+    }
+    EXPECT_EQ(tables() + value(R"(SELECT string_agg("DeviceId" || ':' || "Channel", ',' ORDER BY "Id") FROM "ConcTable")"), before);
+
+    // The meter's id as text names the meter; a standalone meter may join.
+    const qint64 standalone = installedDevice(modelId, flat, 777);
+    ASSERT_CODE(send(waterOperator, "Upd_Mirel",
+                     change({named(0, 100, QString::number(idOf(100))), named(1, 777, QString::number(standalone))})),
+                0);
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT string_agg("DeviceId" || ':' || "Channel", ',' ORDER BY "Channel") FROM "ConcTable" WHERE "MasterId"=%1)").arg(master)),
+              QStringLiteral("%1:0,%2:1").arg(idOf(100)).arg(standalone));
+    ASSERT_CODE(call(waterOperator, "Del_LoRaDevice", {{"DevEUI", "70B3D5E75E003AB1"}}), 0);
+    ASSERT_CODE(callAsAdmin("Del_Device", {{"Id", QString::number(idOf(2))}}), 0); // the other concentrator
+    EXPECT_EQ(count(kBrokenGroups), 0);
+    EXPECT_EQ(call(waterOperator, "Get_MirelTable", {{"AddressId", QString::number(house)}}).data().size(), 1);
+}

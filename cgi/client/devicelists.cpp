@@ -146,8 +146,11 @@ bool Api::devicesStatement(bool table, QString* sql)
            (notInstalled ? QString() : QStringLiteral(", \"InstallTable\" i, \"ObjectTable\" o, \"AddressTable\" a ")) +
            QStringLiteral(" WHERE (d.\"ModelId\"=m.\"Id\") AND (m.\"ManufId\"=p.\"Id\") AND (d.\"ConnectType\" <> 1) ") +
            conditions +
-           (notInstalled ? QStringLiteral(" AND (NOT d.\"Id\" IN ( SELECT DISTINCT \"DeviceId\" FROM \"InstallTable\" WHERE "
-                                          "(\"Actual\"=1) ))")
+           // NOT EXISTS rather than NOT IN: an anti-join stays linear when the installations
+           // outgrow the server's work memory (NOT IN then rescans them for every device), and
+           // an installation row without a device does not hide every other device.
+           (notInstalled ? QStringLiteral(" AND (NOT EXISTS (SELECT 1 FROM \"InstallTable\" ni WHERE (ni.\"DeviceId\"=d.\"Id\") "
+                                          "AND (ni.\"Actual\"=1)))")
                          : QStringLiteral(" AND (d.\"Id\"=i.\"DeviceId\") AND (i.\"Actual\"=1) AND (i.\"ObjectId\"=o.\"Id\") AND "
                                           "(o.\"AddressId\"=a.\"Id\") AND ") + premises) +
            QStringLiteral(" ORDER BY \"Id\" ASC LIMIT 10000;");

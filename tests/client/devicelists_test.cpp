@@ -82,14 +82,25 @@ TEST_F(DeviceLists, InstalledDevicesOfAnAddressWithTheirFilters)
     EXPECT_CODE(callAsAdmin("Get_Devices", at({{"CompanyId", "x"}})), 221);
 }
 
+// Installed nowhere: never, or no longer. An installation row that names no device, written
+// into a table that allows one, hides no device.
 TEST_F(DeviceLists, DevicesInstalledNowhereAreForGlobalCallers)
 {
-    EXPECT_EQ(ids(callAsAdmin("Get_Devices", {{"NotInstall", "1"}})), QList<qint64>{loose});
-    db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(heatMeter));
-    EXPECT_EQ(ids(callAsAdmin("Get_Devices", {{"NotInstall", "1"}, {"DevType", "7"}})), QList<qint64>{heatMeter});
+    const qint64 moved = installedDevice(waterModel, flat, 901);
+    const qint64 removed = installedDevice(waterModel, flat, 902);
+    db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(removed));
+    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES
+        (%1, %3, '2019-01-01', 0), (%2, %3, '2019-01-01', 0))").arg(moved).arg(removed).arg(flat));
+    db->exec(R"(ALTER TABLE "InstallTable" ALTER COLUMN "DeviceId" DROP NOT NULL)");
+    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("ObjectId", "DateInstall", "Actual") VALUES (%1, '2020-01-01', 1))").arg(flat));
+    const QList<qint64> nowhere{loose, removed};
+    for (const char* command : {"Get_Devices", "Get_DeviceTable"}) {
+        EXPECT_EQ(ids(callAsAdmin(command, {{"NotInstall", "1"}})), nowhere) << command;
+    }
+    EXPECT_EQ(ids(callAsAdmin("Get_Devices", {{"NotInstall", "1"}, {"DevType", "7"}})), QList<qint64>{removed});
     // A company's account cannot ask for them: the address stays required.
     EXPECT_CODE(call(waterUser, "Get_Devices", {{"NotInstall", "1"}}), 76);
-    EXPECT_EQ(ids(call(waterUser, "Get_DeviceTable", at({{"NotInstall", "1"}}))), QList<qint64>{meter});
+    EXPECT_EQ(ids(call(waterUser, "Get_DeviceTable", at({{"NotInstall", "1"}}))), (QList<qint64>{meter, moved}));
 }
 
 TEST_F(DeviceLists, OneDeviceWithItsComposedTexts)

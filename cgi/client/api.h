@@ -290,10 +290,8 @@ private:
                        QHash<qint64, QVector<ListedDevice>>* devices);
     bool deviceListObjects(orvela::ReadingLookups& lookups, qint64 company, const QString& resourceFilter);
     bool deviceListUninstalled(orvela::ReadingLookups& lookups, const QString& resourceFilter);
-    // Composed texts of one device: its verification, installation and abonent.
+    // The verification text of one device.
     QString poverkaText(qint64 deviceId);
-    QString installText(qint64 deviceId);
-    QString abonentText(qint64 deviceId);
 
     // Period values and reports (periodvalues.cpp, reports.cpp, consumption.cpp).
     struct PeriodRequest;

@@ -80,9 +80,10 @@ bool Api::getDeviceInfo()
                       QObject::tr("\nМодель: ") + columnText(query, "ModelName") + QObject::tr("\nЗаводской №: ") +
                       columnText(query, "ZavNum") + QStringLiteral("\nWMBus: ") + wmbusLine(identity) +
                       coefficientLine(koef)));
-    device.insert(QStringLiteral("poverka"), poverkaText(deviceId));
-    device.insert(QStringLiteral("address"), installText(deviceId));
-    device.insert(QStringLiteral("abonent"), abonentText(deviceId));
+    const DeviceTexts texts = deviceTexts(db(), {deviceId}, [this](const QString& error) { req().logError(error); });
+    device.insert(QStringLiteral("poverka"), texts.poverka.value(deviceId));
+    device.insert(QStringLiteral("address"), texts.install.value(deviceId));
+    device.insert(QStringLiteral("abonent"), texts.abonent.value(deviceId));
     req().appendResponseRow(device);
     return succeed();
 }

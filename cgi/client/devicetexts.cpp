@@ -3,8 +3,9 @@
 
 #include "cgi/client/api.h"
 
-#include "app/httporvelaserver.h"
+#include "db/database.h"
 #include "db/jsonrow.h"
+#include "db/sqltext.h"
 
 #include <QDate>
 #include <QObject>
@@ -76,21 +77,12 @@ QString devInfoText(const QString& model, const QString& manufacturer, const QSt
            QObject::tr("\nЗаводской №: ") + zavNum + coefficientLine(transKoef);
 }
 
+namespace {
+
 // "Дата поверки: ..." with its note, and the interval and the next date when the model has an
-// interval; empty without a verification in force.
-QString Api::poverkaText(qint64 deviceId)
+// interval.
+QString poverkaOf(const QSqlQuery& query)
 {
-    QSqlQuery query = db().newQuery();
-    if (!db().select(QStringLiteral("SELECT DISTINCT p.\"DatePov\"::text AS \"DatePov\", p.\"Note\", p.\"ArchiveId\", "
-                                    "m.\"PovInterval\" FROM \"PoverkaTable\" p, \"DeviceTable\" d, \"ModelTable\" m WHERE "
-                                    "(p.\"DeviceId\"=") +
-                         QString::number(deviceId) +
-                         QStringLiteral(") AND (p.\"Actual\"=1) AND (p.\"DeviceId\"=d.\"Id\") AND (d.\"ModelId\"=m.\"Id\") "
-                                        "ORDER BY \"DatePov\" DESC LIMIT 1;"),
-                     &query) ||
-        !query.next()) {
-        return QString();
-    }
     const QDate date = QDate::fromString(columnText(query, "DatePov"), QStringLiteral("yyyy-MM-dd"));
     QString text = QObject::tr("Дата поверки: ") + date.toString(QString::fromLatin1(kDateFormat));
     const QString note = columnText(query, "Note");
@@ -105,21 +97,9 @@ QString Api::poverkaText(qint64 deviceId)
     return text;
 }
 
-// "Адрес установки:" with the address and the premises, and the installation date; empty
-// without a current installation.
-QString Api::installText(qint64 deviceId)
+// "Адрес установки:" with the address and the premises, and the installation date.
+QString installOf(const QSqlQuery& query)
 {
-    QSqlQuery query = db().newQuery();
-    if (!db().select(QStringLiteral("SELECT DISTINCT i.\"Id\", i.\"DateInstall\"::text AS \"DateInstall\", o.\"ObjType\", "
-                                    "o.\"Obj\", a.\"Name\", a.\"PostIndex\" FROM \"InstallTable\" i, \"ObjectTable\" o, "
-                                    "\"AddressTable\" a WHERE (i.\"DeviceId\"=") +
-                         QString::number(deviceId) +
-                         QStringLiteral(") AND (i.\"Actual\"=1) AND (i.\"ObjectId\"=o.\"Id\") AND (o.\"AddressId\"=a.\"Id\") "
-                                        "ORDER BY \"DateInstall\" DESC LIMIT 1;"),
-                     &query) ||
-        !query.next()) {
-        return QString();
-    }
     QString text = QObject::tr("Адрес установки:") + QLatin1Char('\n') + columnText(query, "Name");
     if (!columnValue(query, "Obj").isNull()) {
         text += QStringLiteral(", ") + columnText(query, "Obj");
@@ -127,21 +107,9 @@ QString Api::installText(qint64 deviceId)
     return text + QObject::tr("\nДата установки: ") + dateText(columnValue(query, "DateInstall"));
 }
 
-// "Абонент: " and the name, phone and mail of the abonent of the device's premises.
-QString Api::abonentText(qint64 deviceId)
+// "Абонент: " and the name, phone and mail of the abonent.
+QString abonentOf(const QSqlQuery& query)
 {
-    QSqlQuery query = db().newQuery();
-    if (!query.exec(QStringLiteral("SELECT DISTINCT i.\"DateInstall\", a.\"Name\", a.\"Phone\", a.\"Mail\" FROM "
-                                   "\"InstallTable\" i, \"ObjectTable\" o, \"AbonentTable\" a WHERE (i.\"DeviceId\"=") +
-                    QString::number(deviceId) +
-                    QStringLiteral(") AND (i.\"Actual\"=1) AND (i.\"ObjectId\"=o.\"Id\") AND (o.\"AbonentId\"=a.\"Id\") "
-                                   "ORDER BY \"DateInstall\" DESC LIMIT 1;"))) {
-        req().logError(QObject::tr("Ошибка при выполнении запроса PosgreSql: ") + query.lastError().text());
-        return QString();
-    }
-    if (!query.next()) {
-        return QString();
-    }
     QString text = QObject::tr("Абонент: \n") + columnText(query, "Name");
     if (!columnValue(query, "Phone").isNull()) {
         text += QObject::tr("\nТелефон: ") + columnText(query, "Phone");
@@ -150,6 +118,83 @@ QString Api::abonentText(qint64 deviceId)
         text += QObject::tr("\nE-mail: ") + columnText(query, "Mail");
     }
     return text;
+}
+
+// Each statement keeps one row per device, "DISTINCT ON" the device: the newest of its rows
+// in force, the latest id first among rows of one date.
+QString poverkaSql(const QString& ids)
+{
+    return QStringLiteral("SELECT DISTINCT ON (p.\"DeviceId\") p.\"DeviceId\", p.\"DatePov\"::text AS \"DatePov\", p.\"Note\", "
+                          "m.\"PovInterval\" FROM \"PoverkaTable\" p, \"DeviceTable\" d, \"ModelTable\" m WHERE "
+                          "(p.\"DeviceId\" = ANY(") +
+           ids +
+           QStringLiteral(")) AND (p.\"Actual\"=1) AND (p.\"DeviceId\"=d.\"Id\") AND (d.\"ModelId\"=m.\"Id\") "
+                          "ORDER BY p.\"DeviceId\", p.\"DatePov\" DESC, p.\"Id\" DESC;");
+}
+
+QString installSql(const QString& ids)
+{
+    return QStringLiteral("SELECT DISTINCT ON (i.\"DeviceId\") i.\"DeviceId\", i.\"DateInstall\"::text AS \"DateInstall\", "
+                          "o.\"Obj\", a.\"Name\" FROM \"InstallTable\" i, \"ObjectTable\" o, \"AddressTable\" a WHERE "
+                          "(i.\"DeviceId\" = ANY(") +
+           ids +
+           QStringLiteral(")) AND (i.\"Actual\"=1) AND (i.\"ObjectId\"=o.\"Id\") AND (o.\"AddressId\"=a.\"Id\") "
+                          "ORDER BY i.\"DeviceId\", i.\"DateInstall\" DESC, i.\"Id\" DESC;");
+}
+
+QString abonentSql(const QString& ids)
+{
+    return QStringLiteral("SELECT DISTINCT ON (i.\"DeviceId\") i.\"DeviceId\", a.\"Name\", a.\"Phone\", a.\"Mail\" FROM "
+                          "\"InstallTable\" i, \"ObjectTable\" o, \"AbonentTable\" a WHERE (i.\"DeviceId\" = ANY(") +
+           ids +
+           QStringLiteral(")) AND (i.\"Actual\"=1) AND (i.\"ObjectId\"=o.\"Id\") AND (o.\"AbonentId\"=a.\"Id\") "
+                          "ORDER BY i.\"DeviceId\", i.\"DateInstall\" DESC, i.\"Id\" DESC;");
+}
+
+// Hands each row of a look-up to its device.
+void collect(QSqlQuery& query, QString (*compose)(const QSqlQuery&), QHash<qint64, QString>* texts)
+{
+    while (query.next()) {
+        texts->insert(columnNumber(query, "DeviceId"), compose(query));
+    }
+}
+
+} // namespace
+
+QHash<qint64, QString> poverkaTexts(Database& db, const QList<qint64>& deviceIds)
+{
+    QHash<qint64, QString> texts;
+    QSqlQuery query = db.newQuery();
+    if (!deviceIds.isEmpty() && db.select(poverkaSql(sqlIdArray(deviceIds)), &query)) {
+        collect(query, poverkaOf, &texts);
+    }
+    return texts;
+}
+
+DeviceTexts deviceTexts(Database& db, const QList<qint64>& deviceIds, const std::function<void(const QString&)>& logError)
+{
+    DeviceTexts texts;
+    if (deviceIds.isEmpty()) {
+        return texts;
+    }
+    texts.poverka = poverkaTexts(db, deviceIds);
+    const QString ids = sqlIdArray(deviceIds);
+    QSqlQuery query = db.newQuery();
+    if (db.select(installSql(ids), &query)) {
+        collect(query, installOf, &texts.install);
+    }
+    if (query.exec(abonentSql(ids))) {
+        collect(query, abonentOf, &texts.abonent);
+    } else {
+        logError(QObject::tr("Ошибка при выполнении запроса PosgreSql: ") + query.lastError().text());
+    }
+    return texts;
+}
+
+// One device's verification, for the listings that show it beside other records.
+QString Api::poverkaText(qint64 deviceId)
+{
+    return poverkaTexts(db(), {deviceId}).value(deviceId);
 }
 
 } // namespace client

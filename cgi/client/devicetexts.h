@@ -2,9 +2,17 @@
 
 #include "db/deviceidentity.h"
 
+#include <QHash>
+#include <QList>
 #include <QString>
 
+#include <functional>
+
 class QSqlQuery;
+
+namespace orvela {
+class Database;
+}
 
 namespace client {
 
@@ -23,5 +31,19 @@ QString devstrText(const orvela::DeviceIdentity& identity);
 QString coefficientLine(qint64 transKoef);
 // Model, manufacturer and factory number, one a line, and the coefficient when it is not 1.
 QString devInfoText(const QString& model, const QString& manufacturer, const QString& zavNum, qint64 transKoef);
+
+// The texts of a device's card that come from other tables, by device id; a device without
+// one has no entry (an empty text).
+struct DeviceTexts {
+    QHash<qint64, QString> poverka; // "Дата поверки: ..." of the verification in force
+    QHash<qint64, QString> install; // "Адрес установки: ..." of the current installation
+    QHash<qint64, QString> abonent; // "Абонент: ..." of the premises of the current installation
+};
+// The texts of all the devices of a listing, each kind read with one statement for all of
+// them. A failed statement is logged (the abonent's through logError) and leaves its kind
+// empty.
+DeviceTexts deviceTexts(orvela::Database& db, const QList<qint64>& deviceIds,
+                        const std::function<void(const QString&)>& logError);
+QHash<qint64, QString> poverkaTexts(orvela::Database& db, const QList<qint64>& deviceIds);
 
 } // namespace client

@@ -23,11 +23,15 @@ namespace {
 
 constexpr int kLongestTechnicalRange = 64;
 
-// What one kind of search reads, and the column that says which company a row belongs to.
+// What one kind of search reads, who may read it, and which rows belong to no company. A
+// caller searches only what the listing of the same records shows him: the company-bound
+// types that listing allows, and for an account bound to no company the rows of no company
+// that it lists, which excludes rows whose premises are gone.
 struct SearchKind {
     const char* statement;
     const char* startCondition;
-    const char* companyColumn;
+    int highestCompanyBound;
+    const char* ofNoCompany;
 };
 
 const SearchKind kSearchKinds[] = {
@@ -37,20 +41,20 @@ const SearchKind kSearchKinds[] = {
      "d.\"ModelId\"=m.\"Id\" left join \"InstallTable\" i on d.\"Id\"=i.\"DeviceId\" left join \"ObjectTable\" o on "
      "i.\"ObjectId\"=o.\"Id\" left join \"AddressTable\" a on o.\"AddressId\"=a.\"Id\" left join \"CompanyTable\" c on "
      "a.\"CompanyId\"=c.\"Id\" ",
-     "(i.\"Actual\"=1)", "a.\"CompanyId\""},
+     "(i.\"Actual\"=1)", UserType::CompanyUser, "( a.\"Id\" IS NOT NULL AND a.\"CompanyId\" IS NULL )"},
     {"select distinct a.\"Id\" as \"AddressId\", a.\"Name\" as \"Адрес\", a.\"TimeShift\" as \"Смещение UTC, мин.\", a.\"Note\" as "
      "\"Информация\", ((a.\"JsonData\")::json->'fias')::varchar as \"Код ФИАС\", o.\"Id\" as \"ObjectId\", o.\"Obj\" as \"Объект\", "
      "a.\"CompanyId\", c.\"Name\" as \"Организация\" from \"AddressTable\" a left join \"ObjectTable\" o on a.\"Id\"=o.\"AddressId\" "
      "left join \"CompanyTable\" c on a.\"CompanyId\"=c.\"Id\" ",
-     "", "a.\"CompanyId\""},
+     "", UserType::CompanyUser, "( a.\"CompanyId\" IS NULL )"},
     {"select distinct ab.\"Id\" as \"AbonentId\", ab.\"Name\" as \"Абонент\", ab.\"Login\" as \"Логин\", ab.\"Mail\" as \"E-Mail\", "
      "ab.\"Phone\" as \"Телефон\", a.\"Id\" as \"AddressId\", a.\"Name\" as \"Адрес\", o.\"Id\" as \"ObjectId\", o.\"Obj\" as \"Объект\", "
      "a.\"CompanyId\", c.\"Name\" as \"Организация\" from \"AbonentTable\" ab left join \"ObjectTable\" o on ab.\"Id\"=o.\"AbonentId\" "
      "left join \"AddressTable\" a on o.\"AddressId\"=a.\"Id\" left join \"CompanyTable\" c on a.\"CompanyId\"=c.\"Id\" ",
-     "", "a.\"CompanyId\""},
+     "", UserType::CompanyUser, "( a.\"Id\" IS NOT NULL AND a.\"CompanyId\" IS NULL )"},
     {"select distinct u.\"Id\" as \"UserId\", u.\"Login\" as \"Логин\", u.\"Mail\" as \"E-Mail\", u.\"CompanyId\", c.\"Name\" as "
      "\"Организация\" from \"UserTable\" u left join \"CompanyTable\" c on u.\"CompanyId\"=c.\"Id\" ",
-     "", "u.\"CompanyId\""},
+     "", UserType::CompanyAdministrator, "( u.\"CompanyId\" IS NULL )"},
 };
 
 // "position(<text> in <column>) > 0": the text is found as it stands, signs included.
@@ -131,7 +135,7 @@ QStringList Api::searchFields(int type)
 }
 
 // Global callers search every company, or the one they name; a company account its own, and
-// one bound to no company the rows of no company.
+// one bound to no company the rows of no company; accounts only who may list them.
 bool Api::search()
 {
     qint64 company = 0;
@@ -143,6 +147,9 @@ bool Api::search()
         return fail(177);
     }
     const SearchKind& kind = kSearchKinds[type];
+    if (!allowTypes(UserType::User, kind.highestCompanyBound)) {
+        return false;
+    }
     QStringList conditions;
     if (qstrlen(kind.startCondition) > 0) {
         conditions << QString::fromUtf8(kind.startCondition);
@@ -151,7 +158,7 @@ bool Api::search()
     if (company > 0) {
         conditions << QStringLiteral("( c.\"Id\"=") + QString::number(company) + QStringLiteral(" )");
     } else if (user().isCompanyBound()) {
-        conditions << QStringLiteral("( ") + QString::fromUtf8(kind.companyColumn) + QStringLiteral(" IS NULL )");
+        conditions << QString::fromUtf8(kind.ofNoCompany);
     }
     QSqlQuery query = db().newQuery();
     const QString sql = QString::fromUtf8(kind.statement) +

@@ -58,6 +58,45 @@ public:
                                  {"modelId", modelId}, {"objectId", objectId.toLongLong()}, {"dateInstall", "2020-01-01"}}});
     }
 
+    // Search shows a caller what the listing of the same records shows him, and refuses him
+    // where the listing does.
+    void expectSearchAsListings(const QString& token, const Premises& own, const Params& company = {})
+    {
+        const struct {
+            const char* type;
+            const char* listing;
+            Params params;
+        } kinds[] = {{"0", "Get_Devices", {{"AddressId", own.address}}},
+                     {"1", "Get_AddressTable", {}},
+                     {"2", "Get_AbonentsTable", {}},
+                     {"3", "Get_UsersTable", {}}};
+        for (const auto& kind : kinds) {
+            const CgiResult listed = call(token, kind.listing, company + kind.params);
+            const CgiResult found = call(token, "Search", company + Params{{"Type", kind.type}});
+            EXPECT_EQ(found.errorCode(), listed.errorCode()) << kind.listing;
+            QStringList listedIds;
+            QStringList foundIds;
+            for (const QJsonValue& row : listed.data()) {
+                listedIds << QString::number(row.toObject()["id"].toVariant().toLongLong());
+            }
+            for (int i = 1; i < found.data().size(); ++i) {
+                foundIds << found.data().at(i).toArray().at(0).toString();
+            }
+            foundIds.removeDuplicates();
+            listedIds.sort();
+            foundIds.sort();
+            EXPECT_EQ(foundIds, listedIds) << kind.listing;
+        }
+    }
+
+    // What premises since gone leave behind: an abonent of no object, and a device whose
+    // current installation names an object that is no more.
+    void leftBehind()
+    {
+        insertId(R"(INSERT INTO "AbonentTable" ("Name", "Login", "Mail", "PasHash") VALUES ('Left', 'left', 'left@example.org', 'x') RETURNING "Id")");
+        installedDevice(modelId, 999999, 9);
+    }
+
     qint64 modelId = 0;
     Premises w; // Water's
     Premises h; // Heat's
@@ -158,6 +197,14 @@ TEST_P(ScopeMatrix, AnotherCompanysRecordsAreRefusedAndLeftAlone)
     }
 }
 
+TEST_P(ScopeMatrix, SearchShowsNoMoreThanTheListings)
+{
+    const Caller caller = GetParam();
+    leftBehind();
+    expectSearchAsListings(createUser(QStringLiteral("caller"), caller.type, caller.withCompany ? water : 0),
+                           caller.withCompany ? w : n);
+}
+
 INSTANTIATE_TEST_SUITE_P(CompanyBoundTypes, ScopeMatrix,
                          ::testing::Values(Caller{"Administrator", 129, true}, Caller{"Operator", 130, true},
                                            Caller{"User", 131, true}, Caller{"AdministratorOfNoCompany", 129, false}),
@@ -178,6 +225,10 @@ TEST_F(Scope, GlobalCallersActingForACompanyStayInsideIt)
         EXPECT_CODE(call(token, "Clear_Task", forWater + Params{{"DeviceId", h.device}}), 246);
         EXPECT_TRUE(call(token, "Get_ObjectTable", forWater + Params{{"AddressId", h.address}}).data().isEmpty());
         EXPECT_EQ(snapshot(), before);
+    }
+    leftBehind();
+    for (const int type : {1, 4}) {
+        expectSearchAsListings(createUser(QStringLiteral("s%1").arg(type), type), h, {{"CompanyId", QString::number(heat)}});
     }
     // The type rules hold between global accounts too.
     const QString second = createUser("second", 2);

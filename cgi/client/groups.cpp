@@ -16,6 +16,11 @@ namespace client {
 
 using namespace orvela;
 
+namespace {
+// The most channel elements one group may list; a concentrator has a few dozen inputs at most.
+constexpr int kMostChannels = 1024;
+} // namespace
+
 // The request's JSON content besides the command and the credentials: a non-empty object,
 // else 176.
 bool Api::groupContent(QJsonObject* content)
@@ -32,7 +37,8 @@ bool Api::groupContent(QJsonObject* content)
 // meters on one input (176), and no meter at all is 316.
 bool Api::readChannels(const QJsonValue& channels, const ChannelRules& rules, bool enabledOnly, QList<ChannelMeter>* meters)
 {
-    if (!channels.isArray()) {
+    // Every channel becomes a meter written in the group's one transaction.
+    if (!channels.isArray() || channels.toArray().size() > kMostChannels) {
         return fail(176);
     }
     QSet<qint64> seen;

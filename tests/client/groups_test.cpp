@@ -181,6 +181,16 @@ TEST_F(Groups, ContentThatIsRefused)
     noDevType.remove("devType");
     QJsonObject twice = mirel(1);
     twice.insert("channels", QJsonArray{meterOn(1, 7, flat), meterOn(1, 8, flat)});
+    // A group lists at most 1024 channel elements; elements that describe no meter count too.
+    const auto padded = [&](int elements) {
+        QJsonObject content = mirel(1);
+        QJsonArray channels{meterOn(1, 9, flat)};
+        while (channels.size() < elements) {
+            channels.append(QJsonObject());
+        }
+        content.insert("channels", channels);
+        return content;
+    };
     const struct {
         QJsonObject content;
         int code;
@@ -198,6 +208,8 @@ TEST_F(Groups, ContentThatIsRefused)
         {with("channels", "[1]"), 176},
         {with("channels", QJsonArray{QJsonObject{{"channel", 1}, {"titleId", 5}}}), 316},
         {twice, 176},
+        {padded(1024), 0},
+        {padded(1025), 176},
         {channel("channel", -1), 176},
         {channel("channel", 4294967296.0), 176},
         {channel("channel", 32768), 176}, // beyond the column: refused before any statement

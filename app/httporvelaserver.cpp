@@ -186,6 +186,8 @@ void HttpOrvelaServer::sendResponse()
     const QString origin = environmentValue(QStringLiteral("ORIGIN"));
     if (!origin.isEmpty()) {
         setResponseHeader(QStringLiteral("Access-Control-Allow-Origin"), origin);
+        // The answer names the caller's origin: a shared cache must not hand it to another.
+        setResponseHeader(QStringLiteral("Vary"), QStringLiteral("Origin"));
     }
     if (m_resultCode != 0) {
         logError(resultCodeRecord(m_resultCode));

@@ -115,10 +115,13 @@ TEST_F(Pipeline, OriginHeaderOnlyFromANonEmptyOriginVariable)
 {
     const CgiResult with = cgi.get({{"CMD", "test"}}, {{"ORIGIN", "https://web.example"}});
     EXPECT_EQ(with.headerLines.value(0), "Access-Control-Allow-Origin: https://web.example");
+    // An answer that names the caller's origin says that it varies by origin.
+    EXPECT_TRUE(with.headerLines.contains("Vary: Origin")) << with.output.left(300).constData();
     for (const Environment& env : {Environment{{"ORIGIN", ""}}, Environment{{"HTTP_ORIGIN", "x"}}}) {
         const CgiResult without = cgi.get({{"CMD", "test"}}, env);
         EXPECT_EQ(without.headerLines.size(), 2);
         EXPECT_FALSE(without.output.contains("Access-Control"));
+        EXPECT_FALSE(without.output.contains("Vary"));
     }
 }
 

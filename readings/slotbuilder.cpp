@@ -17,6 +17,8 @@ namespace {
 // hours), and the code of a range that would need them.
 constexpr qint64 kMostSlots = 20000;
 constexpr quint16 kBadRangeCode = 256;
+// Devices are read together until a statement would return about this many slots.
+constexpr int kSlotsPerStatement = 20000;
 
 // An archive row as the slots are built from it: the moment to order by ("A") and the stored
 // texts, as the database writes them.
@@ -37,33 +39,6 @@ qint64 searchSeconds(SlotStep step)
         return 62 * day;
     }
     return 0;
-}
-
-// The key by which rows fall into slots, in PostgreSQL's and in Qt's spelling.
-QString sqlKeyFormat(SlotStep step)
-{
-    switch (step) {
-    case SlotStep::Hour:
-        return QStringLiteral("YYYY-MM-DD HH24");
-    case SlotStep::Day:
-        return QStringLiteral("YYYY-MM-DD");
-    case SlotStep::Month:
-        return QStringLiteral("YYYY-MM");
-    }
-    return QString();
-}
-
-QString slotKey(const QDateTime& label, SlotStep step)
-{
-    switch (step) {
-    case SlotStep::Hour:
-        return label.toString(QStringLiteral("yyyy-MM-dd HH"));
-    case SlotStep::Day:
-        return label.toString(QStringLiteral("yyyy-MM-dd"));
-    case SlotStep::Month:
-        return label.toString(QStringLiteral("yyyy-MM"));
-    }
-    return QString();
 }
 
 QDateTime nextLabel(const QDateTime& label, SlotStep step)
@@ -108,6 +83,27 @@ void slotBounds(SlotStep step, const QDateTime& start, const QDateTime& end, QDa
     }
 }
 
+// The start of the hour, day or month a label lies in.
+QDateTime slotStart(const QDateTime& label, SlotStep step)
+{
+    switch (step) {
+    case SlotStep::Hour:
+        return at(label.date(), label.time().hour());
+    case SlotStep::Day:
+        return at(label.date(), 0);
+    case SlotStep::Month:
+        return at(QDate(label.date().year(), label.date().month(), 1), 0);
+    }
+    return label;
+}
+
+// The exclusive upper bound of a window as an array element of a statement, to the
+// microsecond: a closed window ends one microsecond after its end.
+QString boundText(const QDateTime& time, bool closed = false)
+{
+    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) + (closed ? QStringLiteral("001") : QStringLiteral("000"));
+}
+
 PeriodSlot emptySlot(const QDateTime& label)
 {
     PeriodSlot slot;
@@ -119,19 +115,106 @@ PeriodSlot emptySlot(const QDateTime& label)
 
 } // namespace
 
-QString SlotBuilder::archiveRows(qint64 deviceId, const QDateTime& fromUtc, const QDateTime& toUtc,
-                                 const QString& extra) const
+// The local bounds of every slot: from its label's hour, day or month on (the first slot from
+// its label itself) up to the next slot, the last one up to the end of the table.
+QVector<SlotBuilder::SlotWindow> SlotBuilder::slotWindows(SlotStep step, const QDateTime& firstLabel,
+                                                          const QDateTime& lastLabel, const QDateTime& lastEnd)
 {
-    QStringList parts;
+    QVector<SlotWindow> windows;
+    for (QDateTime label = firstLabel; label <= lastLabel; label = nextLabel(label, step)) {
+        windows.append(SlotWindow{label, windows.isEmpty() ? label : slotStart(label, step), slotStart(nextLabel(label, step), step)});
+    }
+    if (!windows.isEmpty()) {
+        windows.last().to = lastEnd;
+        windows.last().closed = true; // the end itself still counts
+    }
+    return windows;
+}
+
+quint16 SlotBuilder::slotRows(const QList<qint64>& deviceIds, const QVector<SlotWindow>& windows, int timeShiftMinutes,
+                              SlotRows* rows)
+{
+    const qint64 shift = static_cast<qint64>(timeShiftMinutes) * 60;
+    const QDateTime fromUtc = windows.first().from.addSecs(-shift);
+    const QDateTime toUtc = windows.last().to.addSecs(-shift);
+    // One probe per device and slot on the ("DeviceId", "ArcDate") index, for the slots whose
+    // stored window lies in each yearly table: only the rows shown are read.
+    QStringList years;
     for (int year = fromUtc.date().year(); year <= toUtc.date().year(); ++year) {
         if (!m_lookups.archiveExists(year)) {
             continue;
         }
-        parts << QStringLiteral("SELECT \"Id\", ") + QLatin1String(kStoredColumns) + extra + QStringLiteral(" FROM \"") +
-                     archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=") + QString::number(deviceId) + QStringLiteral(") AND (\"ArcDate\" BETWEEN ") + sqlTimestamp(fromUtc) +
-                     QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QLatin1Char(')');
+        const QDateTime yearStart(QDate(year, 1, 1), QTime(0, 0), Qt::UTC);
+        const QDateTime yearEnd(QDate(year + 1, 1, 1), QTime(0, 0), Qt::UTC);
+        QStringList froms;
+        QStringList tos;
+        QStringList numbers;
+        for (int i = 0; i < windows.size(); ++i) {
+            const QDateTime from = windows.at(i).from.addSecs(-shift);
+            const QDateTime to = windows.at(i).to.addSecs(-shift);
+            if (from < yearEnd && (to > yearStart || (windows.at(i).closed && to == yearStart))) {
+                froms << QLatin1Char('"') + boundText(from) + QLatin1Char('"');
+                tos << QLatin1Char('"') + boundText(to, windows.at(i).closed) + QLatin1Char('"');
+                numbers << QString::number(i);
+            }
+        }
+        years << QStringLiteral("SELECT d.\"Id\" AS \"DeviceId\", s.n AS \"N\", r.* FROM unnest(") + sqlIdArray(deviceIds) +
+                     QStringLiteral(") AS d(\"Id\") CROSS JOIN unnest(") + sqlText(QLatin1Char('{') + froms.join(QLatin1Char(',')) + QLatin1Char('}')) +
+                     QStringLiteral("::timestamp[], ") + sqlText(QLatin1Char('{') + tos.join(QLatin1Char(',')) + QLatin1Char('}')) +
+                     QStringLiteral("::timestamp[], ") + sqlText(QLatin1Char('{') + numbers.join(QLatin1Char(',')) + QLatin1Char('}')) +
+                     QStringLiteral("::integer[]) AS s(lo, hi, n) CROSS JOIN LATERAL (SELECT \"Id\", ") + QLatin1String(kStoredColumns) +
+                     QStringLiteral(" FROM \"") + archiveTableName(year) +
+                     QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" >= s.lo) AND (\"ArcDate\" < s.hi) "
+                                    "ORDER BY \"ArcDate\" DESC, \"Id\" DESC LIMIT 1) r");
     }
-    return parts.join(QStringLiteral(" UNION ALL "));
+    if (years.isEmpty()) {
+        return 0;
+    }
+    QSqlQuery query = m_db.newQuery();
+    if (!m_db.select(years.join(QStringLiteral(" UNION ALL ")) + QLatin1Char(';'), &query)) {
+        return 30;
+    }
+    while (query.next()) {
+        const StoredSlot row{query.value(1).toInt(), query.value(2).toLongLong(), archiveUtcDateTime(query.value(3)),
+                             query.value(4), query.value(5), query.value(6).toString(), query.value(7).toString()};
+        StoredSlot& kept = (*rows)[query.value(0).toLongLong()][row.slot];
+        // A slot whose stored window spans New Year is read from both tables: the newer row wins.
+        if (!kept.stored.isValid() || row.stored > kept.stored || (row.stored == kept.stored && row.id > kept.id)) {
+            kept = row;
+        }
+    }
+    return 0;
+}
+
+// The stored rows of a device's slots: read for all the devices of the request that share the
+// window, some at a time, or for this device alone.
+quint16 SlotBuilder::rowsOfDevice(qint64 deviceId, const QVector<SlotWindow>& windows, int timeShiftMinutes,
+                                  QHash<int, StoredSlot>* rows)
+{
+    const int index = m_expected.indexOf(deviceId);
+    if (index < 0) {
+        SlotRows single;
+        const quint16 code = slotRows({deviceId}, windows, timeShiftMinutes, &single);
+        *rows = single.value(deviceId);
+        return code;
+    }
+    const QString key = windows.first().from.toString(Qt::ISODate) + QLatin1Char('|') +
+                        windows.last().to.toString(Qt::ISODateWithMs) + QLatin1Char('|') + QString::number(windows.size()) +
+                        QLatin1Char('|') + QString::number(timeShiftMinutes);
+    if (m_slotBatch.key != key || !m_slotBatch.devices.contains(deviceId)) {
+        // The devices from this one on, as many as keep one statement's rows within bounds.
+        const int count = qMax(1, kSlotsPerStatement / windows.size());
+        m_slotBatch = SlotBatch{key, QSet<qint64>(), SlotRows()};
+        const QList<qint64> batch = m_expected.mid(index, count);
+        m_slotBatch.devices = QSet<qint64>(batch.cbegin(), batch.cend());
+        const quint16 code = slotRows(batch, windows, timeShiftMinutes, &m_slotBatch.rows);
+        if (code != 0) {
+            return code;
+        }
+    }
+    *rows = m_slotBatch.rows.take(deviceId);
+    m_slotBatch.devices.remove(deviceId);
+    return 0;
 }
 
 quint16 SlotBuilder::build(SlotStep step, qint64 deviceId, const DeviceIdentity& identity, QDateTime* start,
@@ -150,45 +233,34 @@ quint16 SlotBuilder::build(SlotStep step, qint64 deviceId, const DeviceIdentity&
         slotPosition(lastLabel, step) - slotPosition(label, step) > kMostSlots) {
         return kBadRangeCode;
     }
+    const QVector<SlotWindow> windows = slotWindows(step, label, lastLabel, lastEnd);
+    if (windows.isEmpty()) {
+        return 0;
+    }
     const qint64 shift = static_cast<qint64>(timeShiftMinutes) * 60;
     // The years the table and the search for estimates around it may read, asked in one go.
     m_lookups.learnArchives(label.addSecs(-shift - searchSeconds(step)).date().year(),
                             lastEnd.addSecs(searchSeconds(step) - shift).date().year());
-    const QString rows = archiveRows(deviceId, label.addSecs(-shift), lastEnd.addSecs(-shift),
-                                     QStringLiteral(", to_char(\"ArcDate\" + interval '") + QString::number(timeShiftMinutes) +
-                                         QStringLiteral(" minutes', '") + sqlKeyFormat(step) + QStringLiteral("') AS \"D\""));
-    QSqlQuery query = m_db.newQuery();
-    if (!rows.isEmpty() &&
-        !m_db.select(QStringLiteral("SELECT DISTINCT ON (n1.\"D\") n1.* FROM (") + rows +
-                         QStringLiteral(") n1 ORDER BY n1.\"D\", n1.\"A\" DESC;"),
-                     &query)) {
-        return 30;
+    QHash<int, StoredSlot> rows;
+    const quint16 read = rowsOfDevice(deviceId, windows, timeShiftMinutes, &rows);
+    if (read != 0) {
+        return read;
     }
-    while (!rows.isEmpty() && query.next()) {
-        const QString key = columnValue(query, "D").toString();
-        while (label <= lastLabel && slotKey(label, step) < key) {
-            table->append(emptySlot(label));
-            label = nextLabel(label, step);
+    for (int i = 0; i < windows.size(); ++i) {
+        if (!rows.contains(i)) {
+            table->append(emptySlot(windows.at(i).label));
+            continue;
         }
-        if (label > lastLabel) {
-            break;
-        }
+        const StoredSlot& row = rows[i];
         PeriodSlot slot;
-        slot.label = label;
+        slot.label = windows.at(i).label;
         slot.stored = true;
-        const quint16 code = parseArchiveRecord(columnValue(query, "ArcDate"), columnValue(query, "RecDate"),
-                                                columnValue(query, "JsonVal").toString(),
-                                                columnValue(query, "JsonErr").toString(), identity, timeShiftMinutes,
-                                                &slot.record, m_debug);
+        const quint16 code = parseArchiveRecord(row.arcDate, row.recDate, row.jsonVal, row.jsonErr, identity,
+                                                timeShiftMinutes, &slot.record, m_debug);
         if (code != 0) {
             return code;
         }
         table->append(slot);
-        label = nextLabel(label, step);
-    }
-    while (label <= lastLabel) {
-        table->append(emptySlot(label));
-        label = nextLabel(label, step);
     }
     return withCalc ? fillGaps(step, deviceId, identity, timeShiftMinutes, table) : 0;
 }

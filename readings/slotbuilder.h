@@ -50,10 +50,38 @@ public:
                              int timeShiftMinutes, ArchiveRecord* record, bool* found);
 
 private:
-    // The rows of the device between two stored times from every yearly table they touch,
-    // under one statement; `select` gets the columns "Id", "ArcDate", "RecDate", "JsonVal",
-    // "JsonErr" and the stored time as "A".
-    QString archiveRows(qint64 deviceId, const QDateTime& fromUtc, const QDateTime& toUtc, const QString& extra) const;
+    // One slot of a table: its label and the local times its reading is taken from, [from,
+    // to), or [from, to] for the last slot of a table.
+    struct SlotWindow {
+        QDateTime label;
+        QDateTime from;
+        QDateTime to;
+        bool closed = false;
+    };
+    static QVector<SlotWindow> slotWindows(SlotStep step, const QDateTime& firstLabel, const QDateTime& lastLabel,
+                                           const QDateTime& lastEnd);
+    // The stored reading of a slot, before it is parsed.
+    struct StoredSlot {
+        int slot = -1;
+        qint64 id = 0;
+        QDateTime stored;
+        QVariant arcDate;
+        QVariant recDate;
+        QString jsonVal;
+        QString jsonErr;
+    };
+    using SlotRows = QHash<qint64, QHash<int, StoredSlot>>; // by device, then by slot
+    // The newest row of each slot of each device, with one statement over the yearly tables.
+    quint16 slotRows(const QList<qint64>& deviceIds, const QVector<SlotWindow>& windows, int timeShiftMinutes,
+                     SlotRows* rows);
+    quint16 rowsOfDevice(qint64 deviceId, const QVector<SlotWindow>& windows, int timeShiftMinutes,
+                         QHash<int, StoredSlot>* rows);
+    // The slot rows read for several expected devices at once, until each is built.
+    struct SlotBatch {
+        QString key; // the window they were read for
+        QSet<qint64> devices;
+        SlotRows rows;
+    };
     // A stored row found in a search window, before it is parsed.
     struct WindowRow {
         QDateTime stored;
@@ -78,6 +106,7 @@ private:
     QList<qint64> m_expected;
     QSet<qint64> m_expectedSet;
     QHash<QString, WindowRows> m_windows; // rows of the expected devices, by window
+    SlotBatch m_slotBatch;
 };
 
 } // namespace orvela

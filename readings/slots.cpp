@@ -111,14 +111,14 @@ QString estimatedValue(const QString& a, const QString& b, qint64 positionA, qin
     return first.plus(step).rounded(decimals).toString();
 }
 
-QString consumption(const QString& earlier, const QString& later)
+QString consumption(const QString& earlier, const QString& later, int decimals)
 {
     DecimalText from;
     DecimalText to;
     if (!DecimalText::parse(earlier, &from) || !DecimalText::parse(later, &to)) {
         return QString();
     }
-    return to.minus(from).rounded(2).toString();
+    return to.minus(from).rounded(decimals).toString();
 }
 
 QString difference(const QString& earlier, const QString& later)

@@ -40,8 +40,8 @@ qint64 slotPosition(const QDateTime& time, SlotStep step);
 QString estimatedValue(const QString& a, const QString& b, qint64 positionA, qint64 positionB, qint64 position,
                        InterpolationKind kind);
 
-// later - earlier, with 2 decimals; empty when either is not a number.
-QString consumption(const QString& earlier, const QString& later);
+// later - earlier, rounded to `decimals`; empty when either is not a number.
+QString consumption(const QString& earlier, const QString& later, int decimals = 2);
 // later - earlier, with as many decimals as the longer of the two; empty when either is not a
 // number.
 QString difference(const QString& earlier, const QString& later);

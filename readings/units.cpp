@@ -248,6 +248,12 @@ void applyUserUnit(const UserUnitSettings& settings, int devType, ArchiveValue* 
     }
 }
 
+int userPrecision(const UserUnitSettings& settings, int devType)
+{
+    const UnitGroup* group = groupOf(settings, devType);
+    return group ? group->precision : -1;
+}
+
 QString applyUserPrecision(const UserUnitSettings& settings, int devType, const QString& text)
 {
     const UnitGroup* group = groupOf(settings, devType);

@@ -37,6 +37,8 @@ void applyUserUnits(const UserUnitSettings& settings, int devType, ArchiveValue*
 // Only the unit of the device's resource, without the precision, for values that are
 // computed with before they are shown.
 void applyUserUnit(const UserUnitSettings& settings, int devType, ArchiveValue* value);
+// The decimals the client asked for the device's resource, or -1 when he asked for none.
+int userPrecision(const UserUnitSettings& settings, int devType);
 // Only the precision of the device's resource.
 QString applyUserPrecision(const UserUnitSettings& settings, int devType, const QString& text);
 

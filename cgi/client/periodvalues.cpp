@@ -129,14 +129,16 @@ void Api::presentSlots(int devType, qint64 transKoef, QVector<PeriodSlot>* table
 }
 
 // The consumption of a quantity since the previous slot, cut to the client's precision;
-// empty when the previous slot lacks it.
+// empty when the previous slot lacks it. It is written with 2 decimals, or with as many as the
+// client asked for when that is more, so that a finer precision shows the steps it asks for.
 QString Api::slotConsumption(int devType, const PeriodSlot* previous, const ArchiveValue& value)
 {
     const int index = previous ? findSameQuantity(previous->record.values, value) : -1;
     if (index < 0) {
         return QString();
     }
-    const QString ras = consumption(previous->record.values.at(index).val, value.val);
+    const int decimals = qMax(2, userPrecision(req().unitSettings(), devType));
+    const QString ras = consumption(previous->record.values.at(index).val, value.val, decimals);
     return ras.isEmpty() ? ras : applyUserPrecision(req().unitSettings(), devType, ras);
 }
 

@@ -139,6 +139,24 @@ TEST_F(PeriodValues, HoursOfTheAddresssDayIncludingItsBoundaries)
     EXPECT_EQ(hours.at(23), "03-29 00:00=5.5/0.50");
 }
 
+// Steps finer than a hundredth keep the decimals the client asked for; without a precision
+// the consumption keeps its two decimals, and a coarser one cuts them.
+TEST_F(PeriodValues, ConsumptionKeepsTheDecimalsTheClientAskedFor)
+{
+    volumeAt("2021-03-10 00:30:00", "1.000");
+    volumeAt("2021-03-10 01:30:00", "1.003");
+    volumeAt("2021-03-10 02:30:00", "1.010");
+    volumeAt("2021-03-10 03:30:00", "1.166");
+    const auto hours = [&](const Params& precision) {
+        return volumes(table(Params{{"Period", "day"}, {"Date", "2021-03-10"}} + precision)).mid(0, 3);
+    };
+    EXPECT_EQ(hours({{"PreciseVoda", "3"}}),
+              QStringList({"03-10 01:00=1.003/0.003", "03-10 02:00=1.010/0.007", "03-10 03:00=1.166/0.156"}));
+    EXPECT_EQ(hours({{"PreciseVoda", "4"}}).at(2), "03-10 03:00=1.1660/0.1560");
+    EXPECT_EQ(hours({}), QStringList({"03-10 01:00=1.003/0.00", "03-10 02:00=1.010/0.01", "03-10 03:00=1.166/0.16"}));
+    EXPECT_EQ(hours({{"PreciseVoda", "1"}}).at(2), "03-10 03:00=1.1/0.1");
+}
+
 TEST_F(PeriodValues, AYearIsItsTwelveMonthsUpToDecember)
 {
     volumeAt("2020-12-28 10:00:00", "10");

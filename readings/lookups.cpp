@@ -88,15 +88,16 @@ quint16 ReadingLookups::newestInWindow(const QList<qint64>& deviceIds, int year,
                                        const QDateTime& toUtc, QHash<qint64, StoredReading>* rows)
 {
     // One index probe per device: its rows of the window, newest first; among rows of one
-    // moment the latest written wins.
+    // moment the latest written wins. The order names the table's column: the text column of
+    // the same name would have every row of the window read and sorted.
     QSqlQuery query = m_db.newQuery();
     if (!m_db.select(QStringLiteral("SELECT d.\"Id\", r.* FROM unnest(") + sqlIdArray(deviceIds) +
                          QStringLiteral(") AS d(\"Id\") CROSS JOIN LATERAL (SELECT \"ArcDate\"::text AS \"ArcDate\", "
                                         "\"RecDate\"::text AS \"RecDate\", (\"JsonVal\"::varchar) AS \"JsonVal\", "
                                         "(\"JsonErr\"::varchar) AS \"JsonErr\" FROM ") +
-                         quotedTable(year) + QStringLiteral(" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
+                         quotedTable(year) + QStringLiteral(" x WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
                          sqlTimestamp(fromUtc) + QStringLiteral(" AND ") + sqlTimestamp(toUtc) +
-                         QStringLiteral(") ORDER BY \"ArcDate\" DESC, \"Id\" DESC LIMIT 1) r;"),
+                         QStringLiteral(") ORDER BY x.\"ArcDate\" DESC, x.\"Id\" DESC LIMIT 1) r;"),
                      &query)) {
         return 30;
     }
@@ -302,8 +303,8 @@ QVector<QString> ReadingLookups::lastErrorTexts(const QVector<ErrorWindow>& wind
                              QStringLiteral("]::timestamp[]) WITH ORDINALITY AS d(\"Id\", \"From\", \"To\", \"N\") CROSS JOIN "
                                             "LATERAL (SELECT \"ArcDate\"::text AS \"ArcDate\", (\"JsonErr\"::varchar) AS \"Err\" FROM ") +
                              quotedTable(year) +
-                             QStringLiteral(" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN d.\"From\" AND d.\"To\") AND ") +
-                             errorCondition() + QStringLiteral(" ORDER BY \"ArcDate\" DESC, \"Id\" DESC LIMIT 1) r;"),
+                             QStringLiteral(" x WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN d.\"From\" AND d.\"To\") AND ") +
+                             errorCondition() + QStringLiteral(" ORDER BY x.\"ArcDate\" DESC, x.\"Id\" DESC LIMIT 1) r;"),
                          &query)) {
             return all;
         }

@@ -165,7 +165,7 @@ quint16 SlotBuilder::slotRows(const QList<qint64>& deviceIds, const QVector<Slot
                      QStringLiteral("::integer[]) AS s(lo, hi, n) CROSS JOIN LATERAL (SELECT \"Id\", ") + QLatin1String(kStoredColumns) +
                      QStringLiteral(" FROM \"") + archiveTableName(year) +
                      QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" >= s.lo) AND (\"ArcDate\" < s.hi) "
-                                    "ORDER BY \"ArcDate\" DESC, \"Id\" DESC LIMIT 1) r");
+                                    "ORDER BY \"A\" DESC, \"Id\" DESC LIMIT 1) r");
     }
     if (years.isEmpty()) {
         return 0;
@@ -201,11 +201,21 @@ quint16 SlotBuilder::rowsOfDevice(qint64 deviceId, const QVector<SlotWindow>& wi
     const QString key = windows.first().from.toString(Qt::ISODate) + QLatin1Char('|') +
                         windows.last().to.toString(Qt::ISODateWithMs) + QLatin1Char('|') + QString::number(windows.size()) +
                         QLatin1Char('|') + QString::number(timeShiftMinutes);
-    if (m_slotBatch.key != key || !m_slotBatch.devices.contains(deviceId)) {
-        // The devices from this one on, as many as keep one statement's rows within bounds.
+    if (m_slotBatch.key != key) {
+        m_slotBatch = SlotBatch{key, QSet<qint64>(), QSet<qint64>(), SlotRows()};
+    }
+    if (!m_slotBatch.devices.contains(deviceId)) {
+        // This device and the next ones not yet built, in the order the command announced them,
+        // as many as keep one statement's rows within bounds.
         const int count = qMax(1, kSlotsPerStatement / windows.size());
-        m_slotBatch = SlotBatch{key, QSet<qint64>(), SlotRows()};
-        const QList<qint64> batch = m_expected.mid(index, count);
+        QList<qint64> batch{deviceId};
+        for (int step = 1; step < m_expected.size() && batch.size() < count; ++step) {
+            const qint64 next = m_expected.at((index + step) % m_expected.size());
+            if (!m_slotBatch.built.contains(next)) {
+                batch << next;
+            }
+        }
+        m_slotBatch.rows.clear();
         m_slotBatch.devices = QSet<qint64>(batch.cbegin(), batch.cend());
         const quint16 code = slotRows(batch, windows, timeShiftMinutes, &m_slotBatch.rows);
         if (code != 0) {
@@ -214,6 +224,7 @@ quint16 SlotBuilder::rowsOfDevice(qint64 deviceId, const QVector<SlotWindow>& wi
     }
     *rows = m_slotBatch.rows.take(deviceId);
     m_slotBatch.devices.remove(deviceId);
+    m_slotBatch.built.insert(deviceId);
     return 0;
 }
 
@@ -314,7 +325,7 @@ quint16 SlotBuilder::windowRows(const QList<qint64>& deviceIds, const QDateTime&
         if (m_lookups.archiveExists(year)) {
             years << QStringLiteral("(SELECT ") + QLatin1String(kStoredColumns) + QStringLiteral(" FROM \"") +
                          archiveTableName(year) + QStringLiteral("\" WHERE (\"DeviceId\"=d.\"Id\") AND (\"ArcDate\" BETWEEN ") +
-                         sqlTimestamp(fromUtc) + QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QStringLiteral(") ORDER BY \"ArcDate\" ") +
+                         sqlTimestamp(fromUtc) + QStringLiteral(" AND ") + sqlTimestamp(toUtc) + QStringLiteral(") ORDER BY \"A\" ") +
                          order + QStringLiteral(", \"Id\" ") + order + QStringLiteral(" LIMIT 1)");
         }
     }

@@ -78,8 +78,9 @@ private:
                          QHash<int, StoredSlot>* rows);
     // The slot rows read for several expected devices at once, until each is built.
     struct SlotBatch {
-        QString key; // the window they were read for
-        QSet<qint64> devices;
+        QString key;          // the window they were read for
+        QSet<qint64> devices; // read and not yet built
+        QSet<qint64> built;   // built from an earlier batch of this window
         SlotRows rows;
     };
     // A stored row found in a search window, before it is parsed.

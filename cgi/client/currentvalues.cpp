@@ -180,10 +180,12 @@ bool Api::readAddressReadings(QSqlQuery& devices, const QDate& date, int delta, 
 
 bool Api::getDevValuesFromAddress()
 {
+    qint64 company = 0;
     qint64 addressId = 0;
     QDate date;
     QString conditions;
-    if (!allowTypes(UserType::User, UserType::CompanyUser) || !requiredId("AddressId", 76, 59, &addressId) ||
+    if (!allowTypes(UserType::User, UserType::CompanyUser) || !resolveCompanyId(&company) ||
+        !requiredId("AddressId", 76, 59, &addressId) ||
         !requiredDate("Date", 4, 256, &date) ||
         !numberFilter("ResCode", QStringLiteral("m.\"ResCode\""), 239, &conditions, false) ||
         !numberFilter("ObjType", QStringLiteral("o.\"ObjType\""), 220, &conditions, false)) {
@@ -197,7 +199,7 @@ bool Api::getDevValuesFromAddress()
                        "d.\"ManId\", d.\"Ver\", d.\"ZavNum\", d.\"TransKoef\", m.\"ResCode\", m.\"PovInterval\", "
                        "a.\"TimeShift\", o.\"Id\" AS \"ObjId\", o.\"ObjType\", o.\"Obj\" FROM \"DeviceTable\" d, "
                        "\"ObjectTable\" o, \"ModelTable\" m, \"InstallTable\" i, \"AddressTable\" a WHERE (a.\"CompanyId\"") +
-        companyMatch(user().companyId) +
+        companyMatch(company) +
         QStringLiteral(") AND (a.\"Id\"=o.\"AddressId\") AND (o.\"Id\"=i.\"ObjectId\") AND (i.\"DeviceId\"=d.\"Id\") AND "
                        "(i.\"Actual\"=1) AND (d.\"ModelId\"=m.\"Id\") AND (d.\"ConnectType\" <> 1) AND (a.\"Id\"=") +
         QString::number(addressId) + QLatin1Char(')') + conditions +

@@ -154,16 +154,22 @@ TEST_F(CurrentValues, ParametersAndStoredRowsThatBreakTheFormat)
     EXPECT_CODE(values({{"Date", "2021-05-02"}}), 30);
 }
 
-TEST_F(CurrentValues, OnlyTheCallersCompanysHousesAreRead)
+TEST_F(CurrentValues, OnlyTheCompanyTheCallerActsForIsRead)
 {
     volume("2021-03-01 10:00:00", "1");
-    EXPECT_TRUE(call(createUser("huser", 131, heat), "Get_DevValuesFromAddress",
-                     {{"AddressId", QString::number(house)}, {"Date", "2021-03-01"}}).data().isEmpty());
-    // A global caller reads the houses of no company, as this command always has.
-    EXPECT_TRUE(callAsAdmin("Get_DevValuesFromAddress", {{"AddressId", QString::number(house)}, {"Date", "2021-03-01"}}).data().isEmpty());
+    const Params at{{"AddressId", QString::number(house)}, {"Date", "2021-03-01"}};
+    const QString waterId = QString::number(water);
+    // A company-bound caller reads his own company's houses, whatever company he names.
+    EXPECT_TRUE(call(createUser("huser", 131, heat), "Get_DevValuesFromAddress", at + Params{{"CompanyId", waterId}}).data().isEmpty());
+    EXPECT_EQ(call(waterUser, "Get_DevValuesFromAddress", at + Params{{"CompanyId", QString::number(heat)}}).data().size(), 2);
+    // A global caller reads the company he names, and without one the houses of no company.
+    EXPECT_EQ(callAsAdmin("Get_DevValuesFromAddress", at + Params{{"CompanyId", waterId}}).data().size(), 2);
+    EXPECT_TRUE(callAsAdmin("Get_DevValuesFromAddress", at + Params{{"CompanyId", QString::number(heat)}}).data().isEmpty());
+    EXPECT_TRUE(callAsAdmin("Get_DevValuesFromAddress", at).data().isEmpty());
+    EXPECT_CODE(callAsAdmin("Get_DevValuesFromAddress", at + Params{{"CompanyId", "water"}}), 221);
     db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "CompanyId"=NULL WHERE "Id"=%1)").arg(house));
-    EXPECT_EQ(callAsAdmin("Get_DevValuesFromAddress", {{"AddressId", QString::number(house)}, {"Date", "2021-03-01"}}).data().size(), 2);
-    EXPECT_CODE(call(createUser("odd", 7), "Get_DevValuesFromAddress", {{"AddressId", "1"}, {"Date", "2021-03-01"}}), 143);
+    EXPECT_EQ(callAsAdmin("Get_DevValuesFromAddress", at).data().size(), 2);
+    EXPECT_CODE(call(createUser("odd", 7), "Get_DevValuesFromAddress", at), 143);
 }
 
 class ErrorFlags : public CurrentValues {

@@ -224,6 +224,9 @@ TEST_F(Scope, GlobalCallersActingForACompanyStayInsideIt)
         EXPECT_CODE(call(token, "Add_Devices", forWater + Params{{"DATA", deviceData(h.object)}}), 190);
         EXPECT_CODE(call(token, "Clear_Task", forWater + Params{{"DeviceId", h.device}}), 246);
         EXPECT_TRUE(call(token, "Get_ObjectTable", forWater + Params{{"AddressId", h.address}}).data().isEmpty());
+        const Params today{{"Date", "2026-01-01"}};
+        EXPECT_TRUE(call(token, "Get_DevValuesFromAddress", forWater + today + Params{{"AddressId", h.address}}).data().isEmpty());
+        EXPECT_EQ(call(token, "Get_DevValuesFromAddress", forWater + today + Params{{"AddressId", w.address}}).data().size(), 1);
         EXPECT_EQ(snapshot(), before);
     }
     leftBehind();

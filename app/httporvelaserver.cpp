@@ -162,7 +162,7 @@ bool HttpOrvelaServer::useReadingServer()
 void HttpOrvelaServer::awaitReadingServers()
 {
     if (m_config.readingServersSet() && m_database->isOpen()) {
-        ReadingServers::awaitApplied(*m_database, m_config);
+        ReadingServers::awaitApplied(*m_database, m_config, m_keptReading ? &m_keptReading->database() : nullptr);
     }
 }
 

@@ -46,7 +46,7 @@ bool ReadingServers::fresh(Database& reading, int lagMax)
                                 QString::number(lagMax) + QStringLiteral("), false)"));
 }
 
-void ReadingServers::awaitApplied(Database& primary, const ServerConfig& config)
+void ReadingServers::awaitApplied(Database& primary, const ServerConfig& config, Database* keptReading)
 {
     QSqlQuery position = primary.newQuery();
     if (!position.exec(QStringLiteral("SELECT pg_current_wal_lsn()::text")) || !position.next()) {
@@ -56,10 +56,12 @@ void ReadingServers::awaitApplied(Database& primary, const ServerConfig& config)
     const QStringList hosts = config.readHost.split(QLatin1Char(','), Qt::SkipEmptyParts);
     const QStringList ports = config.readPort.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (int i = 0; i < hosts.size(); ++i) {
-        Database reading(nullptr, QStringLiteral("psql_orvela_wait"));
+        Database own(nullptr, QStringLiteral("psql_orvela_wait"));
+        const bool reuse = hosts.size() == 1 && keptReading && keptReading->stillConnected();
+        Database& reading = reuse ? *keptReading : own;
         QString error;
         const QString port = ports.size() == 1 ? ports.first() : ports.value(i);
-        if (!reading.openReading(config, hosts.at(i).trimmed(), port.trimmed(), &error)) {
+        if (!reuse && !own.openReading(config, hosts.at(i).trimmed(), port.trimmed(), &error)) {
             continue; // a server that is down serves no reader either
         }
         if (!awaitOne(reading, lsn, config.readLagMax)) {

@@ -17,7 +17,8 @@ bool fresh(Database& reading, int lagMax);
 // be reached has applied what the primary has written so far, so that the client's next
 // request reads its change back wherever it is served. A server that does not catch up in
 // time lags beyond the bound from then on until it does, and is passed over by readers.
-void awaitApplied(Database& primary, const ServerConfig& config);
+// A connection kept open to the only reading server is asked instead of a new one.
+void awaitApplied(Database& primary, const ServerConfig& config, Database* keptReading = nullptr);
 
 } // namespace ReadingServers
 } // namespace orvela

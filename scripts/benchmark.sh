@@ -6,8 +6,9 @@
 #   scripts/benchmark.sh [RUNS]      (default 300)
 #   scripts/benchmark.sh http        both modes through lighttpd under wrk (see http_benchmark)
 #   scripts/benchmark.sh readings [ROUNDS]   the readings commands on the benchmark data set
-if [ "${1:-}" = readings ]; then
-    exec "$(dirname "$0")/bench/readings.sh" "${@:2}"
+#   scripts/benchmark.sh replica [ROUNDS]    a read-heavy mix with and without a hot standby
+if [ "${1:-}" = readings ] || [ "${1:-}" = replica ]; then
+    exec "$(dirname "$0")/bench/$1.sh" "${@:2}"
 fi
 source "$(dirname "$0")/common.sh"
 

@@ -138,9 +138,18 @@ bool HttpOrvelaServer::useReadingServer()
         logInfo(QObject::tr("Сервер чтения недоступен, запрос выполнит основной сервер: ") + error);
         return false;
     }
-    if (!ReadingServers::fresh(reading, m_config.readLagMax)) {
-        logInfo(QObject::tr("Сервер чтения отстаёт, запрос выполнит основной сервер."));
-        return false;
+    // A kept connection is asked about its lag once a second, against a bound smaller by that
+    // second, so that what it answers within the second still lags no more than allowed.
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (!m_keptReading || opened || !m_keptReading->knownFresh(nowMs)) {
+        const int bound = m_keptReading ? m_config.readLagMax - KeptConnection::kFreshForMs / 1000 : m_config.readLagMax;
+        if (!ReadingServers::fresh(reading, bound)) {
+            logInfo(QObject::tr("Сервер чтения отстаёт, запрос выполнит основной сервер."));
+            return false;
+        }
+        if (m_keptReading) {
+            m_keptReading->foundFresh(nowMs);
+        }
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (opened || m_keptReading->schemaCheckDue(now)) {

@@ -25,6 +25,7 @@ bool KeptConnection::acquire(const ServerConfig& config, bool* opened, QString* 
     }
     m_db.close();
     m_lastCheck = QDateTime();
+    m_freshUntilMs = 0;
     const bool connected = m_kind == Kind::Primary ? m_db.open(config, error)
                                                  : m_db.openReading(config, config.readHost, config.readPort, error);
     if (!connected) {

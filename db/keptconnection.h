@@ -25,6 +25,10 @@ public:
     // in a new year (its yearly tables must appear in time).
     bool schemaCheckDue(const QDateTime& now) const;
     void schemaChecked(const QDateTime& now);
+    // A reading connection found fresh is trusted for this long before it is asked again.
+    static constexpr qint64 kFreshForMs = 1000;
+    bool knownFresh(qint64 nowMs) const { return nowMs < m_freshUntilMs; }
+    void foundFresh(qint64 nowMs) { m_freshUntilMs = nowMs + kFreshForMs; }
     // At the end of a request: a transaction left open is rolled back and a broken connection
     // is closed now, while the request's log still records it.
     void release();
@@ -40,6 +44,7 @@ private:
     Database m_db;
     QString m_settings;
     QDateTime m_lastCheck;
+    qint64 m_freshUntilMs = 0;
 };
 
 } // namespace orvela

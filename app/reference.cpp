@@ -60,9 +60,10 @@ QString configTable()
 {
     QString text = QStringLiteral("| key | default | meaning |\n|---|---|---|\n");
     for (const ConfigKey& key : ServerConfig::serverKeys()) {
-        text += QStringLiteral("| `%1` | `%2` | %3 |\n")
-                    .arg(QString::fromLatin1(key.name), QString::fromLatin1(key.defaultValue),
-                         cell(QString::fromUtf8(key.meaning)));
+        const QString byDefault = *key.defaultValue ? QStringLiteral("`%1`").arg(QString::fromLatin1(key.defaultValue))
+                                                    : QStringLiteral("empty");
+        text += QStringLiteral("| `%1` | %2 | %3 |\n")
+                    .arg(QString::fromLatin1(key.name), byDefault, cell(QString::fromUtf8(key.meaning)));
     }
     return text;
 }

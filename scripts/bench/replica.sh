@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The cost of reading from a hot standby: a read-heavy mix of commands through lighttpd to the
 # persistent mode, timed by wrk, served once by the primary alone and once with a streaming
-# standby beside it (the program's reading server). Both run on this machine, so the absolute
-# figures mean little; their ratio is the price of the routing (the freshness question asked
-# on every reading request). A second mix with one change in twenty shows what a change costs
+# standby beside it (the program's reading server), and once with the primary named as reading
+# server too, so that only the routing differs. All run on this machine, so the absolute
+# figures mean little; the ratio of the second to the first is the price of the routing (a
+# second kept connection, the freshness question asked once a second), that of the third the
+# effect of a standby on the same cores. A second mix with one change in twenty shows what a change costs
 # when it waits for the standby to apply it. Runs alternate, figures are medians.
 #
 #   scripts/benchmark.sh replica [ROUNDS]     (default 3 rounds of ORVELA_BENCH_SECONDS, 10 s)
@@ -25,10 +27,15 @@ http_port=${ORVELA_BENCH_HTTP_PORT:-18091}
 server_pid=
 trap '[ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null; "$ROOT/scripts/pgcluster.sh" stop "$work/standby"; "$ROOT/scripts/pgcluster.sh" stop "$work/primary"' EXIT
 
-write_config() { # with a reading server or without
+# primary: no reading server; self: the primary named as reading server too, so that only the
+# routing differs; standby: the standby reads.
+write_config() {
     {
         printf '[orvela]\nserver=127.0.0.1\nport=%s\ndb=orvela\nuser=orvela\npassword=granite\n' "$primary"
-        if [ "$1" = standby ]; then printf 'read_server=127.0.0.1\nread_port=%s\n' "$standby"; fi
+        case $1 in
+            standby) printf 'read_server=127.0.0.1\nread_port=%s\n' "$standby" ;;
+            self) printf 'read_server=127.0.0.1\nread_port=%s\n' "$primary" ;;
+        esac
     } > "$work/install/cnf/server.cnf"
 }
 
@@ -75,7 +82,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 declare -A figures
 for round in $(seq "$ROUNDS"); do
-    for setup in primary standby; do
+    for setup in primary self standby; do
         write_config "$setup"
         ORVELA_BENCH_SECONDS=2 measure 20 >/dev/null # opens the connections, warms the caches
         for every in 0 20; do
@@ -86,14 +93,16 @@ done
 rows=$(psql -X -At -h "$work/standby" -p "$standby" -U postgres -d orvela -c "SELECT count(*) FROM \"AddressTable\"")
 [ "$rows" = 500 ] || { echo "the standby did not follow the primary" >&2; exit 1; }
 
-echo "| mix | primary alone req/s | with a standby req/s | ratio |"
-echo "|---|---|---|---|"
+echo "| mix | primary alone req/s | routed, primary reads req/s | ratio | standby reads req/s | ratio |"
+echo "|---|---|---|---|---|---|"
 for every in 0 20; do
-    alone=$(echo "${figures[primary-$every]}" | tr ' ' '\n' | grep . | median)
-    both=$(echo "${figures[standby-$every]}" | tr ' ' '\n' | grep . | median)
+    for setup in primary self standby; do
+        declare "r_$setup=$(echo "${figures[$setup-$every]}" | tr ' ' '\n' | grep . | median)"
+    done
     label="reads only"
     [ "$every" = 0 ] || label="one change in $every"
-    printf '| %s | %s | %s | %s |\n' "$label" "$alone" "$both" "$(echo "scale=3; $both / $alone" | bc)"
+    printf '| %s | %s | %s | %s | %s | %s |\n' "$label" "$r_primary" "$r_self" "$(echo "scale=3; $r_self / $r_primary" | bc)" \
+        "$r_standby" "$(echo "scale=3; $r_standby / $r_primary" | bc)"
 done
 echo
 echo "$(date -u '+%Y-%m-%d'), $(nproc) cores, persistent mode ($(nproc) processes), 4 connections," \

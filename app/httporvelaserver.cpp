@@ -3,6 +3,7 @@
 #include "app/identity.h"
 #include "app/resultcodes.h"
 #include "db/keptconnection.h"
+#include "db/readingservers.h"
 #include "db/schema.h"
 #include "log/log.h"
 
@@ -17,11 +18,12 @@ const char kDateTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
 } // namespace
 
 HttpOrvelaServer::HttpOrvelaServer(QObject* parent, tarn::ExchangeChannel* channel,
-                                   KeptConnection* keptConnection)
+                                   KeptConnection* keptConnection, KeptConnection* keptReading)
     : tarn::HttpServer(parent),
       m_requestTime(QDateTime::currentDateTimeUtc()),
       m_startMs(QDateTime::currentMSecsSinceEpoch()),
-      m_kept(keptConnection)
+      m_kept(keptConnection),
+      m_keptReading(keptReading)
 {
     setChannel(channel);
     // Read on every request, so that a changed file takes effect with the next one.
@@ -29,8 +31,11 @@ HttpOrvelaServer::HttpOrvelaServer(QObject* parent, tarn::ExchangeChannel* chann
     if (m_kept) {
         m_database = &m_kept->database();
     }
-    connect(m_database, &Database::toLog, this, &HttpServer::toLog);
-    m_database->setDebug(m_config.debug);
+    Database& reading = m_keptReading ? m_keptReading->database() : m_readDb;
+    for (Database* database : {m_database, &reading}) {
+        connect(database, &Database::toLog, this, &HttpServer::toLog);
+        database->setDebug(m_config.debug);
+    }
     tarn::ReadLimits limits;
     limits.maxBodyBytes = m_config.maxBodyBytes;
     setReadLimits(limits);
@@ -52,6 +57,11 @@ HttpOrvelaServer::~HttpOrvelaServer()
         m_kept->release();
     } else {
         m_db.close();
+    }
+    if (m_keptReading) {
+        m_keptReading->release();
+    } else {
+        m_readDb.close();
     }
     delete m_log;
     m_log = nullptr;
@@ -107,8 +117,69 @@ void HttpOrvelaServer::checkSchema(bool opened)
     }
 }
 
-bool HttpOrvelaServer::connectDatabase()
+bool HttpOrvelaServer::openReading(bool* opened, QString* error)
 {
+    if (m_keptReading) {
+        return m_keptReading->acquire(m_config, opened, error);
+    }
+    *opened = true;
+    return m_readDb.openReading(m_config, m_config.readHost, m_config.readPort, error);
+}
+
+// A reading server answers when it can be reached, lags no more than allowed and holds the
+// current schema (it cannot create what is missing); otherwise the primary serves the request
+// and only the log tells.
+bool HttpOrvelaServer::useReadingServer()
+{
+    Database& reading = m_keptReading ? m_keptReading->database() : m_readDb;
+    bool opened = false;
+    QString error;
+    if (!openReading(&opened, &error)) {
+        logInfo(QObject::tr("Сервер чтения недоступен, запрос выполнит основной сервер: ") + error);
+        return false;
+    }
+    // A kept connection is asked about its lag once a second, against a bound smaller by that
+    // second, so that what it answers within the second still lags no more than allowed.
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (!m_keptReading || opened || !m_keptReading->knownFresh(nowMs)) {
+        const int bound = m_keptReading ? m_config.readLagMax - KeptConnection::kFreshForMs / 1000 : m_config.readLagMax;
+        if (!ReadingServers::fresh(reading, bound)) {
+            logInfo(QObject::tr("Сервер чтения отстаёт, запрос выполнит основной сервер."));
+            return false;
+        }
+        if (m_keptReading) {
+            m_keptReading->foundFresh(nowMs);
+        }
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (opened || m_keptReading->schemaCheckDue(now)) {
+        const int year = m_requestTime.date().year();
+        if (!Schema::upToDate(reading, year)) {
+            logInfo(QObject::tr("На сервере чтения нет нужных таблиц, запрос выполнит основной сервер."));
+            return false;
+        }
+        reading.setCheckedArchiveYears(Schema::firstYearKept(year), Schema::lastYearKept(year));
+        if (m_keptReading) {
+            m_keptReading->schemaChecked(now);
+        }
+    }
+    m_database = &reading;
+    logInfo(QObject::tr("Установлено подключение к серверу чтения."));
+    return true;
+}
+
+void HttpOrvelaServer::awaitReadingServers()
+{
+    if (m_config.readingServersSet() && m_database->isOpen()) {
+        ReadingServers::awaitApplied(*m_database, m_config, m_keptReading ? &m_keptReading->database() : nullptr);
+    }
+}
+
+bool HttpOrvelaServer::connectDatabase(bool changesNothing)
+{
+    if (changesNothing && m_config.readingServersSet() && useReadingServer()) {
+        return true;
+    }
     QString error;
     bool opened = false;
     if (!openDatabase(&opened, &error)) {
@@ -119,7 +190,7 @@ bool HttpOrvelaServer::connectDatabase()
     }
     logInfo(QObject::tr("Установлено подключение к СУБД PostgeSql."));
     logDebug(QStringLiteral("host=") + m_config.dbHost + QStringLiteral("; port=") +
-             QString::number(m_config.dbPort) + QStringLiteral("; base=") + m_config.dbName +
+             m_config.primaryPorts() + QStringLiteral("; base=") + m_config.dbName +
              QStringLiteral("; user=") + m_config.dbUser);
     checkSchema(opened);
     return true;

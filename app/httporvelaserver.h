@@ -27,7 +27,7 @@ class HttpOrvelaServer : public tarn::HttpServer {
     Q_OBJECT
 public:
     explicit HttpOrvelaServer(QObject* parent, tarn::ExchangeChannel* channel = nullptr,
-                              KeptConnection* keptConnection = nullptr);
+                              KeptConnection* keptConnection = nullptr, KeptConnection* keptReading = nullptr);
     ~HttpOrvelaServer() override;
 
     const ServerConfig& config() const { return m_config; }
@@ -39,8 +39,12 @@ public:
     UserUnitSettings& unitSettings() { return m_unitSettings; }
 
     // Opens the connection and brings the schema up to date; on a failed connection it answers
-    // with code 20 and returns false. A failed schema check does not stop the request.
-    bool connectDatabase();
+    // with code 20 and returns false. A failed schema check does not stop the request. A
+    // command that changes nothing is served by a reading server when one is set and fit.
+    bool connectDatabase(bool changesNothing = false);
+    // After a command that may have changed something: waits until the reading servers show
+    // the change (nothing to do without them).
+    void awaitReadingServers();
 
     quint16 resultCode() const { return m_resultCode; }
     quint16 setResultCode(quint16 code);
@@ -79,6 +83,8 @@ private:
     void openLog();
     bool openDatabase(bool* opened, QString* error);
     void checkSchema(bool opened);
+    bool useReadingServer();
+    bool openReading(bool* opened, QString* error);
 
     ServerConfig m_config;
     QDateTime m_requestTime;
@@ -87,6 +93,8 @@ private:
     Database m_db;
     KeptConnection* m_kept = nullptr;
     Database* m_database = &m_db;
+    Database m_readDb{nullptr, QStringLiteral("psql_orvela_read")};
+    KeptConnection* m_keptReading = nullptr;
     CurrentUser m_user;
     UserUnitSettings m_unitSettings;
 

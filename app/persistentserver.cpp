@@ -41,7 +41,7 @@ int PersistentServer::run(const QStringList& arguments)
     while (listener.accept()) {
         {
             client::Api api;
-            api.serve(listener.channel(), &m_connection);
+            api.serve(listener.channel(), &m_connection, &m_reading);
         }
         listener.finish();
         heap.afterRequest();

@@ -21,6 +21,7 @@ private:
     static QString listenAddress(const QStringList& arguments);
 
     KeptConnection m_connection;
+    KeptConnection m_reading{KeptConnection::Kind::Reading};
 };
 
 } // namespace orvela

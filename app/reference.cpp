@@ -25,13 +25,15 @@ QString cell(const QString& text)
 
 QString commandTable()
 {
-    QString text = QStringLiteral("| № | Command | Answer | Log record |\n|---|---|---|---|\n");
+    QString text = QStringLiteral("| № | Command | Answer | Served by | Log record |\n|---|---|---|---|---|\n");
     const QVector<client::Api::Command>& commands = client::Api::commandTable();
     for (int number = 0; number < commands.size(); ++number) {
         const client::Api::Command& command = commands.at(number);
-        text += QStringLiteral("| %1 | `%2` | %3 | %4 |\n")
+        const bool reads = command.access == client::Api::Access::Reads;
+        text += QStringLiteral("| %1 | `%2` | %3 | %4 | %5 |\n")
                     .arg(number)
                     .arg(QString::fromLatin1(command.name), resultTypeText(command.resultType),
+                         reads ? QStringLiteral("reading server") : QStringLiteral("primary"),
                          cell(QObject::tr(command.logText)));
     }
     return text;
@@ -58,9 +60,10 @@ QString configTable()
 {
     QString text = QStringLiteral("| key | default | meaning |\n|---|---|---|\n");
     for (const ConfigKey& key : ServerConfig::serverKeys()) {
-        text += QStringLiteral("| `%1` | `%2` | %3 |\n")
-                    .arg(QString::fromLatin1(key.name), QString::fromLatin1(key.defaultValue),
-                         cell(QString::fromUtf8(key.meaning)));
+        const QString byDefault = *key.defaultValue ? QStringLiteral("`%1`").arg(QString::fromLatin1(key.defaultValue))
+                                                    : QStringLiteral("empty");
+        text += QStringLiteral("| `%1` | %2 | %3 |\n")
+                    .arg(QString::fromLatin1(key.name), byDefault, cell(QString::fromUtf8(key.meaning)));
     }
     return text;
 }

@@ -41,9 +41,9 @@ void Api::startProcess()
     emit done();
 }
 
-void Api::serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection)
+void Api::serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection, orvela::KeptConnection* reading)
 {
-    m_server = new HttpOrvelaServer(this, channel, connection);
+    m_server = new HttpOrvelaServer(this, channel, connection, reading);
     processRequest();
     delete m_server;
     m_server = nullptr;
@@ -145,7 +145,7 @@ void Api::processRequest()
     if (!orvela::readUserUnitSettings(request)) {
         return;
     }
-    if (!request.connectDatabase()) {
+    if (!request.connectDatabase(commandChangesNothing(command))) {
         return;
     }
     if (!orvela::lookupUser(request)) {

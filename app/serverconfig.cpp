@@ -68,8 +68,10 @@ QString ServerConfig::workingDirectoryFor(const QString& baseDir)
 const std::vector<ConfigKey>& ServerConfig::serverKeys()
 {
     static const std::vector<ConfigKey> keys = {
-        {"server", "localhost", "PostgreSQL host"},
-        {"port", "5432", "PostgreSQL port"},
+        {"server", "localhost",
+         "PostgreSQL host, or several separated by commas: changes go to the first that accepts "
+         "writes, so a promoted standby in the list takes over without a change here"},
+        {"port", "5432", "PostgreSQL port, or one per host of `server` separated by commas"},
         {"db", "orvela", "database name"},
         {"user", "orvela", "database role"},
         {"password", "granite", "its password"},
@@ -92,6 +94,15 @@ const std::vector<ConfigKey>& ServerConfig::serverKeys()
          "largest answer in megabytes (1 to 1024); a request whose rows would pass it is refused "
          "with code 330 and a `text` saying how to narrow it, so one request holds at most about "
          "this much answer in memory"},
+        {"read_server", "",
+         "hosts of hot standbys for commands that change nothing, separated by commas (a standby "
+         "is preferred, any listed server will do); empty: everything runs on `server`. User, "
+         "password and database are those of `server`"},
+        {"read_port", "", "port of `read_server`, or one per host; empty: that of `port`"},
+        {"read_lag_max", "30",
+         "seconds a reading server may lag behind the primary; one that lags more, or cannot be "
+         "reached, is passed over for the primary. A change waits up to this long for the reading "
+         "servers to apply it, so that the next request reads it back"},
     };
     return keys;
 }
@@ -133,7 +144,11 @@ ServerConfig ServerConfig::load(const QString& programDir)
     config.dbName = textOf(file, "db");
     config.dbUser = textOf(file, "user");
     config.dbPassword = textOf(file, "password");
-    config.dbPort = valueOf(file, "port").toInt();
+    const QString ports = textOf(file, "port");
+    config.dbPort = ports.section(QLatin1Char(','), 0, 0).toInt();
+    if (ports.contains(QLatin1Char(','))) {
+        config.dbPortList = ports;
+    }
     config.logEnabled = valueOf(file, "log").toBool();
     config.debug = valueOf(file, "dbg").toBool();
     config.getEnabled = valueOf(file, "get_enable").toBool();
@@ -147,6 +162,13 @@ ServerConfig ServerConfig::load(const QString& programDir)
         config.maxBodyBytes = bodyMb * 1024 * 1024;
     }
     const qint64 answerMb = valueOf(file, "max_answer_mb").toLongLong();
+    config.readHost = textOf(file, "read_server").trimmed();
+    config.readPort = textOf(file, "read_port").trimmed();
+    if (config.readPort.isEmpty()) {
+        config.readPort = config.primaryPorts();
+    }
+    const int lagMax = valueOf(file, "read_lag_max").toInt();
+    config.readLagMax = lagMax > 0 ? lagMax : defaultOf("read_lag_max").toInt();
     config.maxAnswerBytes = (answerMb > 0 && answerMb <= kLargestAnswerMb ? answerMb : defaultOf("max_answer_mb").toLongLong()) *
                             1024 * 1024;
     return config;

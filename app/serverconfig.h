@@ -18,7 +18,8 @@ struct ConfigKey {
 struct ServerConfig {
     QString baseDir;    // program directory (its parent when it is a "bin" directory)
     QString workingDir; // "orvela/PATH" of the path file when it names a directory
-    QString dbHost;
+    QString dbHost;     // one host, or several separated by commas (tried in order)
+    QString dbPortList; // "port" as written when it names several ports; empty for one
     QString dbName;
     QString dbUser;
     QString dbPassword;
@@ -32,6 +33,14 @@ struct ServerConfig {
     quint16 readTimeout = 90;
     qint64 maxBodyBytes = 16 * 1024 * 1024; // "orvela/max_body_mb"
     qint64 maxAnswerBytes = 64 * 1024 * 1024; // "orvela/max_answer_mb"
+    // The servers commands that change nothing read from; none when readHost is empty.
+    QString readHost;
+    QString readPort;
+    int readLagMax = 30; // seconds a reading server may lag before the primary reads instead
+
+    bool readingServersSet() const { return !readHost.isEmpty(); }
+    // The ports of the primary's hosts as libpq takes them: one, or a list.
+    QString primaryPorts() const { return dbPortList.isEmpty() ? QString::number(dbPort) : dbPortList; }
 
     // Reads both files for a program living in programDir; missing files and keys give defaults.
     static ServerConfig load(const QString& programDir);

@@ -30,7 +30,7 @@ PGconn* libpqConnection(const QSqlDatabase& db)
 }
 } // namespace
 
-Database::Database(QObject* parent) : QObject(parent) {}
+Database::Database(QObject* parent, const QString& connectionName) : QObject(parent), m_name(connectionName) {}
 
 Database::~Database()
 {
@@ -39,12 +39,36 @@ Database::~Database()
 
 bool Database::open(const ServerConfig& config, QString* error)
 {
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName());
-    m_db.setHostName(config.dbHost);
+    // Only a list of hosts or reading servers need libpq to look for the writable server:
+    // after a standby's promotion the next connection finds it by itself. With reading
+    // servers its commits wait for the local flush (and for nothing more), so that the WAL
+    // position read after a change covers its commit whatever the server's own setting says.
+    const bool replicated = config.dbHost.contains(QLatin1Char(',')) || config.readingServersSet();
+    return openWith(config, config.dbHost, config.primaryPorts(),
+                    replicated ? QStringLiteral("target_session_attrs=read-write") : QString(),
+                    config.readingServersSet() ? QStringLiteral(" -c synchronous_commit=local") : QString(), error);
+}
+
+bool Database::openReading(const ServerConfig& config, const QString& hosts, const QString& ports, QString* error)
+{
+    // A reading server that is down must cost a request little before the primary reads
+    // instead; libpq waits at least 2 s per host. Its sessions are read-only, so that a
+    // command that would change something fails there even when the list leads to a primary.
+    return openWith(config, hosts, ports, QStringLiteral("target_session_attrs=prefer-standby;connect_timeout=2"),
+                    QStringLiteral(" -c default_transaction_read_only=on"), error);
+}
+
+bool Database::openWith(const ServerConfig& config, const QString& hosts, const QString& ports,
+                        const QString& extraOptions, const QString& extraSettings, QString* error)
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+    m_db.setHostName(hosts);
     m_db.setDatabaseName(config.dbName);
     m_db.setUserName(config.dbUser);
     m_db.setPassword(config.dbPassword);
-    m_db.setPort(config.dbPort);
+    // The driver takes a single port; a list goes to libpq among the options.
+    const bool portList = ports.contains(QLatin1Char(','));
+    m_db.setPort(portList ? -1 : ports.toInt());
     // An unreachable server must not hold the request forever, nor may a runaway statement:
     // "orvela/query_timeout" is that statement limit, in seconds (0 for none). A connection
     // whose server vanished without closing it (a network cut) fails its next statement after
@@ -54,12 +78,22 @@ bool Database::open(const ServerConfig& config, QString* error)
     // process, and its statement is cancelled instead of running to its limit. The statements
     // are short index probes whose estimated cost can still pass the planner's threshold for
     // compiling them, which costs more (about 12 ms) than running them.
-    m_db.setConnectOptions(QStringLiteral("connect_timeout=%1;tcp_user_timeout=%2;keepalives=1;"
-                                          "keepalives_idle=30;keepalives_interval=10;keepalives_count=3;"
-                                          "options='-c statement_timeout=%3s -c client_connection_check_interval=2s -c jit=off'")
-                               .arg(kConnectTimeoutSeconds)
-                               .arg(kConnectTimeoutSeconds * 1000)
-                               .arg(config.queryTimeout));
+    QString options = QStringLiteral("connect_timeout=%1;tcp_user_timeout=%2;keepalives=1;"
+                                     "keepalives_idle=30;keepalives_interval=10;keepalives_count=3;"
+                                     "options='-c statement_timeout=%3s -c client_connection_check_interval=2s -c jit=off%4'")
+                          .arg(kConnectTimeoutSeconds)
+                          .arg(kConnectTimeoutSeconds * 1000)
+                          .arg(config.queryTimeout)
+                          .arg(extraSettings);
+    if (portList) {
+        // Digits and commas only: the driver splits the options at semicolons.
+        options += QStringLiteral(";port=") + ports;
+    }
+    // libpq takes the last of a repeated keyword, so these override the values above.
+    if (!extraOptions.isEmpty()) {
+        options += QLatin1Char(';') + extraOptions;
+    }
+    m_db.setConnectOptions(options);
     if (!m_db.open()) {
         *error = m_db.lastError().text();
         return false;
@@ -81,7 +115,7 @@ void Database::close()
         emit toLog(LogInfo, QObject::tr("Завершение соединения с СУБД PostreSql."));
     }
     m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(connectionName());
+    QSqlDatabase::removeDatabase(m_name);
     setCheckedArchiveYears(1, 0);
 }
 

@@ -16,13 +16,19 @@ struct ServerConfig;
 class Database : public QObject {
     Q_OBJECT
 public:
-    explicit Database(QObject* parent = nullptr);
+    // Connections living side by side in one process need names of their own.
+    explicit Database(QObject* parent = nullptr, const QString& connectionName = QStringLiteral("psql_orvela"));
     ~Database() override;
 
-    static QString connectionName() { return QStringLiteral("psql_orvela"); }
+    QString connectionName() const { return m_name; }
 
-    // Opens the connection; on failure the driver's text is in *error.
+    // Opens the connection for changes to the configured server; on failure the driver's text
+    // is in *error. With several hosts or with reading servers, libpq picks a host that
+    // accepts writes.
     bool open(const ServerConfig& config, QString* error);
+    // Opens a connection for reading to these hosts and ports (libpq lists), a standby
+    // preferred; its sessions refuse any change.
+    bool openReading(const ServerConfig& config, const QString& hosts, const QString& ports, QString* error);
     // Closes an open connection (with its record); does nothing otherwise.
     void close();
     bool isOpen() const { return m_db.isOpen(); }
@@ -78,6 +84,11 @@ signals:
     void toLog(LogType type, const QString& text);
 
 private:
+    // extraOptions: libpq keywords ("a=1;b=2"); extraSettings: " -c name=value" server settings.
+    bool openWith(const ServerConfig& config, const QString& hosts, const QString& ports, const QString& extraOptions,
+                  const QString& extraSettings, QString* error);
+
+    QString m_name;
     QSqlDatabase m_db;
     bool m_debug = false;
     int m_firstCheckedYear = 1;

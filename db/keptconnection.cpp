@@ -4,10 +4,15 @@
 
 namespace orvela {
 
+KeptConnection::KeptConnection(Kind kind)
+    : m_kind(kind), m_db(nullptr, kind == Kind::Primary ? QStringLiteral("psql_orvela") : QStringLiteral("psql_orvela_read"))
+{
+}
+
 QString KeptConnection::settingsKey(const ServerConfig& config)
 {
-    return QStringList{config.dbHost, QString::number(config.dbPort), config.dbName,
-                       config.dbUser, config.dbPassword, QString::number(config.queryTimeout)}
+    return QStringList{config.dbHost, config.primaryPorts(), config.dbName, config.dbUser, config.dbPassword,
+                       QString::number(config.queryTimeout), config.readHost, config.readPort}
         .join(QChar(0));
 }
 
@@ -20,7 +25,10 @@ bool KeptConnection::acquire(const ServerConfig& config, bool* opened, QString* 
     }
     m_db.close();
     m_lastCheck = QDateTime();
-    if (!m_db.open(config, error)) {
+    m_freshUntilMs = 0;
+    const bool connected = m_kind == Kind::Primary ? m_db.open(config, error)
+                                                 : m_db.openReading(config, config.readHost, config.readPort, error);
+    if (!connected) {
         m_db.close();
         return false;
     }

@@ -333,6 +333,11 @@ bool Schema::createYear(Database& db, int year)
     return true;
 }
 
+bool Schema::upToDate(Database& db, int currentYear)
+{
+    return db.isOpen() && fastProbeSaysUpToDate(db, tableNames() + yearlyTableNames(currentYear));
+}
+
 quint16 Schema::check(Database& db, int currentYear)
 {
     if (!db.isOpen()) {

@@ -30,6 +30,9 @@ public:
     // Creates what is missing and upgrades old tables; returns a result code. A database that
     // is already up to date costs one catalogue query and changes nothing.
     static quint16 check(Database& db, int currentYear);
+    // Whether everything check() would create is in place, asked without changing anything
+    // (for a reading server, which can create nothing).
+    static bool upToDate(Database& db, int currentYear);
     // The session lock under which processes bring the schema up to date one at a time.
     static QString upkeepLockStatement();
 };

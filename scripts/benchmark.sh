@@ -7,7 +7,8 @@
 #   scripts/benchmark.sh http        both modes through lighttpd under wrk (see http_benchmark)
 #   scripts/benchmark.sh readings [ROUNDS]   the readings commands on the benchmark data set
 #   scripts/benchmark.sh memory     the peak memory of the heaviest requests, both modes
-if [ "${1:-}" = readings ] || [ "${1:-}" = memory ]; then
+#   scripts/benchmark.sh replica [ROUNDS]    a read-heavy mix with and without a hot standby
+if [ "${1:-}" = readings ] || [ "${1:-}" = memory ] || [ "${1:-}" = replica ]; then
     exec "$(dirname "$0")/bench/$1.sh" "${@:2}"
 fi
 source "$(dirname "$0")/common.sh"

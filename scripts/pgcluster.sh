@@ -3,6 +3,9 @@
 # status. The cluster listens on 127.0.0.1 only and keeps its socket in its own folder.
 #
 #   pgcluster.sh start DIR [PORT] [PASSWORD]   prints the port it listens on
+#   pgcluster.sh standby DIR PRIMARY_DIR [PORT] a streaming hot standby of the running cluster
+#                                             in PRIMARY_DIR (copied when missing); prints its port
+#   pgcluster.sh promote DIR                  makes a standby the primary
 #   pgcluster.sh stop DIR
 #   pgcluster.sh status DIR
 #
@@ -86,6 +89,20 @@ CONF
     touch "$dir/.created"
 }
 
+# A copy of the primary's data that follows it over streaming replication (the copy's
+# settings name the primary's socket folder, where the postgres account needs no password).
+create_standby() {
+    local bin=$1 primary
+    primary=$(realpath -m "${primary_dir:?primary folder}")
+    mkdir -p "$dir"
+    make_reachable
+    as_owner "$bin/pg_basebackup" -h "$primary" -p "$(cat "$primary/port")" -U postgres -D "$data" \
+        -R -X stream -c fast >"$dir/basebackup.log" 2>&1
+    # The copy's settings name the primary's socket folder; its own is its own.
+    echo "unix_socket_directories = '$dir'" >> "$data/postgresql.conf"
+    touch "$dir/.created"
+}
+
 start() {
     local bin port
     bin=$(pg_bin)
@@ -96,12 +113,17 @@ start() {
         cat "$dir/port"
         return
     fi
-    [ -f "$dir/.created" ] || { rm -rf "$data"; create_cluster "$bin"; }
+    if [ ! -f "$dir/.created" ]; then
+        rm -rf "$data"
+        if [ -n "${primary_dir:-}" ]; then create_standby "$bin"; else create_cluster "$bin"; fi
+    fi
     for _ in 1 2 3 4 5; do
         port=${wanted_port:-$(pick_port)}
         if as_owner "$bin/pg_ctl" -D "$data" -l "$dir/server.log" -w -t 60 \
             -o "-p $port" start >/dev/null 2>&1 9>&-; then
             echo "$port" > "$dir/port"
+            # A standby has the primary's roles and databases and can create nothing.
+            [ -f "$data/standby.signal" ] && { echo "$port"; return; }
             as_owner "$bin/../bin/psql" -X -q -h "$dir" -p "$port" -U postgres -d postgres \
                 -v ON_ERROR_STOP=1 -v pw="$password" <<'SQL' >/dev/null
 SELECT format('CREATE ROLE orvela LOGIN CREATEDB PASSWORD %L', :'pw')
@@ -127,6 +149,8 @@ stop() {
 
 case "$action" in
     start) start ;;
+    standby) primary_dir=${3:?primary folder}; wanted_port=${4:-}; start ;;
+    promote) as_owner "$(pg_bin)/pg_ctl" -D "$data" -w promote >/dev/null ;;
     stop) stop ;;
     status) is_running && cat "$dir/port" ;;
     *) echo "unknown action $action" >&2; exit 2 ;;

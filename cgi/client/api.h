@@ -52,16 +52,19 @@ public:
     ~Api() override;
 
     using Handler = bool (Api::*)();
+    // Whether a command only reads (and may be served by a reading server) or may write.
+    enum class Access { Reads, Writes };
     struct Command {
         const char* name;
         const char* logText;
         orvela::ResultType resultType;
+        Access access;
         Handler handler;
     };
     static const QVector<Command>& commandTable();
 
     // One request of a persistent process, on its channel and with the kept connection.
-    void serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection);
+    void serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection, orvela::KeptConnection* reading);
 
 signals:
     void done();
@@ -74,6 +77,7 @@ private:
     bool answerTestCommand();
     bool refuseNulCharacters();
     bool checkCommand(const QString& name);
+    bool commandChangesNothing(const QString& name) const;
     void dispatchCommand(const QString& name);
 
     orvela::HttpOrvelaServer& req() const { return *m_server; }

@@ -68,4 +68,16 @@ TEST(ServerConfig, DefaultsAndQtConversionRules)
     EXPECT_EQ(c.keyText, QStringLiteral("ключ"));
 }
 
+TEST(ServerConfig, HostListsAndReadingServers)
+{
+    QTemporaryDir base;
+    const orvela::ServerConfig plain = orvela::ServerConfig::load(base.path() + "/bin");
+    EXPECT_FALSE(plain.readingServersSet());
+    EXPECT_EQ(plain.primaryPorts(), "5432");
+    writeFile(base.path() + "/cnf/server.cnf", "[orvela]\nserver=a,b\nport=5433,5434\nread_server=b\nread_lag_max=0\n");
+    const orvela::ServerConfig listed = orvela::ServerConfig::load(base.path() + "/bin");
+    EXPECT_EQ(listed.dbHost + "|" + listed.primaryPorts() + "|" + listed.readHost + "|" + listed.readPort, "a,b|5433,5434|b|5433,5434");
+    EXPECT_EQ(listed.readLagMax, 30); // no positive number keeps the default
+}
+
 } // namespace

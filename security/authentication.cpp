@@ -38,6 +38,8 @@ quint16 decodeToken(HttpOrvelaServer& request, const QString& token)
 quint16 decodePassword(HttpOrvelaServer& request, const QString& command)
 {
     if (command != QStringLiteral("Get_UserData") && command != QStringLiteral("Get_AbonentData")) {
+        // The code's text speaks of "AuthData"; the parameter clients send is "Auth".
+        request.setResponseText(QObject::tr("Не передан токен авторизации: параметр Auth."));
         return 136;
     }
     const QString login = request.parameterText(QStringLiteral("Login")).trimmed();

@@ -97,6 +97,9 @@ private:
     // for the part, else nothing.
     QString textFilter(const QString& column, const char* exactName, const char* partName) const;
     bool fail(quint16 code);
+    // A refusal whose code's text names another parameter than the one at fault: the envelope's
+    // text names the parameter.
+    bool failNaming(quint16 code, const char* parameter);
     // Refuses a value the command would write past its column's size or range (fieldlimits).
     bool valuesWithinLimits(const char* command);
     bool readLimitedData(QJsonArray* data);

@@ -36,7 +36,7 @@ int modelDataFormat(const QSqlQuery& query)
 // The DevEUI a list or a deletion names: 216 when it is missing or no DevEUI at all.
 bool Api::devEuiParameter(QString* eui)
 {
-    return readDevEui(QJsonValue(text("DevEUI")), eui) ? true : fail(216);
+    return readDevEui(QJsonValue(text("DevEUI")), eui) ? true : failNaming(216, "DevEUI");
 }
 
 // The hub of a LoRa device, with its model ("Id" and "ManufId" too when asked).
@@ -229,10 +229,10 @@ bool Api::readNewLora(qint64 company, QString* eui, QJsonObject* content, GroupD
         return fail(145);
     }
     if (!jsonToInt64(content->value(QStringLiteral("ObjectId")), &objectId) || objectId < 1) {
-        return fail(216);
+        return failNaming(216, "ObjectId");
     }
     if (!readDevEui(content->value(QStringLiteral("DevEUI")), eui)) {
-        return fail(216);
+        return failNaming(216, "DevEUI");
     }
     if (!readChannels(content->value(QStringLiteral("Channels")), kAddedChannels, true, meters)) {
         return false;
@@ -376,7 +376,8 @@ bool Api::updLoRaDevice()
         return false;
     }
     if (!readDevEui(content.value(QStringLiteral("DevEUI")), &eui)) {
-        return failWithSourceLine(216, __FILE__, __LINE__);
+        failWithSourceLine(216, __FILE__, __LINE__);
+        return failNaming(216, "DevEUI");
     }
     req().logDebug(QObject::tr("Чтение текущих каналов."));
     if (!groupChannels(QStringLiteral("\"Deveui\"=") + sqlText(eui), &current)) {
@@ -387,7 +388,8 @@ bool Api::updLoRaDevice()
     }
     const bool renaming = content.contains(QStringLiteral("NewDevEUI"));
     if (renaming && !readDevEui(content.value(QStringLiteral("NewDevEUI")), &renamed)) {
-        return failWithSourceLine(216, __FILE__, __LINE__);
+        failWithSourceLine(216, __FILE__, __LINE__);
+        return failNaming(216, "NewDevEUI");
     }
     if ((renaming && renamed != eui && !devEuiIsFree(renamed)) || !readChangedLora(company, content, current, &meters)) {
         return false;

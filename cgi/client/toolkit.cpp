@@ -98,6 +98,12 @@ bool Api::fail(quint16 code)
     return false;
 }
 
+bool Api::failNaming(quint16 code, const char* parameter)
+{
+    req().setResponseText(QObject::tr("Неверное значение или нет параметра %1.").arg(QLatin1String(parameter)));
+    return fail(code);
+}
+
 bool Api::succeed()
 {
     req().setResultCode(0);

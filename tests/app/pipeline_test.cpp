@@ -153,6 +153,8 @@ TEST_F(Pipeline, CredentialsAreCheckedBeforeTheCommand)
     }
     EXPECT_TRUE(cgi.post({{"Auth", token}}).log.contains(
         QStringLiteral("[err] Не найден основной параметр запроса 'CMD'.")));
+    // The code's text names "AuthData"; the answer names the parameter clients send.
+    EXPECT_TRUE(cgi.post({{"CMD", "Get_UsersTable"}}).text().contains(QStringLiteral("параметр Auth.")));
 }
 
 TEST_F(Pipeline, UnitAndPrecisionParametersAreCheckedBeforeTheDatabase)

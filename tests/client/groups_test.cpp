@@ -314,11 +314,12 @@ TEST_F(Groups, LoRaContentThatIsRefused)
     const struct {
         QJsonObject content;
         int code;
+        QString named; // the parameter the answer's text names
     } cases[] = {{lora({meterOn(1, 25, 0)}, flat), 151}, // the DevEUI is taken
                  {noObject, 145},
-                 {lora({meterOn(1, 26, 0)}, 0), 216},
-                 {longEui, 216},
-                 {quoted, 216},
+                 {lora({meterOn(1, 26, 0)}, 0), 216, "ObjectId"},
+                 {longEui, 216, "DevEUI"},
+                 {quoted, 216, "DevEUI"},
                  {noted("a;b"), 327},
                  {noted("a--b"), 327},
                  {noted("<b>"), 327},
@@ -327,7 +328,9 @@ TEST_F(Groups, LoRaContentThatIsRefused)
                  {lora({QJsonObject{{"channel", 1}, {"enabled", false}}}, flat), 316},
                  {QJsonObject{{"DevEUI", "C0FFEE"}, {"ObjectId", heatFlat}, {"Channels", QJsonArray{meterOn(1, 27, 0)}}}, 190}};
     for (const auto& c : cases) {
-        EXPECT_CODE(send(waterOperator, "Add_LoRaDevice", c.content), c.code) << qPrintable(QJsonDocument(c.content).toJson(QJsonDocument::Compact));
+        const CgiResult r = send(waterOperator, "Add_LoRaDevice", c.content);
+        EXPECT_CODE(r, c.code) << qPrintable(QJsonDocument(c.content).toJson(QJsonDocument::Compact));
+        EXPECT_EQ(r.text().contains(QStringLiteral("параметра ") + c.named + QLatin1Char('.')), !c.named.isEmpty()) << qPrintable(r.text());
     }
     EXPECT_EQ(tables(), "1/1/1");
     QJsonObject other = lora({meterOn(1, 31, 0)}, flat);
@@ -337,7 +340,9 @@ TEST_F(Groups, LoRaContentThatIsRefused)
                                                                   {"Channels", QJsonArray{meterOn(1, 31, flat, "objectId")}}}),
                 151);
     EXPECT_CODE(call(waterOperator, "Get_LoRaDevice", {{"DevEUI", ""}}), 216);
-    EXPECT_CODE(call(waterOperator, "Del_LoRaDevice", {{"DevEUI", "x'"}}), 216);
+    const CgiResult quotedEui = call(waterOperator, "Del_LoRaDevice", {{"DevEUI", "x'"}});
+    EXPECT_CODE(quotedEui, 216);
+    EXPECT_TRUE(quotedEui.text().contains(QStringLiteral("параметра DevEUI."))) << qPrintable(quotedEui.text());
 }
 
 // A "deviceId" in a request never reaches a device the group does not hold: a new channel of a

@@ -60,6 +60,15 @@ missing = [name for name in commands if name not in seen]
 if missing or not commands:
     failed += 1
     print("FAILED: commands without an example:", " ".join(missing) or "(no command table)")
+# The table of what CompanyId selects names exactly the commands whose parameters list it.
+takes = {h for h, body in re.findall(r"^### (\w+)\n(.*?)(?=^##)", text, flags=re.M | re.S)
+         if re.search(r"^\| `CompanyId` \|", body, flags=re.M)}
+section = re.search(r"^### Companies: `CompanyId`\n(.*?)^##", text, flags=re.M | re.S).group(1)
+listed = {name for row in re.findall(r"^\| (`\w+`.*?) \|", section, flags=re.M)
+          for name in re.findall(r"`(\w+)`", row)}
+if takes != listed:
+    failed += 1
+    print("FAILED: the CompanyId table differs from the parameter tables:", sorted(takes ^ listed))
 print(f"{checked} examples run twice, {failed} failed, {len(seen)} of {len(commands)} commands")
 sys.exit(1 if failed else 0)
 PY

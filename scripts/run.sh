@@ -149,11 +149,11 @@ Demonstration accounts (password "demo"; admin keeps "tulip"), what they may do:
   admin (type 2)        everything, in every company
   operator (3)          every company: change records, accounts, companies and models
   editor (4)            every company: change records and accounts; not companies or models
-  north.admin (129)     its company: change records and its accounts
+  north.admin (129)     its company: change records and its accounts (river.admin, south.admin too)
   north.operator (130)  its company: change records
-  north.user (131)      its company: read only
-  North: "УК «Северный квартал»", 300 meters, house 1 has 120; river.admin, river.user:
-  "ТСЖ «Заречье»"; south.admin, south.user: "Энергосбыт «Южный»"
+  north.user (131)      its company: read only (river.user, south.user too)
+Companies: north "УК «Северный квартал»" (300 meters, house 1 has 120), river "ТСЖ «Заречье»",
+south "Энергосбыт «Южный»".
 
 Readings of the demonstration data, as north.user:
   TOKEN=\$(curl -s $url -d CMD=Get_UserData -d Login=north.user -d Password=demo | sed -n 's/.*"authToken":"\([^"]*\)".*/\1/p')

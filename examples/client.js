@@ -25,9 +25,16 @@ async function call(command, parameters) {
   return envelope;
 }
 
+// Texts become text nodes, never markup; the lines of a multi-line text (a slot's values)
+// keep their breaks.
 function cell(row, text) {
   const td = document.createElement("td");
-  td.textContent = text; // textContent, so that stored texts never become markup
+  String(text).split("\n").forEach((line, index) => {
+    if (index > 0) {
+      td.appendChild(document.createElement("br"));
+    }
+    td.appendChild(document.createTextNode(line));
+  });
   row.appendChild(td);
   return td;
 }
@@ -109,6 +116,9 @@ async function openFirst() {
 }
 
 const page = new URLSearchParams(location.search);
+if (window.ORVELA_API) {
+  document.getElementById("api").value = window.ORVELA_API;
+}
 for (const [parameter, field] of [["api", "api"], ["login", "user"], ["password", "password"]]) {
   if (page.has(parameter)) {
     document.getElementById(field).value = page.get(parameter);

@@ -49,9 +49,13 @@ if [ "${1:-}" = stop ]; then
     exit 0
 fi
 
+# The stop command must name the folder of a service started with its own ORVELA_RUN_DIR.
+stop_command="scripts/run.sh stop"
+[ "$RUN_DIR" = "$(realpath -m "$ROOT/.run")" ] || stop_command="ORVELA_RUN_DIR=$RUN_DIR $stop_command"
+
 # A second start must not disturb the service that is running.
 if [ -f "$RUN_DIR/lighttpd.pid" ] && kill -0 "$(cat "$RUN_DIR/lighttpd.pid")" 2>/dev/null; then
-    echo "The service is already running (lighttpd pid $(cat "$RUN_DIR/lighttpd.pid")); stop it with: scripts/run.sh stop" >&2
+    echo "The service is already running (lighttpd pid $(cat "$RUN_DIR/lighttpd.pid")); stop it with: $stop_command" >&2
     exit 1
 fi
 
@@ -107,10 +111,15 @@ alias.url = ("/images/avatar/" => "$RUN_DIR/images/avatar/", "/orvela" => "$RUN_
 CONF
 fi
 
-# The example client page, from a second port: a page of another origin, as browsers see it.
+# The example client page, from a second port: a page of another origin, as browsers see it,
+# at the folder's address. Its config.js names the API of this start, whatever its port.
+mkdir -p "$RUN_DIR/examples"
+printf 'window.ORVELA_API = "http://127.0.0.1:%s/orvela";\n' "$HTTP_PORT" > "$RUN_DIR/examples/config.js"
 cat >> "$RUN_DIR/lighttpd.conf" <<CONF
 \$SERVER["socket"] == "127.0.0.1:$EXAMPLES_PORT" {
     server.document-root = "$ROOT/examples"
+    index-file.names = ("index.html")
+    alias.url = ("/config.js" => "$RUN_DIR/examples/config.js")
     mimetype.assign = (".html" => "text/html; charset=utf-8", ".js" => "text/javascript; charset=utf-8")
 }
 CONF
@@ -136,11 +145,15 @@ print_demo_guide() {
         'SELECT i."DeviceId" FROM "InstallTable" i JOIN "ObjectTable" o ON o."Id"=i."ObjectId" JOIN "DeviceTable" d ON d."Id"=i."DeviceId" WHERE o."AddressId"=1 AND i."Actual"=1 AND d."DevType"=22 ORDER BY 1 LIMIT 1')
     cat <<TEXT
 
-Demonstration accounts (password "demo"; admin keeps "tulip"):
-  operator, viewer                      every company (types 3 and 4)
-  north.admin, north.operator, north.user   "УК «Северный квартал»": 300 meters, house 1 has 120
-  river.admin, river.user               "ТСЖ «Заречье»"
-  south.admin, south.user               "Энергосбыт «Южный»"
+Demonstration accounts (password "demo"; admin keeps "tulip"), what they may do:
+  admin (type 2)        everything, in every company
+  operator (3)          every company: change records, accounts, companies and models
+  editor (4)            every company: change records and accounts; not companies or models
+  north.admin (129)     its company: change records and its accounts (river.admin, south.admin too)
+  north.operator (130)  its company: change records
+  north.user (131)      its company: read only (river.user, south.user too)
+Companies: north "УК «Северный квартал»" (300 meters, house 1 has 120), river "ТСЖ «Заречье»",
+south "Энергосбыт «Южный»".
 
 Readings of the demonstration data, as north.user:
   TOKEN=\$(curl -s $url -d CMD=Get_UserData -d Login=north.user -d Password=demo | sed -n 's/.*"authToken":"\([^"]*\)".*/\1/p')
@@ -175,8 +188,8 @@ Logs of the requests: $RUN_DIR/log
 
 The second line logs in as admin; "authToken" in its answer is the "Auth" parameter of
 every other command (docs/commands.md describes them all). The example client page:
-  http://127.0.0.1:$EXAMPLES_PORT/index.html?api=http://127.0.0.1:$HTTP_PORT/orvela
-Stop with Ctrl-C, or run: scripts/run.sh stop
+  http://127.0.0.1:$EXAMPLES_PORT/
+Stop with Ctrl-C, or run: $stop_command
 TEXT
 $demo && print_demo_guide
 wait "$server_pid"

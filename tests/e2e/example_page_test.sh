@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The example client page, served from a second origin, loaded in headless Chromium: it must
-# log in, list the company's addresses, the devices of the first one and a month of values of
-# the first device. Loaded from an origin that the web server does not pass on, the same page
+# The example client page, served from a second origin, loaded in headless Chromium at the
+# address run.sh prints (the folder's, with no API named: the page must find the API's port
+# itself): it must log in, list the company's addresses, the devices of the first one and a
+# month of values of the first device, each value on a line of its own. Loaded from an origin that the web server does not pass on, the same page
 # must fail: the browser reads the answers only because of the allow-list.
 #
 #   example_page_test.sh DIR    (DIR as started by demo_service.sh)
@@ -18,7 +19,8 @@ chromium_dom() {
     rm -rf "$profile"
 }
 
-# Prints "addresses devices values status" read from the page's tables.
+# Prints "addresses devices values breaks status" read from the page's tables; breaks counts the
+# line breaks inside the values table.
 page_summary() {
     PYTHONUTF8=1 python3 -c '
 import sys
@@ -26,10 +28,12 @@ from html.parser import HTMLParser
 class Page(HTMLParser):
     def __init__(self):
         super().__init__(); self.table = None; self.rows = {}; self.status = ""; self.in_status = False
+        self.breaks = 0
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
         if tag == "table": self.table = attrs.get("id")
         if tag == "tr" and self.table: self.rows[self.table] = self.rows.get(self.table, 0) + 1
+        if tag == "br" and self.table == "values": self.breaks += 1
         if tag == "p" and attrs.get("id") == "status": self.in_status = True
     def handle_endtag(self, tag):
         if tag == "table": self.table = None
@@ -38,7 +42,7 @@ class Page(HTMLParser):
         if self.in_status: self.status += data
 p = Page(); p.feed(sys.stdin.read())
 # The header row of each table counts too.
-print(p.rows.get("addresses", 0) - 1, p.rows.get("devices", 0) - 1, p.rows.get("values", 0) - 1, p.status)
+print(p.rows.get("addresses", 0) - 1, p.rows.get("devices", 0) - 1, p.rows.get("values", 0) - 1, p.breaks, p.status)
 '
 }
 
@@ -47,13 +51,17 @@ check() {
     if [ "$1" = ok ]; then echo "ok: $2"; else echo "FAILED: $2" >&2; failures=$((failures + 1)); fi
 }
 
-page="http://127.0.0.1:$EXAMPLES_PORT/index.html?api=$URL&login=north.user&password=demo&auto=1"
-dom=$(chromium_dom "$page")
-read -r addresses devices values status <<<"$(page_summary <<<"$dom")"
-echo "allowed origin: $addresses addresses, $devices devices, $values days; status: $status"
+printed=$(sed -n '/The example client page:/{n;s/^ *//p}' "$dir/run.out")
+[ "$printed" = "http://127.0.0.1:$EXAMPLES_PORT/" ] && check ok "run.sh prints the folder's address of the page" ||
+    check no "run.sh prints the folder's address of the page (got '$printed')"
+dom=$(chromium_dom "${printed}?login=north.user&password=demo&auto=1")
+read -r addresses devices values breaks status <<<"$(page_summary <<<"$dom")"
+echo "allowed origin: $addresses addresses, $devices devices, $values days, $breaks line breaks; status: $status"
 [ "$addresses" -ge 1 ] && [ "$devices" -ge 1 ] && [ "$values" -ge 1 ] && [[ "$status" == "Values of device"* ]] &&
-    check ok "the page logs in and renders addresses, devices and values" ||
-    check no "the page logs in and renders addresses, devices and values"
+    check ok "the page finds the API and renders addresses, devices and values" ||
+    check no "the page finds the API and renders addresses, devices and values"
+[ "$breaks" -ge 1 ] && check ok "the values of a slot keep their line breaks" ||
+    check no "the values of a slot keep their line breaks"
 grep -q "г. Северск" <<<"$dom" && check ok "an address of the demonstration data is shown" ||
     check no "an address of the demonstration data is shown"
 
@@ -62,7 +70,7 @@ copy=$(mktemp -d)
 cp "$(dirname "$0")/../../examples/"* "$copy/"
 dom=$(chromium_dom "file://$copy/index.html?api=$URL&login=north.user&password=demo&auto=1")
 rm -rf "$copy"
-read -r addresses devices values status <<<"$(page_summary <<<"$dom")"
+read -r addresses devices values breaks status <<<"$(page_summary <<<"$dom")"
 echo "other origin: $addresses addresses; status: $status"
 [ "$addresses" -eq 0 ] && [ -n "$status" ] && [[ "$status" != "Logged in"* ]] &&
     check ok "a page of another origin cannot read the answers" ||

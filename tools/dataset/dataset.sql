@@ -54,7 +54,7 @@ INSERT INTO "CompanyTable" ("Id", "Name", "Address", "Mail", "Phone", "Note") VA
 INSERT INTO "UserTable" ("Login", "PasHash", "Mail", "Status", "UserType", "CompanyId", "Note")
 SELECT login, md5('demo'), login || '@example.org', 1, type, company, note
 FROM (VALUES ('operator', 3, NULL::bigint, 'Оператор всех компаний'),
-             ('viewer', 4, NULL, 'Просмотр всех компаний'),
+             ('editor', 4, NULL, 'Правка данных всех компаний'),
              ('north.admin', 129, 1, 'Администратор компании'), ('north.operator', 130, 1, 'Оператор компании'),
              ('north.user', 131, 1, 'Пользователь компании'),
              ('river.admin', 129, 2, 'Администратор компании'), ('river.user', 131, 2, 'Пользователь компании'),
@@ -225,6 +225,8 @@ CROSS JOIN LATERAL (
 -- the season term, so that counters built on it never run backwards.
 UPDATE ds_time SET season = cos(2 * pi() * (days - 15) / 365.25),
                    season_sum = sin(2 * pi() * (days - 15) / 365.25) * 365.25 / (2 * pi());
+-- Made once here, not in the yearly steps: the readings of each year are written moment by moment.
+CREATE INDEX ds_time_arc ON ds_time (arc);
 
 -- Per meter: its rates, its starting register, an outage, and an episode of errors.
 CREATE TEMP TABLE ds_reader (id bigint PRIMARY KEY, kind int, shift int, rate float8, base float8, outage_from int,
@@ -248,7 +250,6 @@ FROM ds_meter;
 -- pressures, voltages and currents are instantaneous and noisy. The readings of one moment are
 -- written together and the moments in time order, as collectors deliver them: a device's rows
 -- lie scattered over the table, not side by side.
-CREATE INDEX IF NOT EXISTS ds_time_arc ON ds_time (arc);
 CREATE OR REPLACE FUNCTION pg_temp.write_readings(moment timestamp) RETURNS void LANGUAGE sql AS $body$
 INSERT INTO "ArchiveTable{{year}}" ("DeviceId", "ArcDate", "RecDate", "JsonErr", "JsonVal")
 SELECT r.id, t.arc,

@@ -3,6 +3,8 @@
 
 #include "app/httporvelaserver.h"
 #include "app/identity.h"
+#include "cgi/descriptorchannel.h"
+#include "log/logretention.h"
 #include "readings/unitsettings.h"
 #include "security/authentication.h"
 
@@ -25,8 +27,12 @@ void Api::startProcess()
     if (arguments.size() < 2) {
         m_server = new HttpOrvelaServer(this);
         processRequest();
+        const orvela::ServerConfig config = req().config();
         delete m_server;
         m_server = nullptr;
+        // The web server has the whole answer before old logs are looked at.
+        tarn::DescriptorChannel::closeProcessOutput();
+        tarn::LogRetention::sweepIfDue(config.logDir(), config.logKeepDays, QDateTime::currentDateTimeUtc());
     } else {
         const QString argument = arguments.at(1).toLower();
         const bool versionAsked = argument == QStringLiteral("-v") ||
@@ -41,12 +47,14 @@ void Api::startProcess()
     emit done();
 }
 
-void Api::serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection)
+orvela::ServerConfig Api::serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection)
 {
     m_server = new HttpOrvelaServer(this, channel, connection);
     processRequest();
+    const orvela::ServerConfig config = req().config();
     delete m_server;
     m_server = nullptr;
+    return config;
 }
 
 // The built-in commands that answer without credentials, command table or database.

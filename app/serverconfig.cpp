@@ -73,10 +73,19 @@ const std::vector<ConfigKey>& ServerConfig::serverKeys()
         {"db", "orvela", "database name"},
         {"user", "orvela", "database role"},
         {"password", "granite", "its password"},
-        {"log", "true", "write a log file per request"},
+        {"log", "true", "write the request log under `log/` of the working directory"},
+        {"log_layout", "request",
+         "`request`: one file per request, `log/YYYY/MM/DD/HHmmsszzzNN.log`; `process`: one file per "
+         "process and UTC day, `log/YYYY/MM/DD/process-PID.log`, each line carrying the request's id "
+         "(16 hex digits) after its time, for the persistent mode at high request rates"},
+        {"log_keep_days", "0",
+         "days of logs to keep (0: all); the day folders dated more than this many days before today "
+         "(UTC) are removed, and the month and year folders they leave empty, at most once an hour, "
+         "after a request has been answered"},
         {"dbg", "false",
          "add debug records (request headers, parameters, body blocks, the answer); passwords and "
-         "tokens are masked"},
+         "tokens are masked, in parameters, cookies and headers of their names; a record holds at "
+         "most 16,384 characters and the first 16 KB of the body, the cut marked"},
         {"get_enable", "true", "accept GET requests (code 25 otherwise)"},
         {"https_only", "false", "refuse requests without the CGI variable `HTTPS` (code 130)"},
         {"key", "quartz", "key text of the `Auth` token cipher; changing it invalidates every token"},
@@ -135,6 +144,8 @@ ServerConfig ServerConfig::load(const QString& programDir)
     config.dbPassword = textOf(file, "password");
     config.dbPort = valueOf(file, "port").toInt();
     config.logEnabled = valueOf(file, "log").toBool();
+    config.logPerProcess = textOf(file, "log_layout").trimmed().toLower() == QStringLiteral("process");
+    config.logKeepDays = qMax(0, valueOf(file, "log_keep_days").toInt());
     config.debug = valueOf(file, "dbg").toBool();
     config.getEnabled = valueOf(file, "get_enable").toBool();
     config.httpsOnly = valueOf(file, "https_only").toBool();

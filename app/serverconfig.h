@@ -24,6 +24,8 @@ struct ServerConfig {
     QString dbPassword;
     int dbPort = 5432;
     bool logEnabled = true;
+    bool logPerProcess = false; // "orvela/log_layout" = process
+    int logKeepDays = 0;        // "orvela/log_keep_days"; 0 keeps every day
     bool debug = false;
     bool getEnabled = true;
     bool httpsOnly = false;
@@ -32,6 +34,8 @@ struct ServerConfig {
     quint16 readTimeout = 90;
     qint64 maxBodyBytes = 16 * 1024 * 1024; // "orvela/max_body_mb"
     qint64 maxAnswerBytes = 64 * 1024 * 1024; // "orvela/max_answer_mb"
+
+    QString logDir() const { return workingDir + QStringLiteral("log"); }
 
     // Reads both files for a program living in programDir; missing files and keys give defaults.
     static ServerConfig load(const QString& programDir);

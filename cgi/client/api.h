@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/resulttype.h"
+#include "app/serverconfig.h"
 #include "cgi/client/scope.h"
 
 #include <QHash>
@@ -60,8 +61,9 @@ public:
     };
     static const QVector<Command>& commandTable();
 
-    // One request of a persistent process, on its channel and with the kept connection.
-    void serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection);
+    // One request of a persistent process, on its channel and with the kept connection;
+    // returns the configuration the request was served with.
+    orvela::ServerConfig serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection);
 
 signals:
     void done();

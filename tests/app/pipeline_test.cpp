@@ -211,6 +211,27 @@ TEST_F(Pipeline, DebugModeTracesTheExchangeWithoutSecrets)
     }
 }
 
+// Requests served at once in the high-rate layout: every line is one whole record of one
+// request, and each request's records are in one file.
+TEST_F(Pipeline, ConcurrentRequestsWriteWholeRecordsInTheHighRateLayout)
+{
+    cgi.writeServerConfig({{"dbg", "true"}, {"log_layout", "process"}});
+    QString logs;
+    const QList<Params> requests = QVector<Params>(6, Params{{"CMD", "test"}, {"DATA", QString(5000, 'd')}}).toList();
+    for (const CgiResult& r : cgi.postConcurrently(requests, &logs)) {
+        EXPECT_CODE(r, 0);
+    }
+    const QRegularExpression record(R"(^\[\d\d:\d\d:\d\d\.\d{3}\]\[([0-9a-f]{16})\]\[(inf|dbg|txt)\] )");
+    QSet<QString> ids;
+    for (const QString& line : logs.split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = record.match(line);
+        ASSERT_TRUE(match.hasMatch()) << qPrintable(line.left(200));
+        ids << match.captured(1);
+    }
+    EXPECT_EQ(ids.size(), requests.size());
+    EXPECT_EQ(cgi.logFiles().size(), cgi.persistent() ? 1 : requests.size());
+}
+
 TEST_F(Pipeline, UnreadableRequestAnswers208WithItsReason)
 {
     const CgiResult r = cgi.run({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "0"},

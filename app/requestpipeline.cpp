@@ -2,6 +2,7 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "app/commandline.h"
 #include "app/identity.h"
 #include "cgi/descriptorchannel.h"
 #include "log/logretention.h"
@@ -34,15 +35,7 @@ void Api::startProcess()
         tarn::DescriptorChannel::closeProcessOutput();
         tarn::LogRetention::sweepIfDue(config.logDir(), config.logKeepDays, QDateTime::currentDateTimeUtc());
     } else {
-        const QString argument = arguments.at(1).toLower();
-        const bool versionAsked = argument == QStringLiteral("-v") ||
-                                  argument == QStringLiteral("--ver") ||
-                                  argument == QStringLiteral("--version");
-        const QString line = versionAsked ? orvela::applicationVersion()
-                                          : QObject::tr("Неизвестный параметр: ") + argument;
-        const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-        std::fflush(stdout);
+        m_exitCode = orvela::CommandLine::answer(arguments.at(1));
     }
     emit done();
 }

@@ -30,6 +30,8 @@ struct ServerConfig {
     bool getEnabled = true;
     bool httpsOnly = false;
     QString keyText;
+    QString keyFile;         // "orvela/key_file", absolute; empty when not set
+    bool keyFileRead = true; // false when key_file is set but could not be read
     quint16 queryTimeout = 120;
     quint16 readTimeout = 90;
     qint64 maxBodyBytes = 16 * 1024 * 1024; // "orvela/max_body_mb"

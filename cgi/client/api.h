@@ -60,6 +60,8 @@ public:
         Handler handler;
     };
     static const QVector<Command>& commandTable();
+    // The process's exit status once done() was emitted: 0, or 2 for an unknown option.
+    int exitCode() const { return m_exitCode; }
 
     // One request of a persistent process, on its channel and with the kept connection;
     // returns the configuration the request was served with.
@@ -407,6 +409,7 @@ private:
 
     orvela::HttpOrvelaServer* m_server = nullptr;
     QMap<QString, int> m_commands;
+    int m_exitCode = 0;
 };
 
 } // namespace client

@@ -103,7 +103,8 @@ done
 # Purge: nothing of the package is left, the database is.
 kill "$lighttpd_pid"; lighttpd_pid=""
 $sudo kill -TERM "$(cat /run/orvela/orvela.pid)"
-sleep 0.5
+# As systemd would before removing: the service's processes are gone.
+for _ in $(seq 100); do pgrep -u orvela >/dev/null || break; sleep 0.1; done
 $sudo dpkg -P orvela >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "purge"; }
 for path in /etc/orvela /etc/default/orvela /var/lib/orvela /var/log/orvela /usr/lib/orvela /usr/bin/orvela \
     /lib/systemd/system/orvela.service /run/orvela; do

@@ -69,7 +69,8 @@ HttpOrvelaServer::~HttpOrvelaServer()
 
 void HttpOrvelaServer::openLog()
 {
-    m_log = new tarn::Log(nullptr, m_requestTime, m_config.workingDir + QStringLiteral("log"), true);
+    m_log = new tarn::Log(nullptr, m_requestTime, m_config.logDir(), true,
+                          m_config.logPerProcess ? tarn::LogLayout::PerProcessDay : tarn::LogLayout::PerRequest);
     connect(this, &HttpServer::toLog, m_log, &tarn::Log::onLog);
     setDebug(m_config.debug);
     logInfo(QObject::tr("Текущий скрипт: ") + QCoreApplication::applicationFilePath());

@@ -1,4 +1,5 @@
 #include "app/identity.h"
+#include "app/operatorcheck.h"
 #include "app/persistentserver.h"
 #include "app/reference.h"
 #include "cgi/client/api.h"
@@ -41,6 +42,9 @@ int main(int argc, char* argv[])
     if (orvela::Reference::wanted(arguments)) {
         return orvela::Reference::print(arguments);
     }
+    if (orvela::OperatorCheck::wanted(arguments)) {
+        return orvela::OperatorCheck::run();
+    }
     if (orvela::PersistentServer::wanted(arguments)) {
         orvela::PersistentServer server;
         return server.run(arguments);
@@ -52,7 +56,8 @@ int main(int argc, char* argv[])
     // The work starts inside the event loop. The timer waits for nothing else, so it fires at
     // once: every millisecond here is paid by every request.
     QTimer::singleShot(0, &api, &client::Api::startProcess);
-    const int code = app.exec();
+    app.exec();
+    const int code = api.exitCode();
     // The request is answered and its database connection and log are closed. What is left,
     // Qt's and the libraries' own teardown (unloading the driver plugin, freeing what the
     // process is about to lose anyway), only holds up the web server that waits for the exit.

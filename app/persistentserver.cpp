@@ -4,6 +4,9 @@
 
 #include "cgi/client/api.h"
 #include "cgi/fastcgilistener.h"
+#include "log/logretention.h"
+
+#include <QDateTime>
 
 #include <cstdio>
 
@@ -39,12 +42,15 @@ int PersistentServer::run(const QStringList& arguments)
     }
     HeapRelease heap;
     while (listener.accept()) {
+        ServerConfig served;
         {
             client::Api api;
-            api.serve(listener.channel(), &m_connection, &m_reading);
+            served = api.serve(listener.channel(), &m_connection, &m_reading);
         }
         listener.finish();
         heap.afterRequest();
+        // The client has its answer: old logs are looked at between requests.
+        tarn::LogRetention::sweepIfDue(served.logDir(), served.logKeepDays, QDateTime::currentDateTimeUtc());
     }
     return 0;
 }

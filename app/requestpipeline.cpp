@@ -2,7 +2,10 @@
 #include "cgi/client/api.h"
 
 #include "app/httporvelaserver.h"
+#include "app/commandline.h"
 #include "app/identity.h"
+#include "cgi/descriptorchannel.h"
+#include "log/logretention.h"
 #include "readings/unitsettings.h"
 #include "security/authentication.h"
 
@@ -25,28 +28,27 @@ void Api::startProcess()
     if (arguments.size() < 2) {
         m_server = new HttpOrvelaServer(this);
         processRequest();
+        const orvela::ServerConfig config = req().config();
         delete m_server;
         m_server = nullptr;
+        // The web server has the whole answer before old logs are looked at.
+        tarn::DescriptorChannel::closeProcessOutput();
+        tarn::LogRetention::sweepIfDue(config.logDir(), config.logKeepDays, QDateTime::currentDateTimeUtc());
     } else {
-        const QString argument = arguments.at(1).toLower();
-        const bool versionAsked = argument == QStringLiteral("-v") ||
-                                  argument == QStringLiteral("--ver") ||
-                                  argument == QStringLiteral("--version");
-        const QString line = versionAsked ? orvela::applicationVersion()
-                                          : QObject::tr("Неизвестный параметр: ") + argument;
-        const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-        std::fflush(stdout);
+        m_exitCode = orvela::CommandLine::answer(arguments.at(1));
     }
     emit done();
 }
 
-void Api::serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection, orvela::KeptConnection* reading)
+orvela::ServerConfig Api::serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection,
+                                 orvela::KeptConnection* reading)
 {
     m_server = new HttpOrvelaServer(this, channel, connection, reading);
     processRequest();
+    const orvela::ServerConfig config = req().config();
     delete m_server;
     m_server = nullptr;
+    return config;
 }
 
 // The built-in commands that answer without credentials, command table or database.

@@ -1,6 +1,7 @@
 #include "app/serverconfig.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -75,13 +76,25 @@ const std::vector<ConfigKey>& ServerConfig::serverKeys()
         {"db", "orvela", "database name"},
         {"user", "orvela", "database role"},
         {"password", "granite", "its password"},
-        {"log", "true", "write a log file per request"},
+        {"log", "true", "write the request log under `log/` of the working directory"},
+        {"log_layout", "request",
+         "`request`: one file per request, `log/YYYY/MM/DD/HHmmsszzzNN.log`; `process`: one file per "
+         "process and UTC day, `log/YYYY/MM/DD/process-PID.log`, each line carrying the request's id "
+         "(16 hex digits) after its time, for the persistent mode at high request rates"},
+        {"log_keep_days", "0",
+         "days of logs to keep (0: all); the day folders dated more than this many days before today "
+         "(UTC) are removed, and the month and year folders they leave empty, at most once an hour, "
+         "after a request has been answered"},
         {"dbg", "false",
          "add debug records (request headers, parameters, body blocks, the answer); passwords and "
-         "tokens are masked"},
+         "tokens are masked, in parameters, cookies and headers of their names; a record holds at "
+         "most 16,384 characters and the first 16 KB of the body, the cut marked"},
         {"get_enable", "true", "accept GET requests (code 25 otherwise)"},
         {"https_only", "false", "refuse requests without the CGI variable `HTTPS` (code 130)"},
         {"key", "quartz", "key text of the `Auth` token cipher; changing it invalidates every token"},
+        {"key_file", "",
+         "a file whose first line is the key text, in place of `key` (a relative path is under the "
+         "working directory); the package keeps its random key in `/var/lib/orvela/token.key`"},
         {"query_timeout", "120",
          "longest run of one SQL statement, in seconds (0: no limit), set near the web server's own "
          "time limit so that no statement outlives its request by far; connecting gives up after 10 s"},
@@ -132,6 +145,22 @@ QString textOf(const QSettings& file, const char* name)
 
 } // namespace
 
+// The key may live in a file of its own, so that the server file can be a file the operator
+// edits while the key stays where it was made.
+static void readKeyFile(const QString& path, ServerConfig* config)
+{
+    if (path.isEmpty()) {
+        return;
+    }
+    config->keyFile = QDir::isAbsolutePath(path) ? path : config->workingDir + path;
+    QFile file(config->keyFile);
+    const QString key = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
+    config->keyFileRead = !key.isEmpty();
+    if (config->keyFileRead) {
+        config->keyText = key;
+    }
+}
+
 ServerConfig ServerConfig::load(const QString& programDir)
 {
     ServerConfig config;
@@ -150,10 +179,13 @@ ServerConfig ServerConfig::load(const QString& programDir)
         config.dbPortList = ports;
     }
     config.logEnabled = valueOf(file, "log").toBool();
+    config.logPerProcess = textOf(file, "log_layout").trimmed().toLower() == QStringLiteral("process");
+    config.logKeepDays = qMax(0, valueOf(file, "log_keep_days").toInt());
     config.debug = valueOf(file, "dbg").toBool();
     config.getEnabled = valueOf(file, "get_enable").toBool();
     config.httpsOnly = valueOf(file, "https_only").toBool();
     config.keyText = textOf(file, "key");
+    readKeyFile(textOf(file, "key_file").trimmed(), &config);
     config.queryTimeout = static_cast<quint16>(valueOf(file, "query_timeout").toInt());
     config.readTimeout = static_cast<quint16>(valueOf(file, "read_timeout").toInt());
     // Megabytes; a value that is no positive number keeps the default.

@@ -25,10 +25,14 @@ struct ServerConfig {
     QString dbPassword;
     int dbPort = 5432;
     bool logEnabled = true;
+    bool logPerProcess = false; // "orvela/log_layout" = process
+    int logKeepDays = 0;        // "orvela/log_keep_days"; 0 keeps every day
     bool debug = false;
     bool getEnabled = true;
     bool httpsOnly = false;
     QString keyText;
+    QString keyFile;         // "orvela/key_file", absolute; empty when not set
+    bool keyFileRead = true; // false when key_file is set but could not be read
     quint16 queryTimeout = 120;
     quint16 readTimeout = 90;
     qint64 maxBodyBytes = 16 * 1024 * 1024; // "orvela/max_body_mb"
@@ -41,6 +45,8 @@ struct ServerConfig {
     bool readingServersSet() const { return !readHost.isEmpty(); }
     // The ports of the primary's hosts as libpq takes them: one, or a list.
     QString primaryPorts() const { return dbPortList.isEmpty() ? QString::number(dbPort) : dbPortList; }
+
+    QString logDir() const { return workingDir + QStringLiteral("log"); }
 
     // Reads both files for a program living in programDir; missing files and keys give defaults.
     static ServerConfig load(const QString& programDir);

@@ -1,6 +1,7 @@
 #include "cgi/descriptorchannel.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -80,6 +81,16 @@ bool DescriptorChannel::writeAll(const QByteArray& bytes)
         left -= written;
     }
     return left == 0;
+}
+
+void DescriptorChannel::closeProcessOutput()
+{
+    std::fflush(stdout);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, STDOUT_FILENO);
+        ::close(null);
+    }
 }
 
 } // namespace tarn

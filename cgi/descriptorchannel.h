@@ -20,6 +20,10 @@ public:
     bool outputOpen() const override;
     bool writeAll(const QByteArray& bytes) override;
 
+    // Ends the CGI process's standard output (the null device takes its place), so that the web
+    // server has the whole answer while the process still tidies up.
+    static void closeProcessOutput();
+
 private:
     bool m_useInjectedEnvironment = false;
     QList<QByteArray> m_injectedEnvironment;

@@ -21,7 +21,9 @@ extern "C" void requestStop(int)
     stopRequested = 1;
 }
 
-const int kStopSignals[] = {SIGTERM, SIGINT, SIGUSR1};
+// USR2 is what multiwatch passes on without stopping itself: the process ends after its
+// request and multiwatch starts the program anew in its place (an upgrade's restart).
+const int kStopSignals[] = {SIGTERM, SIGINT, SIGUSR1, SIGUSR2};
 
 // The web server stops its FastCGI processes with a signal. It may arrive only while the
 // process waits for a request, so that the request being served finishes undisturbed (its

@@ -200,7 +200,7 @@ void HttpServer::logEnvironment()
             }
         } else if (it.key() == QStringLiteral("HTTP_COOKIE")) {
             it.value() = secrets::maskPairs(it.value(), QLatin1Char(';'));
-        } else if (it.key() == QStringLiteral("HTTP_AUTHORIZATION")) {
+        } else if (secrets::isSecretHeader(it.key())) {
             it.value() = secrets::kMask;
         }
     }
@@ -238,7 +238,8 @@ bool HttpServer::readWholeRequest()
     const bool ok = parseBody();
     logBodyTrace();
     logMap(QObject::tr("POST параметры:"), m_post, true);
-    if (m_debug && m_contentType == QStringLiteral("application/json") && !m_body.isEmpty()) {
+    if (m_debug && m_contentType == QStringLiteral("application/json") && !m_body.isEmpty() &&
+        m_body.size() <= kMaxDebugParsedBytes) {
         const QJsonDocument doc(secrets::maskJson(QJsonDocument::fromJson(m_body).object()).toObject());
         emit toLog(LogDebug, QObject::tr("JSON содержимое запроса:") + QLatin1Char('\n') +
                                  QString::fromUtf8(doc.toJson(QJsonDocument::Indented)));

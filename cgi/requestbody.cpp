@@ -15,6 +15,9 @@ namespace {
 
 qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
+// The debug log shows this much of a body: enough to see what a client sent, not a whole upload.
+constexpr int kMaxDebugBodyBytes = 16384;
+
 QString blockDump(int counter, const QByteArray& block)
 {
     QString dump = (counter < 10 ? QStringLiteral("0") : QString()) + QString::number(counter) +
@@ -266,16 +269,28 @@ void HttpServer::logBodyTrace()
     m_bodyTrace.pending = false;
     TextMap texts = m_get;
     texts.insert(m_post);
-    const QByteArray shown =
-        secrets::maskBytes(m_bodyTrace.bytes, secrets::collectValues(texts, m_json));
+    const QSet<QString> secretValues = secrets::collectValues(texts, m_json);
+    // Only the first bytes are shown; a secret that begins among them is masked whole before
+    // the cut (escaped in JSON it may take up to six bytes for each of its own).
+    int longestSecret = 0;
+    for (const QString& value : secretValues) {
+        longestSecret = qMax(longestSecret, value.toUtf8().size() * 6);
+    }
+    const QByteArray shown = secrets::maskBytes(m_bodyTrace.bytes.left(kMaxDebugBodyBytes + longestSecret), secretValues);
     int offset = 0;
-    for (int counter = 0; counter < m_bodyTrace.blockSizes.size(); ++counter) {
+    for (int counter = 0; counter < m_bodyTrace.blockSizes.size() && offset < kMaxDebugBodyBytes; ++counter) {
         const int size = m_bodyTrace.blockSizes.at(counter);
-        emit toLog(LogDebug, QObject::tr("БЛОК ") + blockDump(counter, shown.mid(offset, size)) +
+        const int shownSize = qMin(size, kMaxDebugBodyBytes - offset);
+        emit toLog(LogDebug, QObject::tr("БЛОК ") + blockDump(counter, shown.mid(offset, shownSize)) +
                                  QStringLiteral(" [") + QString::number(size) + QObject::tr(" Б]"));
         offset += size;
     }
     const qint64 length = m_bodyTrace.bytes.size();
+    if (length > kMaxDebugBodyBytes) {
+        emit toLog(LogDebug, QObject::tr("Содержимое запроса показано не полностью: первые %1 Б из %2 Б.")
+                                 .arg(kMaxDebugBodyBytes)
+                                 .arg(length));
+    }
     emit toLog(LogDebug, QObject::tr("Окончание получения содержимого запроса."));
     emit toLog(LogDebug, QObject::tr("Кол-во считанных байт и время передачи последовательно: ") +
                              m_bodyTrace.trace);

@@ -77,6 +77,22 @@ bool isSecretName(const QString& name)
     return kNames.contains(name.toLower());
 }
 
+bool isSecretHeader(const QString& variable)
+{
+    const QString prefix = QStringLiteral("HTTP_");
+    if (!variable.startsWith(prefix, Qt::CaseInsensitive)) {
+        return false;
+    }
+    QString name = variable.mid(prefix.size()).toLower();
+    if (name.startsWith(QStringLiteral("x_"))) {
+        name = name.mid(2);
+    }
+    if (name == QStringLiteral("authorization") || name == QStringLiteral("proxy_authorization")) {
+        return true;
+    }
+    return isSecretName(name.remove(QLatin1Char('_')).remove(QLatin1Char('-')));
+}
+
 QString maskParameter(const QString& name, const QString& value)
 {
     if (isSecretName(name)) {

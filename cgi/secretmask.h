@@ -17,6 +17,10 @@ namespace secrets {
 const QString kMask = QStringLiteral("********");
 
 bool isSecretName(const QString& name);
+// A request header, as its CGI variable names it ("HTTP_AUTH_TOKEN" for "Auth-Token"), whose
+// name is a secret's name (an "X-" before it, "-" and "_" between its words do not count),
+// or a credential header such as "Authorization".
+bool isSecretHeader(const QString& variable);
 // A parameter value as a debug record may show it.
 QString maskParameter(const QString& name, const QString& value);
 // A JSON value with the members of secret names replaced by the mask, at any depth.

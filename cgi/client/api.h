@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/resulttype.h"
+#include "app/serverconfig.h"
 #include "cgi/client/scope.h"
 
 #include <QHash>
@@ -62,9 +63,13 @@ public:
         Handler handler;
     };
     static const QVector<Command>& commandTable();
+    // The process's exit status once done() was emitted: 0, or 2 for an unknown option.
+    int exitCode() const { return m_exitCode; }
 
-    // One request of a persistent process, on its channel and with the kept connection.
-    void serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection, orvela::KeptConnection* reading);
+    // One request of a persistent process, on its channel and with the kept connections;
+    // returns the configuration the request was served with.
+    orvela::ServerConfig serve(tarn::ExchangeChannel* channel, orvela::KeptConnection* connection,
+                               orvela::KeptConnection* reading);
 
 signals:
     void done();
@@ -412,6 +417,7 @@ private:
 
     orvela::HttpOrvelaServer* m_server = nullptr;
     QMap<QString, int> m_commands;
+    int m_exitCode = 0;
 };
 
 } // namespace client

@@ -25,12 +25,12 @@ QStringList withoutTimes(const QStringList& lines)
     return stripped;
 }
 
-QString versionLine(const CgiInstall& install, const QStringList& arguments)
+QString versionLine(const CgiInstall& install, const QStringList& arguments, int status = 0)
 {
     QProcess process;
     process.start(install.binary(), arguments);
     process.waitForFinished();
-    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.exitCode(), status) << qPrintable(arguments.join(' '));
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
@@ -43,9 +43,10 @@ protected:
 TEST_F(Pipeline, CommandLinePrintsTheVersionOrRefusesWithoutALog)
 {
     for (const char* argument : {"--VERSION", "-V", "--Ver", "-v"}) {
-        EXPECT_EQ(versionLine(cgi, {QString::fromLatin1(argument)}), "2.0.21.0715\n") << argument;
+        EXPECT_TRUE(versionLine(cgi, {QString::fromLatin1(argument)}).startsWith("2.0.21.0715 (build ")) << argument;
     }
-    EXPECT_EQ(versionLine(cgi, {"-X", "--version"}), QStringLiteral("Неизвестный параметр: -x\n"));
+    EXPECT_EQ(versionLine(cgi, {"-X", "--version"}, 2), QStringLiteral("Неизвестный параметр: -x\n"));
+    EXPECT_TRUE(versionLine(cgi, {"--help"}).contains("--check"));
     EXPECT_FALSE(QDir(cgi.root() + "log").exists());
 }
 
@@ -211,6 +212,27 @@ TEST_F(Pipeline, DebugModeTracesTheExchangeWithoutSecrets)
         EXPECT_FALSE(r->log.contains(QString::fromLatin1(QByteArray("s3cret").toHex(' ').toUpper())));
         EXPECT_FALSE(r->log.contains(QString::fromLatin1(token.left(8).toLatin1().toHex(' ').toUpper())));
     }
+}
+
+// Requests served at once in the high-rate layout: every line is one whole record of one
+// request, and each request's records are in one file.
+TEST_F(Pipeline, ConcurrentRequestsWriteWholeRecordsInTheHighRateLayout)
+{
+    cgi.writeServerConfig({{"dbg", "true"}, {"log_layout", "process"}});
+    QString logs;
+    const QList<Params> requests = QVector<Params>(6, Params{{"CMD", "test"}, {"DATA", QString(5000, 'd')}}).toList();
+    for (const CgiResult& r : cgi.postConcurrently(requests, &logs)) {
+        EXPECT_CODE(r, 0);
+    }
+    const QRegularExpression record(R"(^\[\d\d:\d\d:\d\d\.\d{3}\]\[([0-9a-f]{16})\]\[(inf|dbg|txt)\] )");
+    QSet<QString> ids;
+    for (const QString& line : logs.split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = record.match(line);
+        ASSERT_TRUE(match.hasMatch()) << qPrintable(line.left(200));
+        ids << match.captured(1);
+    }
+    EXPECT_EQ(ids.size(), requests.size());
+    EXPECT_EQ(cgi.logFiles().size(), cgi.persistent() ? 1 : requests.size());
 }
 
 TEST_F(Pipeline, UnreadableRequestAnswers208WithItsReason)

@@ -173,6 +173,22 @@ TEST(HttpServer, ShortBodyIsAcceptedWithAWarningAndTracedInDebugMode)
     EXPECT_TRUE(debug.contains(QStringLiteral("Всего прочитано байт: 5; Не прочитано (разница с 'Content-Length'): 995")));
 }
 
+// A long body is shown up to 16 KB, the cut said; a secret across the cut is masked all the same.
+TEST(HttpServer, DebugTraceShowsTheFirstSixteenKilobytesOfABody)
+{
+    QByteArray body = R"({"CMD":"x","DATA":")";
+    body += QByteArray(16384 - 2 - body.size() - int(qstrlen(R"(","Password":")")), 'a') + R"(","Password":"s3cret","Z":")";
+    body += QByteArray(40000 - body.size() - 2, 'z') + R"("})";
+    Exchange ex(post("application/json", body.size()), body);
+    ex.server.setDebug(true);
+    ASSERT_TRUE(ex.read());
+    const QString debug = ex.records.value(LogDebug).join('\n');
+    EXPECT_TRUE(debug.contains(QStringLiteral("БЛОК 15 = "))) << qPrintable(debug.left(300));
+    EXPECT_FALSE(debug.contains(QStringLiteral("БЛОК 16 = ")));
+    EXPECT_TRUE(debug.contains(QStringLiteral("Содержимое запроса показано не полностью: первые 16384 Б из 40000 Б.")));
+    EXPECT_FALSE(debug.contains(QStringLiteral("73 33"))) << "the first bytes of the password";
+}
+
 TEST(HttpServer, ResponseHasSortedHeadersAndFailsOnAClosedOutput)
 {
     int fds[2];
@@ -207,11 +223,18 @@ namespace {
 TEST(HttpServer, DebugRecordsOfTheHeadersHideSecretsOfTheRequestTarget)
 {
     Exchange ex({"REQUEST_METHOD=GET", "QUERY_STRING=CMD=x&Password=s3cret",
-                 "REQUEST_URI=/orvela?CMD=x&Password=s3cret&Auth=t0ken", "REDIRECT_URI=/o?Pas=s3cret"});
+                 "REQUEST_URI=/orvela?CMD=x&Password=s3cret&Auth=t0ken", "REDIRECT_URI=/o?Pas=s3cret",
+                 // Headers and cookies of secrets' names, and of names that only look alike.
+                 "HTTP_X_AUTH_TOKEN=t0ken", "HTTP_TOKEN=t0ken", "HTTP_PASSWORD=s3cret", "HTTP_AUTHORIZATION=Basic t0ken",
+                 "HTTP_AUTH_MODE=plain", "HTTP_COOKIE=Password=s3cret; theme=dark; tokens=many"});
     ex.server.setDebug(true);
     ASSERT_TRUE(ex.read());
     const QString records = ex.records.value(LogDebug).join(QLatin1Char('\n'));
     EXPECT_TRUE(records.contains(QStringLiteral("REQUEST_URI: /orvela?Auth=")));
+    for (const char* shown : {"HTTP_AUTH_MODE: plain", "theme: dark", "tokens: many", "Password: ********",
+                              "HTTP_TOKEN: ********"}) {
+        EXPECT_TRUE(records.contains(QLatin1String(shown))) << shown << qPrintable(records);
+    }
     EXPECT_FALSE(records.contains(QStringLiteral("s3cret"))) << qPrintable(records);
     EXPECT_FALSE(records.contains(QStringLiteral("t0ken"))) << qPrintable(records);
 }

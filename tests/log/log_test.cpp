@@ -1,6 +1,8 @@
 #include "log/log.h"
+#include "log/logretention.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -8,6 +10,11 @@
 #include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +98,93 @@ TEST(Log, FailuresKeepTheirReasonAndWriteNothing)
     tarn::Log open(nullptr, kStart, dir.path(), true);
     EXPECT_FALSE(open.open(true));
     EXPECT_EQ(open.errorText(), QStringLiteral("Лог-файл уже открыт на запись."));
+}
+
+// The high-rate layout: the requests of one process and day share one file, each line names
+// its request, and nobody but the owner and its group reads the file.
+TEST(Log, PerProcessLayoutSharesADayFileAndMarksEachLineWithTheRequest)
+{
+    QTemporaryDir dir;
+    QString ids[2];
+    QString path;
+    for (QString& id : ids) {
+        tarn::Log log(nullptr, kStart, dir.path(), true, tarn::LogLayout::PerProcessDay);
+        ASSERT_TRUE(log.isOpen()) << qPrintable(log.errorText());
+        path = log.filePath();
+        EXPECT_EQ(log.directory(), dir.path() + "/2021/07/15/");
+        EXPECT_EQ(log.fileName(), QStringLiteral("process-%1.log").arg(::getpid()));
+        id = log.requestId();
+        log.onLog(LogDebug, QString(tarn::Log::kMaxDebugRecordChars + 1, 'x'));
+    }
+    EXPECT_NE(ids[0], ids[1]);
+    const QStringList lines = readLines(path);
+    ASSERT_EQ(lines.size(), 6);
+    const QRegularExpression record(R"(^\[\d\d:\d\d:\d\d\.\d{3}\]\[([0-9a-f]{16})\]\[(inf|dbg)\] )");
+    for (int i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(record.match(lines[i]).captured(1), ids[i / 3]) << qPrintable(lines[i]);
+    }
+    EXPECT_TRUE(lines[1].endsWith(QString(tarn::Log::kMaxDebugRecordChars, 'x') +
+                                  QStringLiteral(" ...[запись обрезана: показано 16384 из 16385 символов]")));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// Folders of a tree by date, relative to the log folder.
+void makeFolders(const QString& root, const QStringList& folders)
+{
+    for (const QString& folder : folders) {
+        ASSERT_TRUE(QDir().mkpath(root + '/' + folder));
+        QFile(root + '/' + folder + "/x.log").open(QIODevice::WriteOnly);
+    }
+}
+
+QStringList foldersLeft(const QString& root)
+{
+    QStringList left;
+    QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        left << it.next().mid(root.size() + 1);
+    }
+    left.sort();
+    return left;
+}
+
+// Keeping 2 days on 2027-01-01 keeps 2026-12-30 and later: the day before goes, and with it
+// the month and year folders it empties; the current month and foreign folders stay.
+TEST(LogRetention, RemovesExactlyTheOldDaysAndTheFoldersTheyEmpty)
+{
+    QTemporaryDir dir;
+    makeFolders(dir.path(), {"2025/02/28", "2026/11/30", "2026/12/29", "2026/12/30", "2026/12/31",
+                             "2027/01/01", "2026/12/notes"});
+    QDir().mkpath(dir.path() + "/2026/10");
+    EXPECT_EQ(tarn::LogRetention::sweep(dir.path(), 2, QDate(2027, 1, 1)), 3);
+    EXPECT_EQ(foldersLeft(dir.path()), (QStringList{"2026", "2026/12", "2026/12/30", "2026/12/31", "2026/12/notes",
+                                                    "2027", "2027/01", "2027/01/01"}));
+}
+
+// One sweep an hour among all processes; a process that finds another sweeping goes on.
+TEST(LogRetention, SweepsAtMostHourlyAndNeverBesideAnother)
+{
+    QTemporaryDir dir;
+    const QDateTime now(QDate(2027, 1, 10), QTime(12, 0), Qt::UTC);
+    makeFolders(dir.path(), {"2027/01/01"});
+    EXPECT_FALSE(tarn::LogRetention::sweepIfDue(dir.path(), 0, now)) << "0 keeps every day";
+    EXPECT_TRUE(QDir(dir.path() + "/2027/01/01").exists());
+
+    const int other = ::open(QFile::encodeName(tarn::LogRetention::stampFile(dir.path())).constData(),
+                             O_RDWR | O_CREAT, 0640);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    EXPECT_FALSE(tarn::LogRetention::sweepIfDue(dir.path(), 3, now)) << "another process sweeps";
+    ::close(other);
+
+    EXPECT_TRUE(tarn::LogRetention::sweepIfDue(dir.path(), 3, now));
+    EXPECT_FALSE(QDir(dir.path() + "/2027/01/01").exists());
+    makeFolders(dir.path(), {"2027/01/02"});
+    EXPECT_FALSE(tarn::LogRetention::sweepIfDue(dir.path(), 3, now.addSecs(3599)));
+    EXPECT_TRUE(QDir(dir.path() + "/2027/01/02").exists());
+    EXPECT_TRUE(tarn::LogRetention::sweepIfDue(dir.path(), 3, now.addSecs(3600)));
+    EXPECT_FALSE(QDir(dir.path() + "/2027/01/02").exists());
 }
 
 } // namespace

@@ -116,8 +116,7 @@ void OperatorCheck::checkDatabase(const ServerConfig& config, Findings* findings
             }
             db.close();
         }
-    }
-    QSqlDatabase::removeDatabase(Database::connectionName());
+    } // the connection is removed with its Database
 }
 
 int OperatorCheck::run()

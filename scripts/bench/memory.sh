@@ -16,21 +16,23 @@ big_body=$work/out/big-body.json
 python3 - "$big_body" "$company_user" <<'PY'
 import json, sys
 # A body just under the default size limit: one JSON array of 5,000 abonents with long names.
-rows = [{"objectId": 1, "name": "Абонент " + "ж" * 1500} for _ in range(5000)]
-open(sys.argv[1], "w").write(json.dumps({"CMD": "Add_Abonents", "Auth": sys.argv[2], "DATA": json.dumps(rows)}))
+rows = [{"objectId": 1, "name": "Абонент " + "ж" * 1450} for _ in range(5000)]
+data = json.dumps(rows, ensure_ascii=False)
+open(sys.argv[1], "w", encoding="utf-8").write(json.dumps({"CMD": "Add_Abonents", "Auth": sys.argv[2], "DATA": data}, ensure_ascii=False))
 PY
 
 requests=(
-    "Report, period 0, a company, 31 days|CMD=Report&Auth=$operator&CompanyId=1&period=0&dateStart=$first_day&dateEnd=$day"
+    "Report, period 0, house of 200, 31 days|CMD=Report&Auth=$company_user&addressId=$big&period=0&dateStart=$first_day&dateEnd=$day"
     "Report, period 1, a company, 366 days|CMD=Report&Auth=$operator&CompanyId=1&period=1&dateStart=$year_ago&dateEnd=$day"
     "Get_Report, objects of a company, 31 days|CMD=Get_Report&Auth=$operator&CompanyId=1&StartDate=$first_day&EndDate=$day"
     "Get_PeriodValues, house of 200, day of hours|CMD=Get_PeriodValues&Auth=$company_user&AddressId=$big&Period=day&Date=$day"
     "Get_PeriodValues, house of 200, 366 days|CMD=Get_PeriodValues&Auth=$company_user&AddressId=$big&Period=period&StartDate=$year_ago&EndDate=$day"
     "Get_DevValuesFromAddress, house of 200|CMD=Get_DevValuesFromAddress&Auth=$company_user&AddressId=$big&Date=$day"
-    "Get_DeviceTable, every device|CMD=Get_DeviceTable&Auth=$operator&CompanyId=1"
+    "Get_DeviceTable, house of 200|CMD=Get_DeviceTable&Auth=$company_user&AddressId=$big"
+    "Get_Devices, every device without an installation|CMD=Get_Devices&Auth=$operator&NotInstall=1"
     "Get_ErrorFlags, a company|CMD=Get_ErrorFlags&Auth=$company_user"
     "Search, Type 0, one digit|CMD=Search&Auth=$operator&Type=0&Field1=1"
-    "Get_ObjectTable, every object|CMD=Get_ObjectTable&Auth=$operator&CompanyId=1"
+    "Get_ObjectTable, house of 200|CMD=Get_ObjectTable&Auth=$company_user&AddressId=$big"
     "Add_Abonents, 15 MB JSON body|@$big_body"
 )
 

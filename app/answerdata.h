@@ -24,6 +24,8 @@ public:
     void append(const QJsonValue& row);
     void open(const QJsonObject& fields, const QString& listKey);
     void appendElement(const QJsonObject& element);
+    // A row or element already written as compact JSON text.
+    void appendText(const QByteArray& compact) { write(compact); }
     void close();
 
     void clear();

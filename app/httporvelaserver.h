@@ -56,6 +56,7 @@ public:
     void setResponseId(const QString& id) { m_responseId = id; }
     void setResponseId(qint64 id) { m_responseId = QString::number(id); }
     void appendResponseRow(const QJsonValue& row) { m_answer.append(row); }
+    void appendResponseRowText(const QByteArray& compact) { m_answer.appendText(compact); }
     void clearResponseData() { m_answer.clear(); }
     bool hasResponseRows() const { return !m_answer.isEmpty(); }
     // The answer's rows for commands that write them piece by piece; a handler that fills a

@@ -20,8 +20,8 @@ constexpr quint16 kBadRangeCode = 256;
 // Devices are read together until a statement would return about this many slots.
 constexpr int kSlotsPerStatement = 20000;
 
-// An archive row as the slots are built from it: the moment to order by ("A") and the stored
-// texts, as the database writes them.
+// An archive row as the slots are built from it: the moment to order by ("A", never read back)
+// and the stored texts, as the database writes them.
 const char kStoredColumns[] = "\"ArcDate\" AS \"A\", \"ArcDate\"::text AS \"ArcDate\", \"RecDate\"::text AS \"RecDate\", "
                               "(\"JsonVal\"::varchar) AS \"JsonVal\", (\"JsonErr\"::varchar) AS \"JsonErr\"";
 
@@ -175,7 +175,9 @@ quint16 SlotBuilder::slotRows(const QList<qint64>& deviceIds, const QVector<Slot
         return 30;
     }
     while (query.next()) {
-        const StoredSlot row{query.value(1).toInt(), query.value(2).toLongLong(), archiveUtcDateTime(query.value(3)),
+        // The stored moment is read from its text: the driver would build the timestamp column
+        // through the machine's local time, at the cost of a time-zone look-up per row.
+        const StoredSlot row{query.value(1).toInt(), query.value(2).toLongLong(), archiveUtcDateTime(query.value(4)),
                              query.value(4), query.value(5), query.value(6).toString(), query.value(7).toString()};
         StoredSlot& kept = (*rows)[query.value(0).toLongLong()][row.slot];
         // A slot whose stored window spans New Year is read from both tables: the newer row wins.
@@ -341,7 +343,7 @@ quint16 SlotBuilder::windowRows(const QList<qint64>& deviceIds, const QDateTime&
     }
     while (query.next()) {
         const qint64 id = query.value(0).toLongLong();
-        const WindowRow row{archiveUtcDateTime(query.value(1)), query.value(2), query.value(3), query.value(4).toString(),
+        const WindowRow row{archiveUtcDateTime(query.value(2)), query.value(2), query.value(3), query.value(4).toString(),
                             query.value(5).toString()};
         if (!rows->contains(id) || (newest ? row.stored > rows->value(id).stored : row.stored < rows->value(id).stored)) {
             rows->insert(id, row);

@@ -2,6 +2,8 @@
 
 #include "readings/decimaltext.h"
 
+#include <cstdio>
+
 namespace orvela {
 
 namespace {
@@ -109,6 +111,19 @@ QString estimatedValue(const QString& a, const QString& b, qint64 positionA, qin
                                  .multiplied(DecimalText::fromInteger(position - positionA))
                                  .divided(static_cast<quint32>(span), decimals + kGuardDigits);
     return first.plus(step).rounded(decimals).toString();
+}
+
+QString slotTimeText(const QDateTime& time)
+{
+    if (!time.isValid()) {
+        return QString();
+    }
+    const QDate date = time.date();
+    const QTime clock = time.time();
+    char text[20];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(), clock.hour(),
+                  clock.minute(), clock.second());
+    return QString::fromLatin1(text);
 }
 
 QString consumption(const QString& earlier, const QString& later, int decimals)

@@ -29,6 +29,11 @@ struct PeriodSlot {
 
 enum class SlotStep { Hour, Day, Month };
 
+// "yyyy-MM-dd HH:mm:ss" of a time as it is held, or an empty text for an invalid one: what
+// QDateTime::toString writes with that format, without its locale machinery, which costs
+// more than the rest of a slot entry.
+QString slotTimeText(const QDateTime& time);
+
 // The slot's place on the time axis in whole hours (hourly slots) or days (daily and monthly
 // slots, whose months differ in length), so that estimates follow the time between readings.
 qint64 slotPosition(const QDateTime& time, SlotStep step);

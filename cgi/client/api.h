@@ -316,13 +316,15 @@ private:
     bool readCustomPeriod(PeriodRequest* period);
     void presentSlots(int devType, qint64 transKoef, QVector<orvela::PeriodSlot>* table);
     QString slotConsumption(int devType, const orvela::PeriodSlot* previous, const orvela::ArchiveValue& value);
-    QJsonObject slotEntry(int devType, const orvela::PeriodSlot* previous, const orvela::PeriodSlot& slot);
+    struct SlotTable;
+    QByteArray slotEntry(int devType, const orvela::PeriodSlot* previous, const orvela::PeriodSlot& slot,
+                         QByteArray* valTable);
     quint16 periodTable(orvela::SlotBuilder& builder, const PeriodRequest& period, qint64 deviceId,
-                        const orvela::DeviceIdentity& identity, int timeShift, qint64 transKoef, QJsonArray* entries);
+                        const orvela::DeviceIdentity& identity, int timeShift, qint64 transKoef, SlotTable* entries);
     bool readReadingDevice(const char* parameter, quint16 badCode, qint64* deviceId, orvela::DeviceIdentity* identity,
                            int* timeShift, qint64* transKoef);
     bool periodDevice(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& query, int timeShift,
-                      QJsonObject* device);
+                      QByteArray* device);
     bool periodObject(orvela::SlotBuilder& builder, const PeriodRequest& period, const QSqlQuery& object,
                       QSqlQuery& devices, const QList<int>& deviceRows);
     bool periodDevices(const QList<qint64>& objectIds, const QString& resourceFilter, QSqlQuery* devices,

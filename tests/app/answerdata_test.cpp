@@ -1,6 +1,7 @@
 // Rows written piece by piece read exactly as the same rows made whole, whatever their texts
 // hold; the text stops at its limit.
 #include "app/answerdata.h"
+#include "app/jsontext.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -91,3 +92,23 @@ TEST(AnswerData, StopsAtItsLimitAndSaysSo)
 }
 
 } // namespace
+
+// Objects written straight as text equal Qt's compact writing of the same values: every
+// character of the Basic Multilingual Plane, surrogate pairs, lone surrogates, the ends of the
+// integer range.
+TEST(JsonText, WritesWhatQtWrites)
+{
+    QStringList texts{QString(), QStringLiteral("\"\\/"), QString::fromUcs4(U"\U0001F600"), QString(QChar(0xD800)),
+                      QString(QChar(0xDC00)) + QLatin1Char('a')};
+    for (uint c = 0; c < 0x10000; c += 7) {
+        texts << QString(QChar(static_cast<ushort>(c))) + QStringLiteral("ж\n");
+    }
+    for (const QString& text : texts) {
+        for (const qint64 number : {qint64(0), qint64(-1), qint64(65535), qint64(-2147483647 - 1), qint64(2147483647)}) {
+            orvela::JsonText written;
+            written.beginObject().key("a").value(number).key("b").value(text).key("c").beginArray().value(text).endArray().endObject();
+            const QJsonObject made{{"a", number}, {"b", text}, {"c", QJsonArray{text}}};
+            ASSERT_EQ(written.text(), QJsonDocument(made).toJson(QJsonDocument::Compact)) << text.toStdString();
+        }
+    }
+}

@@ -98,7 +98,7 @@ TEST(AnswerData, StopsAtItsLimitAndSaysSo)
 // integer range.
 TEST(JsonText, WritesWhatQtWrites)
 {
-    QStringList texts{QString(), QStringLiteral("\"\\/"), QString::fromUcs4(U"\U0001F600"), QString(QChar(0xD800)),
+    QStringList texts{QString(), QStringLiteral("\"\\/"), QStringLiteral("back\\slash"), QString::fromUcs4(U"\U0001F600"), QString(QChar(0xD800)),
                       QString(QChar(0xDC00)) + QLatin1Char('a')};
     for (uint c = 0; c < 0x10000; c += 7) {
         texts << QString(QChar(static_cast<ushort>(c))) + QStringLiteral("ж\n");

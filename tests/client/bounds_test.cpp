@@ -153,6 +153,10 @@ TEST_F(Bounds, BodiesOfEveryShapeStayWithinTheirBoundsAndMemory)
     const auto nested = [](int levels) -> QByteArray {
         return "{\"CMD\":\"test\",\"x\":" + QByteArray(levels - 1, '[') + QByteArray(levels - 1, ']') + '}';
     };
+    // Acknowledgements of a device that does not exist: accepted, and changing nothing.
+    const auto acknowledgements = [&](int n) -> QByteArray {
+        return "CMD=Clear_ErrorFlags" + auth + "&DATA=[" + repeated(R"({"deviceId":1,"date":"2026-01-01+00:00:00"})", n) + "]";
+    };
     const QByteArray part = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n";
     // Bodies are made one at a time: a program started from this test shares its pages until
     // it runs, and would count bodies held here as its own.
@@ -173,6 +177,8 @@ TEST_F(Bounds, BodiesOfEveryShapeStayWithinTheirBoundsAndMemory)
         {"form names one past", form, []() -> QByteArray { return formWithNames(10001); }, 208},
         {"DATA of empty arrays", form,
          [&]() -> QByteArray { return "CMD=Clear_ErrorFlags" + auth + "&DATA=[" + repeated("[]", full / 3) + "]"; }, 157},
+        {"DATA elements at the bound", form, [&]() -> QByteArray { return acknowledgements(5000); }, 0},
+        {"DATA elements one past", form, [&]() -> QByteArray { return acknowledgements(5001); }, 157},
         {"multipart of many parts", "multipart/form-data; boundary=XyZ",
          [&]() -> QByteArray {
              return "--XyZ\r\nContent-Disposition: form-data; name=\"CMD\"\r\n\r\ntest\r\n" +

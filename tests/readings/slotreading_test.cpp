@@ -37,10 +37,11 @@ protected:
         yearlyTables(2021);
         // About two readings in three hours from December to mid-February, at the start, the
         // middle and the last second of their hour; every twentieth hour twice at one moment,
-        // where the higher id must win. Each value is unique, so a slot tells its row.
+        // where the higher id must win. Each value is unique, so a slot tells its row. Rows are
+        // written in the reverse order of their moments: a slot must go by the moment.
         for (int year : {2020, 2021}) {
             db->exec(QStringLiteral(R"(INSERT INTO "ArchiveTable%1" ("DeviceId", "ArcDate", "RecDate", "JsonVal", "JsonErr")
-                SELECT d, t, t, json_build_array(json_build_object('titleId', 5, 'edId', 10, 'val', (d * 100000 + n)::text,
+                SELECT d, t, timestamp '2022-01-01' - (t - timestamp '2020-12-01'), json_build_array(json_build_object('titleId', 5, 'edId', 10, 'val', (d * 100000 + n)::text,
                        'prefixNum', 0, 'postfixNum', 0)), '[]'
                 FROM (SELECT d, n, timestamp '2020-12-01' + n * interval '1 hour' +
                              (ARRAY[interval '0', interval '30 minutes', interval '59 minutes 59 seconds'])[1 + (n * 7 + d) % 3] AS t

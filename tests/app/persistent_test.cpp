@@ -2,6 +2,7 @@
 // separate CGI processes would, keeps its database connection through a server restart, and
 // does not grow.
 #include "support/pgfixture.h"
+#include "support/sanitized.h"
 #include "support/webfront.h"
 
 #include "db/keptconnection.h"
@@ -269,6 +270,7 @@ TEST(KeptConnectionSchedule, SchemaCheckIsDueHourlyAndInANewYear)
 // Resident memory after 20,000 requests stays within 10 % of what it was after 1,000.
 TEST_F(Persistent, MemoryDoesNotGrowWithRequests)
 {
+    SKIP_UNLESS_MEMORY_MEASURED();
     const QString water = createUser(QStringLiteral("wadmin"), 129, this->water);
     const QList<Request> requests = {
         formRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", water}}),

@@ -2,6 +2,7 @@
 // accepts and past them, gives its slots or its date code; bodies of every shape stay within
 // their bounds and a few times their size in memory; an answer past its limit is refused.
 #include "support/pgfixture.h"
+#include "support/sanitized.h"
 #include "support/webfront.h"
 
 #include <QFile>
@@ -187,7 +188,9 @@ TEST_F(Bounds, BodiesOfEveryShapeStayWithinTheirBoundsAndMemory)
             EXPECT_FALSE(r.text().isEmpty()) << c.shape << ": the text says what was wrong";
         }
     }
-    EXPECT_LT(peakMb(), 8 * 16) << "peak resident memory of one request, MB";
+    if (kMemoryMeasured) {
+        EXPECT_LT(peakMb(), 8 * 16) << "peak resident memory of one request, MB";
+    }
 }
 
 // An answer past "max_answer_mb" is refused whole, with a text that says how to narrow it;
@@ -219,6 +222,7 @@ TEST_F(Bounds, AnAnswerPastItsLimitIsRefusedWithHowToNarrowIt)
 // one must not hold a gigabyte between them.
 TEST_F(Bounds, APersistentProcessReturnsTheMemoryOfALargeRequest)
 {
+    SKIP_UNLESS_MEMORY_MEASURED();
     if (!cgi->persistent()) {
         GTEST_SKIP() << "a CGI process ends with its request";
     }

@@ -70,6 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     measure(root, 0, &values, &deepest);
     FUZZ_CHECK(values <= tarn::kMostClientJsonValues);
     FUZZ_CHECK(deepest <= tarn::kDeepestClientJson);
+    if (text.contains('\0')) {
+        // Qt takes a raw NUL inside a string but does not write it back the same; the commands
+        // refuse a "DATA" that holds one.
+        return 0;
+    }
     // Written again, it reads back to what writes the same text. (Not to an equal document: Qt
     // keeps a whole number beyond 2^53 exact when it reads one, but writes it as a double.)
     const QByteArray written = document.toJson(QJsonDocument::Compact);

@@ -226,7 +226,7 @@ TEST_F(Persistent, ADeadProcessCostsOnlyItsRequest)
     const qint64 first = persistent->front().backendPid();
     ASSERT_GT(first, 0); // kill(0) would hit the whole process group
     QProcess* held = startHeldChange();
-    ::kill(static_cast<pid_t>(first), SIGSEGV);
+    ::kill(static_cast<pid_t>(first), kCrashSignal);
     const CgiResult lost = persistent->finish(held, {});
     db->connection().rollback();
     EXPECT_LT(lost.errorCode(), 0) << "the web server answers for the crashed request";

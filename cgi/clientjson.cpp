@@ -1,10 +1,12 @@
 #include "cgi/clientjson.h"
 
-#include <QJsonArray>
+#include <QJsonObject>
 #include <QJsonParseError>
 #include <QObject>
 #include <QSet>
 #include <QVector>
+
+#include <algorithm>
 
 namespace tarn {
 
@@ -17,13 +19,21 @@ struct Container {
     QSet<QByteArray> keys;
 };
 
-// A key as the parser reads it: its bytes, or, when it holds escapes, the text they stand for.
+// A key as the parser compares it: escapes decoded, invalid UTF-8 replaced, a NUL ending it. Plain
+// ASCII keys, nearly all of them, are their bytes.
 QByteArray keyText(const QByteArray& raw)
 {
-    if (!raw.contains('\\')) {
+    const bool plain = std::all_of(raw.cbegin(), raw.cend(), [](char c) { return c >= 0x20 && c < 0x7f && c != '\\'; });
+    if (plain) {
         return raw;
     }
-    return QJsonDocument::fromJson("[\"" + raw + "\"]").array().at(0).toString().toUtf8();
+    const QStringList keys = QJsonDocument::fromJson("{\"" + raw + "\":0}").object().keys();
+    if (keys.isEmpty()) {
+        return raw;
+    }
+    // The parser tells keys apart only up to a NUL.
+    const QString key = keys.first();
+    return key.left(key.indexOf(QChar(0))).toUtf8();
 }
 
 } // namespace

@@ -18,21 +18,7 @@ quint16 decodeToken(HttpOrvelaServer& request, const QString& token)
 {
     CurrentUser& user = request.user();
     user.authData = token.trimmed();
-    tarn::Crypto crypto;
-    QString plain;
-    if (!crypto.decryptText(user.authData, request.config().keyText, &plain)) {
-        return 134;
-    }
-    if (plain.isEmpty()) {
-        return 137;
-    }
-    const int colon = plain.indexOf(QLatin1Char(':'));
-    if (colon <= 0 || plain.size() - colon - 1 != kHashLength) {
-        return 135;
-    }
-    user.login = plain.left(colon);
-    user.passwordHash = plain.mid(colon + 1);
-    return 0;
+    return readToken(user.authData, request.config().keyText, &user.login, &user.passwordHash);
 }
 
 quint16 decodePassword(HttpOrvelaServer& request, const QString& command)
@@ -148,6 +134,25 @@ quint16 statusCode(int status)
 }
 
 } // namespace
+
+quint16 readToken(const QString& token, const QString& keyText, QString* login, QString* passwordHash)
+{
+    tarn::Crypto crypto;
+    QString plain;
+    if (!crypto.decryptText(token.trimmed(), keyText, &plain)) {
+        return 134;
+    }
+    if (plain.isEmpty()) {
+        return 137;
+    }
+    const int colon = plain.indexOf(QLatin1Char(':'));
+    if (colon <= 0 || plain.size() - colon - 1 != kHashLength) {
+        return 135;
+    }
+    *login = plain.left(colon);
+    *passwordHash = plain.mid(colon + 1);
+    return 0;
+}
 
 QString avatarFileName(qint64 userId)
 {

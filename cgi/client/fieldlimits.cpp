@@ -176,8 +176,9 @@ QString dataText(const QJsonValue& value)
     return jsonString(value);
 }
 
-// The first breach of a "DATA" limit, as the error record tells it, or an empty text.
-QString dataBreach(const FieldLimit& limit, const QJsonArray& data)
+} // namespace
+
+QString dataLimitBreach(const FieldLimit& limit, const QJsonArray& data)
 {
     if (limit.kind == FieldLimit::Elements) {
         return data.size() > limit.largest
@@ -193,8 +194,6 @@ QString dataBreach(const FieldLimit& limit, const QJsonArray& data)
     }
     return QString();
 }
-
-} // namespace
 
 bool Api::valuesWithinLimits(const char* command)
 {
@@ -217,7 +216,7 @@ bool Api::valuesWithinLimits(const char* command)
             return false;
         }
         dataRead = true;
-        const QString problem = dataBreach(limit, data);
+        const QString problem = dataLimitBreach(limit, data);
         if (!problem.isEmpty()) {
             req().logError(problem);
             return fail(limit.code);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QJsonArray>
+#include <QString>
 
 #include <vector>
 
@@ -23,5 +24,9 @@ struct FieldLimit {
 
 // Every limit, grouped by command in the order of the command reference.
 const std::vector<FieldLimit>& fieldLimits();
+
+// The first way the records of "DATA" break a limit of theirs (an element count or a "DATA.key"
+// limit), as the error record tells it; empty when they keep it.
+QString dataLimitBreach(const FieldLimit& limit, const QJsonArray& data);
 
 } // namespace client

@@ -2,6 +2,7 @@
 // separate CGI processes would, keeps its database connection through a server restart, and
 // does not grow.
 #include "support/pgfixture.h"
+#include "support/sanitized.h"
 #include "support/webfront.h"
 
 #include "db/keptconnection.h"
@@ -225,7 +226,7 @@ TEST_F(Persistent, ADeadProcessCostsOnlyItsRequest)
     const qint64 first = persistent->front().backendPid();
     ASSERT_GT(first, 0); // kill(0) would hit the whole process group
     QProcess* held = startHeldChange();
-    ::kill(static_cast<pid_t>(first), SIGSEGV);
+    ::kill(static_cast<pid_t>(first), kCrashSignal);
     const CgiResult lost = persistent->finish(held, {});
     db->connection().rollback();
     EXPECT_LT(lost.errorCode(), 0) << "the web server answers for the crashed request";
@@ -270,6 +271,7 @@ TEST(KeptConnectionSchedule, SchemaCheckIsDueHourlyAndInANewYear)
 // high-rate log layout they leave one file (two if the run passes midnight UTC).
 TEST_F(Persistent, MemoryAndLogFilesDoNotGrowWithRequests)
 {
+    SKIP_UNLESS_MEMORY_MEASURED();
     QMap<QString, QString> settings = PgServer::serverConfig(db->name());
     settings.insert(QStringLiteral("log_layout"), QStringLiteral("process"));
     persistent->writeServerConfig(settings);

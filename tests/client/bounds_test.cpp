@@ -2,6 +2,7 @@
 // accepts and past them, gives its slots or its date code; bodies of every shape stay within
 // their bounds and a few times their size in memory; an answer past its limit is refused.
 #include "support/pgfixture.h"
+#include "support/sanitized.h"
 #include "support/webfront.h"
 
 #include <QFile>
@@ -172,6 +173,9 @@ TEST_F(Bounds, BodiesOfEveryShapeStayWithinTheirBoundsAndMemory)
         {"JSON values one past", json, [&]() -> QByteArray { return values(199998); }, 208},
         {"JSON nested at the bound", json, [&]() -> QByteArray { return nested(32); }, 0},
         {"JSON nested one deeper", json, [&]() -> QByteArray { return nested(33); }, 208},
+        // Qt's parser would leak the replaced array: a key written twice, once escaped, is refused.
+        {"JSON key twice in an object", json, []() -> QByteArray { return R"({"CMD":"test","x":[0],"\u0078":1})"; }, 208},
+        {"JSON key once in each object", json, []() -> QByteArray { return R"({"CMD":"test","x":[{"x":1},{"x":2}]})"; }, 0},
         {"form of one name repeated", form, [&]() -> QByteArray { return "CMD=test&" + repeated("a=", full / 3, "&"); }, 0},
         {"form names at the bound", form, []() -> QByteArray { return formWithNames(10000); }, 0},
         {"form names one past", form, []() -> QByteArray { return formWithNames(10001); }, 208},
@@ -193,7 +197,9 @@ TEST_F(Bounds, BodiesOfEveryShapeStayWithinTheirBoundsAndMemory)
             EXPECT_FALSE(r.text().isEmpty()) << c.shape << ": the text says what was wrong";
         }
     }
-    EXPECT_LT(peakMb(), 8 * 16) << "peak resident memory of one request, MB";
+    if (kMemoryMeasured) {
+        EXPECT_LT(peakMb(), 8 * 16) << "peak resident memory of one request, MB";
+    }
 }
 
 // An answer past "max_answer_mb" is refused whole, with a text that says how to narrow it;
@@ -225,6 +231,7 @@ TEST_F(Bounds, AnAnswerPastItsLimitIsRefusedWithHowToNarrowIt)
 // one must not hold a gigabyte between them.
 TEST_F(Bounds, APersistentProcessReturnsTheMemoryOfALargeRequest)
 {
+    SKIP_UNLESS_MEMORY_MEASURED();
     if (!cgi->persistent()) {
         GTEST_SKIP() << "a CGI process ends with its request";
     }

@@ -231,6 +231,12 @@ QProcess* CgiInstall::start(const Environment& environment, const QByteArray& in
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
         processEnvironment.insert(it.key(), QString::fromLatin1(it.value()));
     }
+    // A sanitized build's program writes its reports where the run collects them.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        if (qEnvironmentVariableIsSet(name)) {
+            processEnvironment.insert(QLatin1String(name), qEnvironmentVariable(name));
+        }
+    }
     auto* process = new QProcess;
     process->setProcessEnvironment(processEnvironment);
     process->start(binary(), QStringList());

@@ -1,5 +1,7 @@
 #include "app/answerdata.h"
 
+#include "app/jsontext.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -55,17 +57,11 @@ void AnswerData::appendElement(const QJsonObject& element)
 
 void AnswerData::open(const QJsonObject& fields, const QString& listKey)
 {
-    // The row is written with a marker where the list goes and split there: keys come out in
-    // their sorted order, before and after the list, as in the row made at once. The marker
-    // cannot occur elsewhere: a quote inside a text is always written escaped.
-    QJsonObject row = fields;
-    row.insert(listKey, QStringLiteral("\x01"));
-    const QByteArray text = QJsonDocument(row).toJson(QJsonDocument::Compact);
-    const QByteArray marker = '"' + listKey.toUtf8() + "\":\"\\u0001\"";
-    const int at = text.indexOf(marker);
-    const QByteArray head = text.left(at) + '"' + listKey.toUtf8() + "\":[";
-    write(head);
-    m_open.append(OpenList{']' + text.mid(at + marker.size()), 0});
+    // The keys come out in their sorted order, before and after the list, as in the row made
+    // at once.
+    const SplitObject row = splitAtKey(fields, listKey);
+    write(row.head + '[');
+    m_open.append(OpenList{']' + row.tail, 0});
 }
 
 void AnswerData::close()

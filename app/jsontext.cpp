@@ -32,6 +32,19 @@ void appendJsonString(QByteArray* out, const QString& text)
     out->append(wrapped.constData() + 1, wrapped.size() - 2);
 }
 
+SplitObject splitAtKey(const QJsonObject& fields, const QString& key)
+{
+    // Written with a marker for the value and split there, so that the keys keep Qt's order.
+    // The marker cannot occur elsewhere: a quote inside a text is always written escaped.
+    QJsonObject marked = fields;
+    marked.insert(key, QStringLiteral("\x01"));
+    const QByteArray text = QJsonDocument(marked).toJson(QJsonDocument::Compact);
+    const QByteArray marker = '"' + key.toUtf8() + "\":\"\\u0001\"";
+    const int at = text.indexOf(marker);
+    const int valueAt = at + marker.size() - 8; // the marker's value is "\u0001" in quotes
+    return SplitObject{text.left(valueAt), text.mid(at + marker.size())};
+}
+
 void JsonText::separate()
 {
     if (m_afterValue) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 namespace orvela {
@@ -27,6 +28,15 @@ private:
     QByteArray m_text;
     bool m_afterValue = false;
 };
+
+// The compact text of an object split where the value of `key` goes: `head` ends with
+// "key":, `tail` holds the keys that sort after it and the closing brace. A value written
+// between them gives the text of the object made whole with it.
+struct SplitObject {
+    QByteArray head;
+    QByteArray tail;
+};
+SplitObject splitAtKey(const QJsonObject& fields, const QString& key);
 
 // Appends a JSON string (quotes included) as QJsonDocument writes it.
 void appendJsonString(QByteArray* out, const QString& text);

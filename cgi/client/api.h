@@ -335,7 +335,7 @@ private:
     bool reportObjects(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& address);
     bool reportDevices(const QList<qint64>& objectIds, QSqlQuery* devices, QHash<qint64, QList<int>>* rows);
     bool reportDevice(orvela::SlotBuilder& builder, const ReportRange& range, const QSqlQuery& query, int timeShift,
-                      QJsonObject* device);
+                      QByteArray* device);
     QJsonArray shownValues(int devType, const QVector<orvela::ArchiveValue>& values,
                            const QVector<orvela::ArchiveValue>* previous);
     QString usage(int devType, const orvela::ArchiveValue& earlier, const orvela::ArchiveValue& later);

@@ -2,6 +2,8 @@
 // of a range, and the consumption of the objects of an address or of one device hour by hour.
 #include "cgi/client/api.h"
 
+#include "app/jsontext.h"
+
 #include "app/httporvelaserver.h"
 #include "cgi/client/clientdates.h"
 #include "cgi/client/devicetexts.h"
@@ -72,17 +74,20 @@ bool reported(const QVector<PeriodSlot>& table, int index, int period)
     return period != 4 || date.month() == 12;
 }
 
-QJsonArray valuesArray(const QVector<ArchiveValue>& values)
+// A slot's values as JSON text: a report over a year writes hundreds of thousands of them.
+void writeValues(const QVector<ArchiveValue>& values, JsonText* text)
 {
-    QJsonArray array;
+    text->beginArray();
     for (const ArchiveValue& value : values) {
-        array.append(QJsonObject{{QStringLiteral("titleId"), value.titleId},
-                                 {QStringLiteral("edId"), value.edId},
-                                 {QStringLiteral("prefixNum"), value.prefixNum},
-                                 {QStringLiteral("postfixNum"), value.postfixNum},
-                                 {QStringLiteral("val"), value.val}});
+        text->beginObject()
+            .key("edId").value(value.edId)
+            .key("postfixNum").value(value.postfixNum)
+            .key("prefixNum").value(value.prefixNum)
+            .key("titleId").value(value.titleId)
+            .key("val").value(value.val)
+            .endObject();
     }
-    return array;
+    text->endArray();
 }
 
 } // namespace
@@ -138,7 +143,7 @@ bool Api::readReportRange(ReportRange* range)
 }
 
 bool Api::reportDevice(SlotBuilder& builder, const ReportRange& range, const QSqlQuery& query, int timeShift,
-                       QJsonObject* device)
+                       QByteArray* device)
 {
     JsonRow row(query);
     row.id(QStringLiteral("id"), "Id")
@@ -163,7 +168,8 @@ bool Api::reportDevice(SlotBuilder& builder, const ReportRange& range, const QSq
     if (code != 0) {
         return fail(code);
     }
-    QJsonArray values;
+    JsonText values;
+    values.beginArray();
     for (int i = 0; i < table.size(); ++i) {
         if (!reported(table, i, range.period)) {
             continue;
@@ -172,11 +178,13 @@ bool Api::reportDevice(SlotBuilder& builder, const ReportRange& range, const QSq
         for (ArchiveValue& value : shown) {
             applyUserUnits(req().unitSettings(), identity.devType, &value);
         }
-        values.append(QJsonObject{{QStringLiteral("date"), table.at(i).label.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
-                                  {QStringLiteral("values"), valuesArray(shown)}});
+        values.beginObject().key("date").value(slotTimeText(table.at(i).label)).key("values");
+        writeValues(shown, &values);
+        values.endObject();
     }
-    *device = row.object();
-    device->insert(QStringLiteral("devValues"), values);
+    values.endArray();
+    const SplitObject head = splitAtKey(row.object(), QStringLiteral("devValues"));
+    *device = head.head + values.text() + head.tail;
     return true;
 }
 
@@ -218,11 +226,11 @@ bool Api::reportObjects(SlotBuilder& builder, const ReportRange& range, const QS
         req().answer().open(row.object(), QStringLiteral("devices"));
         for (const int position : deviceRows.value(columnNumber(query, "Id"))) {
             devices.seek(position);
-            QJsonObject device;
+            QByteArray device;
             if (!reportDevice(builder, range, devices, timeShift, &device)) {
                 return false;
             }
-            req().answer().appendElement(device);
+            req().answer().appendText(device);
             if (!answerWithinLimit()) {
                 return false;
             }

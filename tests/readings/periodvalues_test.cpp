@@ -269,6 +269,12 @@ TEST_F(Reports, EachPeriodReportsTheEndOfItsSlots)
     EXPECT_EQ(months, QStringList({"2020-12-25=", "2021-01-25=", "2021-02-25=59", "2021-03-25=74"}));
     const QStringList years = reported(report({{"dateStart", "2020-06-01"}, {"dateEnd", "2021-03-15"}, {"period", "4"}}));
     EXPECT_EQ(years, QStringList({"2019-12-25=", "2020-12-25=", "2021-03-25=74"}));
+    // A value keeps its channel and sub-index, key by key as the client reads them.
+    readingAt(meter, "2021-03-04 13:00:00", {reading(5, 10, "63.5", 2, 3)});
+    const QJsonArray days = report({{"dateStart", "2021-03-04"}, {"dateEnd", "2021-03-04"}, {"period", "1"}})
+                                .row()["objects"].toArray().at(0).toObject()["devices"].toArray().at(0).toObject()["devValues"].toArray();
+    EXPECT_EQ(QJsonDocument(days.last().toObject()).toJson(QJsonDocument::Compact),
+              R"({"date":"2021-03-04 23:00:00","values":[{"edId":10,"postfixNum":3,"prefixNum":2,"titleId":5,"val":"63.5"}]})");
 }
 
 TEST_F(Reports, FiltersAndEstimates)

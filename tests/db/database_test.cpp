@@ -26,13 +26,8 @@ protected:
     }
     void open(quint16 queryTimeout = 900)
     {
-        orvela::ServerConfig config;
+        orvela::ServerConfig config = PgServer::connectionConfig(database->name());
         config.queryTimeout = queryTimeout;
-        config.dbHost = QStringLiteral("127.0.0.1");
-        config.dbPort = PgServer::port();
-        config.dbName = database->name();
-        config.dbUser = QStringLiteral("orvela");
-        config.dbPassword = PgServer::password();
         QString error;
         ASSERT_TRUE(helpers.open(config, &error)) << qPrintable(error);
     }

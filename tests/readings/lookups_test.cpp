@@ -16,12 +16,7 @@ protected:
     {
         DbTest::SetUp();
         initSchema();
-        orvela::ServerConfig config;
-        config.dbHost = QStringLiteral("127.0.0.1");
-        config.dbPort = PgServer::port();
-        config.dbName = db->name();
-        config.dbUser = QStringLiteral("orvela");
-        config.dbPassword = PgServer::password();
+        const orvela::ServerConfig config = PgServer::connectionConfig(db->name());
         QString error;
         ASSERT_TRUE(database.open(config, &error)) << qPrintable(error);
         device = installedDevice(model(4), objectOf(0), 1);

@@ -76,6 +76,17 @@ void PgServer::dropDatabase(const QString& name)
     query.exec(QStringLiteral("DROP DATABASE IF EXISTS ") + name + QStringLiteral(" WITH (FORCE)"));
 }
 
+orvela::ServerConfig PgServer::connectionConfig(const QString& database)
+{
+    orvela::ServerConfig config;
+    config.dbHost = QStringLiteral("127.0.0.1");
+    config.dbPort = port();
+    config.dbName = database;
+    config.dbUser = QStringLiteral("orvela");
+    config.dbPassword = password();
+    return config;
+}
+
 QMap<QString, QString> PgServer::serverConfig(const QString& database)
 {
     return {{QStringLiteral("server"), QStringLiteral("127.0.0.1")},

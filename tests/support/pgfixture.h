@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/serverconfig.h"
 #include "support/cgirunner.h"
 #include "support/qtprinters.h"
 
@@ -33,6 +34,8 @@ public:
     static void dropDatabase(const QString& name);
     // Connection parameters of a database, for a server.cnf.
     static QMap<QString, QString> serverConfig(const QString& database);
+    // The same settings as the program reads them, for code run in the test's own process.
+    static orvela::ServerConfig connectionConfig(const QString& database);
 };
 
 // A fresh database and a connection to it for reading rows back.

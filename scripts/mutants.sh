@@ -6,8 +6,8 @@
 #
 #   scripts/mutants.sh [--list] [PATTERN...]
 #
-# PATTERN, an extended regular expression, keeps the entries whose file or note it matches
-# (any of several). --list prints the entries and whether their text is still found, and
+# PATTERN, an extended regular expression, keeps the entries whose file, tests or note it
+# matches (any of several). --list prints the entries and whether their text is still found, and
 # builds nothing. The copy, its build and each entry's logs stay in
 # ${ORVELA_MUTANT_DIR:-/tmp/orvela-mutants} for inspection; a later run reuses them.
 # Status 2 is a usage error; 1 means that no fault was tried, because the copy does not build
@@ -107,7 +107,7 @@ selected() {
     [ ${#filters[@]} -eq 0 ] && return 0
     local filter
     for filter in "${filters[@]}"; do
-        [[ $1 =~ $filter || $2 =~ $filter ]] && return 0
+        [[ $1 =~ $filter || $2 =~ $filter || $3 =~ $filter ]] && return 0
     done
     return 1
 }
@@ -127,7 +127,7 @@ while IFS= read -r line || [ -n "$line" ]; do
         fields=("line $line_number" "" "" "" "cannot be read as file ||| text ||| replacement ||| tests ||| note")
         malformed+=("$number")
     fi
-    selected "${fields[0]}" "${fields[4]:-}" || continue
+    selected "${fields[0]}" "${fields[4]:-}" "${fields[3]:-}" || continue
     numbers+=("$number")
     files+=("${fields[0]}")
     texts+=("${fields[1]}")

@@ -397,21 +397,4 @@ quint16 SlotBuilder::firstRecordInWindow(qint64 deviceId, const DeviceIdentity& 
     return recordInWindow(deviceId, identity, fromUtc, toUtc, timeShiftMinutes, false, record, found);
 }
 
-quint16 SlotBuilder::lastRecordOfDay(qint64 deviceId, const DeviceIdentity& identity, const QDate& localDay,
-                                     int timeShiftMinutes, ArchiveRecord* record, bool* found)
-{
-    const qint64 shift = static_cast<qint64>(timeShiftMinutes) * 60;
-    return lastRecordInWindow(deviceId, identity, at(localDay, 0).addSecs(-shift), at(localDay, 23, 59, 59).addSecs(-shift),
-                              timeShiftMinutes, record, found);
-}
-
-quint16 SlotBuilder::lastRecordOfHour(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& localHour,
-                                      int timeShiftMinutes, ArchiveRecord* record, bool* found)
-{
-    const qint64 shift = static_cast<qint64>(timeShiftMinutes) * 60;
-    const QDateTime hour = at(localHour.date(), localHour.time().hour());
-    return lastRecordInWindow(deviceId, identity, hour.addSecs(-shift), hour.addSecs(3599 - shift), timeShiftMinutes,
-                              record, found);
-}
-
 } // namespace orvela

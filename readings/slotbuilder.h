@@ -43,11 +43,6 @@ public:
                                const QDateTime& toUtc, int timeShiftMinutes, ArchiveRecord* record, bool* found);
     quint16 firstRecordInWindow(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& fromUtc,
                                 const QDateTime& toUtc, int timeShiftMinutes, ArchiveRecord* record, bool* found);
-    // The newest reading whose local time falls into the day or the hour of `local`.
-    quint16 lastRecordOfDay(qint64 deviceId, const DeviceIdentity& identity, const QDate& localDay,
-                            int timeShiftMinutes, ArchiveRecord* record, bool* found);
-    quint16 lastRecordOfHour(qint64 deviceId, const DeviceIdentity& identity, const QDateTime& localHour,
-                             int timeShiftMinutes, ArchiveRecord* record, bool* found);
 
 private:
     // One slot of a table: its label and the local times its reading is taken from, [from,

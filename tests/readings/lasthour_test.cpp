@@ -63,6 +63,7 @@ TEST_F(LastLocalHour, ReadingsBelongToTheDayOfTheirLocalTime)
         // Hour slots hold the newest reading of the hour they begin; the last is the next day's first.
         const QJsonArray hours = read("Get_DevValues", day + Params{{"DeviceId", h.meter}, {"Period", "day"}, {"NoCalc", "1"}}).data();
         ASSERT_EQ(hours.size(), 24) << shift;
+        EXPECT_EQ(slot(hours.at(11), "valTable"), "2026-03-10 12:00:00=11.0") << shift; // read at its first second
         EXPECT_EQ(slot(hours.at(22), "valTable"), "2026-03-10 23:00:00=13.0") << shift;
         EXPECT_EQ(slot(hours.at(23), "valTable"), "2026-03-11 00:00:00=14.0") << shift;
         const QJsonObject device = read("Report", {{"addressId", h.address}, {"dateStart", "2026-03-10"}, {"dateEnd", "2026-03-10"}})

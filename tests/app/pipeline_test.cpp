@@ -238,8 +238,7 @@ TEST_F(Pipeline, ConcurrentRequestsWriteWholeRecordsInTheHighRateLayout)
 
 TEST_F(Pipeline, UnreadableRequestAnswers208WithItsReason)
 {
-    const CgiResult r = cgi.run({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "0"},
-                                 {"CONTENT_TYPE", "application/json"}});
+    const CgiResult r = cgi.run(bodyRequest("application/json", QByteArray()));
     EXPECT_CODE(r, 208);
     EXPECT_EQ(r.log.count(QStringLiteral("[err] Неверный формат заголовка запроса 'Content-Length'.")), 2);
 }
@@ -254,16 +253,13 @@ TEST_F(Pipeline, BodyLimitRefusesLargeRequestsAndBoundsMemory)
     EXPECT_TRUE(huge.log.contains(QStringLiteral("[err] Размер содержимого запроса превышает допустимый: 16777216 Б.")));
 
     cgi.writeServerConfig({{"max_body_mb", "1"}});
-    const QByteArray twoMb = "CMD=test&DATA=" + QByteArray(2 * 1024 * 1024, 'a');
-    EXPECT_CODE(cgi.run({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", QByteArray::number(twoMb.size())},
-                         {"CONTENT_TYPE", "application/x-www-form-urlencoded"}}, twoMb), 208);
+    const QByteArray form = "application/x-www-form-urlencoded";
+    EXPECT_CODE(cgi.run(bodyRequest(form, "CMD=test&DATA=" + QByteArray(2 * 1024 * 1024, 'a'))), 208);
 
     cgi.writeServerConfig({});
     QByteArray full = "CMD=Add_LicAccount&DATA=";
     full += QByteArray(16 * 1024 * 1024 - full.size(), 'a');
-    const CgiResult served = cgi.run({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", QByteArray::number(full.size())},
-                                      {"CONTENT_TYPE", "application/x-www-form-urlencoded"}}, full);
-    EXPECT_CODE(served, 136);
+    EXPECT_CODE(cgi.run(bodyRequest(form, full)), 136);
     rusage usage{};
     ::getrusage(RUSAGE_CHILDREN, &usage);
     if (kMemoryMeasured) {

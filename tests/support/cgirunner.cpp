@@ -185,8 +185,6 @@ CgiInstall::CgiInstall(Exchange exchange)
 
 CgiInstall::~CgiInstall() = default;
 
-
-
 void CgiInstall::writeServerConfig(const QMap<QString, QString>& keys)
 {
     QFile file(root() + QStringLiteral("cnf/server.cnf"));
@@ -221,14 +219,14 @@ QString CgiInstall::newLogs(const QStringList& before) const
     return logs;
 }
 
-QProcess* CgiInstall::start(const Environment& environment, const QByteArray& input) const
+QProcess* CgiInstall::start(const Request& request) const
 {
-    QByteArray request;
-    if (m_persistent && httpRequestFor(environment, input, &request)) {
-        return startHttp(request);
+    QByteArray http;
+    if (m_persistent && httpRequestFor(request.environment, request.body, &http)) {
+        return startHttp(http);
     }
     QProcessEnvironment processEnvironment;
-    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
+    for (auto it = request.environment.cbegin(); it != request.environment.cend(); ++it) {
         processEnvironment.insert(it.key(), QString::fromLatin1(it.value()));
     }
     // A sanitized build's program writes its reports where the run collects them.
@@ -241,7 +239,7 @@ QProcess* CgiInstall::start(const Environment& environment, const QByteArray& in
     process->setProcessEnvironment(processEnvironment);
     process->start(binary(), QStringList());
     process->waitForStarted(10000);
-    process->write(input);
+    process->write(request.body);
     process->closeWriteChannel();
     return process;
 }
@@ -274,27 +272,9 @@ CgiResult CgiInstall::collect(QProcess* process, int timeoutMs) const
 CgiResult CgiInstall::run(const Environment& environment, const QByteArray& input, int timeoutMs) const
 {
     const QStringList before = logFiles();
-    CgiResult result = collect(start(environment, input), timeoutMs);
+    CgiResult result = collect(start({environment, input}), timeoutMs);
     result.log = newLogs(before);
     return result;
-}
-
-QProcess* CgiInstall::startPost(const Params& params) const
-{
-    const QByteArray body = urlEncode(params);
-    return start({{QStringLiteral("REQUEST_METHOD"), "POST"},
-                  {QStringLiteral("CONTENT_TYPE"), "application/x-www-form-urlencoded"},
-                  {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size())}},
-                 body);
-}
-
-QProcess* CgiInstall::startJson(const QJsonObject& body) const
-{
-    const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    return start({{QStringLiteral("REQUEST_METHOD"), "POST"},
-                  {QStringLiteral("CONTENT_TYPE"), "application/json"},
-                  {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(bytes.size())}},
-                 bytes);
 }
 
 CgiResult CgiInstall::finish(QProcess* process, const QStringList& logsBefore) const
@@ -319,26 +299,31 @@ QList<CgiResult> CgiInstall::postConcurrently(const QList<Params>& requests, QSt
     return results;
 }
 
-CgiResult CgiInstall::get(const Params& params, const Environment& extra) const
+Request getRequest(const Params& params, const Environment& extra)
 {
     Environment environment = extra;
     environment.insert(QStringLiteral("REQUEST_METHOD"), "GET");
     environment.insert(QStringLiteral("QUERY_STRING"), urlEncode(params));
-    return run(environment);
+    return {environment, QByteArray()};
 }
 
-CgiResult CgiInstall::postBody(const QByteArray& contentType, const QByteArray& body, const Environment& extra) const
+Request bodyRequest(const QByteArray& contentType, const QByteArray& body, const Environment& extra)
 {
     Environment environment = extra;
     environment.insert(QStringLiteral("REQUEST_METHOD"), "POST");
     environment.insert(QStringLiteral("CONTENT_TYPE"), contentType);
     environment.insert(QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size()));
-    return run(environment, body);
+    return {environment, body};
 }
 
-CgiResult CgiInstall::post(const Params& params, const Environment& extra) const
+Request formRequest(const Params& params, const Environment& extra)
 {
-    return postBody("application/x-www-form-urlencoded", urlEncode(params), extra);
+    return bodyRequest("application/x-www-form-urlencoded", urlEncode(params), extra);
+}
+
+Request jsonRequest(const QJsonObject& body)
+{
+    return bodyRequest("application/json", QJsonDocument(body).toJson(QJsonDocument::Compact));
 }
 
 CgiResult CgiInstall::postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const
@@ -347,15 +332,10 @@ CgiResult CgiInstall::postBytes(const QList<QPair<QByteArray, QByteArray>>& para
     for (const auto& pair : params) {
         pairs << pair.first.toPercentEncoding() + '=' + pair.second.toPercentEncoding();
     }
-    return postBody("application/x-www-form-urlencoded", pairs.join('&'));
+    return run(bodyRequest("application/x-www-form-urlencoded", pairs.join('&')));
 }
 
-CgiResult CgiInstall::postJson(const QJsonObject& body) const
-{
-    return postBody("application/json", QJsonDocument(body).toJson(QJsonDocument::Compact));
-}
-
-CgiResult CgiInstall::postMultipart(const Params& fields) const
+Request multipartRequest(const Params& fields)
 {
     const QByteArray boundary = "----orvelaTestBoundary7MA4YWxk";
     QByteArray body;
@@ -363,7 +343,7 @@ CgiResult CgiInstall::postMultipart(const Params& fields) const
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + field.first.toUtf8() + "\"\r\n\r\n" +
                 field.second.toUtf8() + "\r\n";
     }
-    return postBody("multipart/form-data; boundary=" + boundary, body + "--" + boundary + "--\r\n");
+    return bodyRequest("multipart/form-data; boundary=" + boundary, body + "--" + boundary + "--\r\n");
 }
 
 } // namespace testing_support

@@ -85,6 +85,20 @@ bool printableAscii(const QByteArray& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
+// What the program wrote: header lines without their CR LF, the body and its JSON.
+void readOutput(const QByteArray& output, CgiResult* result)
+{
+    result->output = output;
+    const int split = output.indexOf("\r\n\r\n");
+    if (split >= 0) {
+        for (const QByteArray& line : output.left(split).split('\n')) {
+            result->headerLines << line.trimmed();
+        }
+        result->body = output.mid(split + 4);
+        result->json = QJsonDocument::fromJson(result->body).object();
+    }
+}
+
 // Headers that lighttpd adds to every answer; the program never writes them.
 const QList<QByteArray> kServerHeaders = {"Date:", "Server:", "Accept-Ranges:", "Connection:"};
 
@@ -135,16 +149,12 @@ CgiResult CgiInstall::resultFromHttp(const QByteArray& response)
     }
     QList<QByteArray> kept;
     for (const QByteArray& line : response.left(split).split('\n').mid(1)) {
-        const QByteArray header = line.trimmed();
         if (std::none_of(kServerHeaders.begin(), kServerHeaders.end(),
-                         [&](const QByteArray& name) { return header.startsWith(name); })) {
-            kept << header;
+                         [&](const QByteArray& name) { return line.startsWith(name); })) {
+            kept << line.trimmed();
         }
     }
-    result.headerLines = kept;
-    result.body = response.mid(split + 4);
-    result.output = kept.join("\r\n") + "\r\n\r\n" + result.body;
-    result.json = QJsonDocument::fromJson(result.body).object();
+    readOutput(kept.join("\r\n") + "\r\n\r\n" + response.mid(split + 4), &result);
     return result;
 }
 
@@ -257,15 +267,7 @@ CgiResult CgiInstall::collect(QProcess* process, int timeoutMs) const
         return resultFromHttp(process->readAllStandardOutput());
     }
     result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
-    result.output = process->readAllStandardOutput();
-    const int split = result.output.indexOf("\r\n\r\n");
-    if (split >= 0) {
-        for (const QByteArray& line : result.output.left(split).split('\n')) {
-            result.headerLines << line.trimmed();
-        }
-        result.body = result.output.mid(split + 4);
-        result.json = QJsonDocument::fromJson(result.body).object();
-    }
+    readOutput(process->readAllStandardOutput(), &result);
     return result;
 }
 

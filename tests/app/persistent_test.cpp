@@ -8,7 +8,6 @@
 #include "db/keptconnection.h"
 
 #include <QDateTime>
-#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -108,9 +107,7 @@ TEST_F(Persistent, TwoThousandMixedRequestsAnswerAsCgiProcessesInOneProcess)
     const QString water = createUser(QStringLiteral("wadmin"), 129, this->water);
     const QString heat = createUser(QStringLiteral("hadmin"), 129, this->heat);
     address(QStringLiteral("Water street"), this->water);
-    const qint64 heatObject = objectOf(this->heat);
-    const qint64 heatDevice = installedDevice(model(), heatObject, 4242);
-    const QString otherDevice = QString::number(heatDevice);
+    const QString otherDevice = QString::number(installedDevice(model(), objectOf(this->heat), 4242));
     const Named requests[] = {
         {"water profile", formRequest({{"CMD", "Get_UserData"}, {"Auth", water}})},
         {"heat profile", getRequest({{"CMD", "Get_UserData"}, {"Auth", heat}})},
@@ -262,18 +259,11 @@ TEST_F(Persistent, MemoryAndLogFilesDoNotGrowWithRequests)
     EXPECT_LE(persistent->logFiles().size(), 2) << qPrintable(persistent->logFiles().join('\n'));
 }
 
-} // namespace
-
-namespace {
-
 QString pgcluster(const QString& action, const QString& dir, const QString& port = QString())
 {
     QProcess script;
-    QStringList arguments{action, dir};
-    if (!port.isEmpty()) {
-        arguments << port;
-    }
-    script.start(QStringLiteral(ORVELA_PGCLUSTER_SCRIPT), arguments);
+    script.start(QStringLiteral(ORVELA_PGCLUSTER_SCRIPT),
+                 QStringList{action, dir} + (port.isEmpty() ? QStringList() : QStringList{port}));
     script.waitForFinished(180000);
     return QString::fromLatin1(script.readAllStandardOutput().trimmed());
 }

@@ -107,7 +107,8 @@ TEST_F(Persistent, TwoThousandMixedRequestsAnswerAsCgiProcessesInOneProcess)
     const QString water = createUser(QStringLiteral("wadmin"), 129, this->water);
     const QString heat = createUser(QStringLiteral("hadmin"), 129, this->heat);
     address(QStringLiteral("Water street"), this->water);
-    const QString otherDevice = QString::number(installedDevice(model(), objectOf(this->heat), 4242));
+    const QString heatDevice =
+        QString::number(installedDevice(model(), objectOf(this->heat), 4242));
     const Named requests[] = {
         {"water profile", formRequest({{"CMD", "Get_UserData"}, {"Auth", water}})},
         {"heat profile", getRequest({{"CMD", "Get_UserData"}, {"Auth", heat}})},
@@ -116,7 +117,7 @@ TEST_F(Persistent, TwoThousandMixedRequestsAnswerAsCgiProcessesInOneProcess)
         {"bad token", getRequest({{"CMD", "Get_AddressTable"}, {"Auth", "00ff"}})},
         {"water users as JSON", jsonRequest({{"CMD", "Get_UsersTable"}, {"Auth", water}})},
         {"refused device",
-         formRequest({{"CMD", "Clear_Task"}, {"Auth", water}, {"DeviceId", otherDevice}})},
+         formRequest({{"CMD", "Clear_Task"}, {"Auth", water}, {"DeviceId", heatDevice}})},
         {"log-in",
          getRequest({{"CMD", "Get_UserData"}, {"Login", "hadmin"}, {"Password", "pw-hadmin"}})},
         {"failing change", multipartRequest({{"CMD", "Add_Address"}, {"Auth", heat}})},

@@ -245,7 +245,8 @@ TEST_F(Pipeline, BodyLimitRefusesLargeRequestsAndBoundsMemory)
 
     cgi.writeServerConfig({{"max_body_mb", "1"}});
     const QByteArray form = "application/x-www-form-urlencoded";
-    EXPECT_CODE(cgi.run(bodyRequest(form, "CMD=test&DATA=" + QByteArray(2 * 1024 * 1024, 'a'))), 208);
+    const QByteArray twoMb = "CMD=test&DATA=" + QByteArray(2 * 1024 * 1024, 'a');
+    EXPECT_CODE(cgi.run(bodyRequest(form, twoMb)), 208);
 
     cgi.writeServerConfig({});
     QByteArray full = "CMD=Add_LicAccount&DATA=";

@@ -61,7 +61,8 @@ dom=$(chromium_dom "${printed}?login=north.user&password=demo&auto=1")
 read -r addresses devices values breaks status <<<"$(page_summary <<<"$dom")"
 echo "allowed origin: $addresses addresses, $devices devices, $values days, $breaks line breaks; status: $status"
 check "the page finds the API and renders addresses, devices and values" \
-    test "$addresses" -ge 1 -a "$devices" -ge 1 -a "$values" -ge 1 -a "${status#Values of device}" != "$status"
+    test "$addresses" -ge 1 -a "$devices" -ge 1 -a "$values" -ge 1 -a \
+    "${status#Values of device}" != "$status"
 check "the values of a slot keep their line breaks" test "$breaks" -ge 1
 check "an address of the demonstration data is shown" grep -q "г. Северск" <<<"$dom"
 
@@ -77,10 +78,12 @@ check "a page of another origin cannot read the answers" \
 
 # What the browser relies on, seen by curl: the header names exactly the allowed origin.
 allow_header() {
-    curl -s -D - -o /dev/null -H "Origin: $1" "$URL?CMD=test" | tr -d '\r' | sed -n 's/^Access-Control-Allow-Origin: //Ip'
+    curl -s -D - -o /dev/null -H "Origin: $1" "$URL?CMD=test" | tr -d '\r' |
+        sed -n 's/^Access-Control-Allow-Origin: //Ip'
 }
 allowed=$(allow_header "http://127.0.0.1:$EXAMPLES_PORT")
-check "an allowed origin is answered (got '$allowed')" test "$allowed" = "http://127.0.0.1:$EXAMPLES_PORT"
+check "an allowed origin is answered (got '$allowed')" \
+    test "$allowed" = "http://127.0.0.1:$EXAMPLES_PORT"
 check "another origin gets no allow header" test -z "$(allow_header http://evil.example)"
 
 [ "$failures" -eq 0 ]

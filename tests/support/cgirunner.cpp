@@ -345,7 +345,8 @@ Request multipartRequest(const Params& fields)
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + field.first.toUtf8() + "\"\r\n\r\n" +
                 field.second.toUtf8() + "\r\n";
     }
-    return bodyRequest("multipart/form-data; boundary=" + boundary, body + "--" + boundary + "--\r\n");
+    return bodyRequest("multipart/form-data; boundary=" + boundary,
+                       body + "--" + boundary + "--\r\n");
 }
 
 } // namespace testing_support

@@ -65,11 +65,6 @@ QByteArray urlEncode(const Params& params)
 
 namespace {
 
-bool persistentRun()
-{
-    return qEnvironmentVariable("ORVELA_EXCHANGE") == QStringLiteral("persistent");
-}
-
 // HTTP_COOKIE becomes "Cookie", HTTP_X_FORWARDED_FOR "X-Forwarded-For".
 QByteArray headerName(const QString& variable)
 {
@@ -183,7 +178,9 @@ QProcess* CgiInstall::startHttp(const QByteArray& request) const
 
 CgiInstall::CgiInstall(Exchange exchange)
     : m_dir(std::make_unique<QTemporaryDir>(QStringLiteral(ORVELA_TEST_TMP "/install-XXXXXX"))),
-      m_persistent(exchange == Exchange::Persistent || (exchange == Exchange::FromRun && persistentRun()))
+      m_persistent(exchange == Exchange::Persistent ||
+                   (exchange == Exchange::FromRun &&
+                    qEnvironmentVariable("ORVELA_EXCHANGE") == QStringLiteral("persistent")))
 {
     QDir(root()).mkpath(QStringLiteral("bin"));
     QDir(root()).mkpath(QStringLiteral("cnf"));

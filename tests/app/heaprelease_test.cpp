@@ -3,26 +3,12 @@
 #include "app/heaprelease.h"
 #include "support/sanitized.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
 
 namespace {
-
-qint64 residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
-}
 
 TEST(HeapRelease, GivesBackWhatALargeRequestFreedInSmallPieces)
 {

@@ -8,7 +8,6 @@
 #include "db/keptconnection.h"
 
 #include <QDateTime>
-#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -22,38 +21,10 @@ using namespace testing_support;
 
 namespace {
 
-struct Request {
+struct Named {
     const char* name;
-    Environment environment;
-    QByteArray body;
+    Request request;
 };
-
-Request getRequest(const char* name, const Params& params)
-{
-    return {name, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", urlEncode(params)}}, {}};
-}
-
-Request postRequest(const char* name, const QByteArray& type, const QByteArray& body)
-{
-    return {name, {{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", type}, {"CONTENT_LENGTH", QByteArray::number(body.size())}},
-            body};
-}
-
-Request formRequest(const char* name, const Params& params)
-{
-    return postRequest(name, "application/x-www-form-urlencoded", urlEncode(params));
-}
-
-Request multipartRequest(const char* name, const Params& fields)
-{
-    const QByteArray boundary = "----persistentBoundary";
-    QByteArray body;
-    for (const auto& field : fields) {
-        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + field.first.toUtf8() + "\"\r\n\r\n" +
-                field.second.toUtf8() + "\r\n";
-    }
-    return postRequest(name, "multipart/form-data; boundary=" + boundary, body + "--" + boundary + "--\r\n");
-}
 
 // The answer without what legitimately differs between two runs of the same request: the
 // moment of the answer ("serverDateTime") and the "Content-Length" that counts its digits
@@ -73,18 +44,6 @@ QByteArray comparable(const CgiResult& result)
     return headers.join('\n') + '\n' + QJsonDocument(json).toJson(QJsonDocument::Compact);
 }
 
-qint64 residentKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
-}
-
 class Persistent : public TwoCompanies {
 protected:
     void SetUp() override
@@ -99,16 +58,17 @@ protected:
         TwoCompanies::TearDown();
     }
 
+    // Straight to the socket, without a client process: for loops of many requests.
     CgiResult viaFront(const Request& request) const
     {
         QByteArray http;
-        EXPECT_TRUE(CgiInstall::httpRequestFor(request.environment, request.body, &http)) << request.name;
+        EXPECT_TRUE(CgiInstall::httpRequestFor(request.environment, request.body, &http));
         return CgiInstall::resultFromHttp(httpExchange(persistent->front().socketPath(), http));
     }
 
-    Request profile() const
+    CgiResult profile() const
     {
-        return formRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
+        return persistent->post({{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
     }
 
     // A change that waits for a row lock held by the test's own transaction, so that it is
@@ -130,7 +90,7 @@ protected:
     {
         CgiResult next;
         for (int attempt = 0; attempt < 50 && next.errorCode() != 0; ++attempt) {
-            next = viaFront(profile());
+            next = profile();
             QThread::msleep(next.errorCode() == 0 ? 0 : 100);
         }
         return next;
@@ -147,29 +107,30 @@ TEST_F(Persistent, TwoThousandMixedRequestsAnswerAsCgiProcessesInOneProcess)
     const QString water = createUser(QStringLiteral("wadmin"), 129, this->water);
     const QString heat = createUser(QStringLiteral("hadmin"), 129, this->heat);
     address(QStringLiteral("Water street"), this->water);
-    const qint64 heatObject = objectOf(this->heat);
-    const qint64 heatDevice = installedDevice(model(), heatObject, 4242);
-    const QString otherDevice = QString::number(heatDevice);
-    const QList<Request> requests = {
-        formRequest("water profile", {{"CMD", "Get_UserData"}, {"Auth", water}}),
-        getRequest("heat profile", {{"CMD", "Get_UserData"}, {"Auth", heat}}),
-        multipartRequest("water addresses", {{"CMD", "Get_AddressTable"}, {"Auth", water}}),
-        formRequest("heat addresses", {{"CMD", "Get_AddressTable"}, {"Auth", heat}}),
-        getRequest("bad token", {{"CMD", "Get_AddressTable"}, {"Auth", "00ff"}}),
-        postRequest("water users as JSON", "application/json",
-                    QJsonDocument(QJsonObject{{"CMD", "Get_UsersTable"}, {"Auth", water}}).toJson()),
-        formRequest("refused device", {{"CMD", "Clear_Task"}, {"Auth", water}, {"DeviceId", otherDevice}}),
-        getRequest("log-in", {{"CMD", "Get_UserData"}, {"Login", "hadmin"}, {"Password", "pw-hadmin"}}),
-        multipartRequest("failing change", {{"CMD", "Add_Address"}, {"Auth", heat}}),
-        getRequest("wrong password", {{"CMD", "Get_UserData"}, {"Login", "wadmin"}, {"Password", "x"}}),
-        formRequest("unknown command", {{"CMD", "Get_Nothing"}, {"Auth", water}}),
-        getRequest("built-in", {{"CMD", "test"}}),
+    const QString heatDevice =
+        QString::number(installedDevice(model(), objectOf(this->heat), 4242));
+    const Named requests[] = {
+        {"water profile", formRequest({{"CMD", "Get_UserData"}, {"Auth", water}})},
+        {"heat profile", getRequest({{"CMD", "Get_UserData"}, {"Auth", heat}})},
+        {"water addresses", multipartRequest({{"CMD", "Get_AddressTable"}, {"Auth", water}})},
+        {"heat addresses", formRequest({{"CMD", "Get_AddressTable"}, {"Auth", heat}})},
+        {"bad token", getRequest({{"CMD", "Get_AddressTable"}, {"Auth", "00ff"}})},
+        {"water users as JSON", jsonRequest({{"CMD", "Get_UsersTable"}, {"Auth", water}})},
+        {"refused device",
+         formRequest({{"CMD", "Clear_Task"}, {"Auth", water}, {"DeviceId", heatDevice}})},
+        {"log-in",
+         getRequest({{"CMD", "Get_UserData"}, {"Login", "hadmin"}, {"Password", "pw-hadmin"}})},
+        {"failing change", multipartRequest({{"CMD", "Add_Address"}, {"Auth", heat}})},
+        {"wrong password",
+         getRequest({{"CMD", "Get_UserData"}, {"Login", "wadmin"}, {"Password", "x"}})},
+        {"unknown command", formRequest({{"CMD", "Get_Nothing"}, {"Auth", water}})},
+        {"built-in", getRequest({{"CMD", "test"}})},
     };
     QList<QByteArray> cgiAnswers;
     QSet<int> codes;
-    for (const Request& request : requests) {
-        const CgiResult r = cgi->run(request.environment, request.body);
-        ASSERT_GE(r.errorCode(), 0) << request.name << qPrintable(r.describe());
+    for (const Named& named : requests) {
+        const CgiResult r = cgi->run(named.request);
+        ASSERT_GE(r.errorCode(), 0) << named.name << qPrintable(r.describe());
         codes << r.errorCode();
         cgiAnswers << comparable(r);
     }
@@ -180,9 +141,9 @@ TEST_F(Persistent, TwoThousandMixedRequestsAnswerAsCgiProcessesInOneProcess)
     const int logsBefore = persistent->logFiles().size();
     constexpr int kRequests = 2000;
     for (int i = 0; i < kRequests; ++i) {
-        const int kind = i % requests.size();
-        const CgiResult r = viaFront(requests.at(kind));
-        ASSERT_EQ(comparable(r), cgiAnswers.at(kind)) << "request " << i << ": " << requests.at(kind).name;
+        const Named& named = requests[i % std::size(requests)];
+        ASSERT_EQ(comparable(viaFront(named.request)), cgiAnswers.at(i % std::size(requests)))
+            << "request " << i << ": " << named.name;
     }
     EXPECT_EQ(persistent->front().backendPid(), pid) << "one process served every request";
     EXPECT_EQ(persistent->logFiles().size() - logsBefore, kRequests);
@@ -191,38 +152,31 @@ TEST_F(Persistent, TwoThousandMixedRequestsAnswerAsCgiProcessesInOneProcess)
 // Each request reads the server file again: a change takes effect with the next request.
 TEST_F(Persistent, ServerFileChangesTakeEffectWithTheNextRequest)
 {
-    const Request request = getRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
-    EXPECT_CODE(viaFront(request), 0);
+    const Params request = {{"CMD", "Get_UserData"}, {"Auth", adminToken()}};
+    EXPECT_CODE(persistent->get(request), 0);
     QMap<QString, QString> settings = PgServer::serverConfig(db->name());
     settings.insert(QStringLiteral("get_enable"), QStringLiteral("false"));
     persistent->writeServerConfig(settings);
-    EXPECT_CODE(viaFront(request), 25);
+    EXPECT_CODE(persistent->get(request), 25);
     settings.insert(QStringLiteral("get_enable"), QStringLiteral("true"));
     settings.insert(QStringLiteral("db"), QStringLiteral("no_such_database"));
     persistent->writeServerConfig(settings);
-    EXPECT_CODE(viaFront(request), 20);
+    EXPECT_CODE(persistent->get(request), 20);
     settings.insert(QStringLiteral("db"), db->name());
     settings.insert(QStringLiteral("dbg"), QStringLiteral("true"));
     persistent->writeServerConfig(settings);
-    const QStringList before = persistent->logFiles();
-    EXPECT_CODE(viaFront(request), 0);
-    QString log;
-    for (const QString& file : persistent->logFiles()) {
-        if (!before.contains(file)) {
-            QFile f(file);
-            f.open(QIODevice::ReadOnly);
-            log += QString::fromUtf8(f.readAll());
-        }
-    }
+    const CgiResult back = persistent->get(request);
+    EXPECT_CODE(back, 0);
     // A new connection, so the schema check ran again, and the debug records are back.
-    EXPECT_TRUE(log.contains(QStringLiteral("[dbg] Проверка таблиц БД выполнена."))) << qPrintable(log);
+    EXPECT_TRUE(back.log.contains(QStringLiteral("[dbg] Проверка таблиц БД выполнена.")))
+        << qPrintable(back.log);
 }
 
 // A process that dies takes only its own request with it: lighttpd starts another one, which
 // answers the next request.
 TEST_F(Persistent, ADeadProcessCostsOnlyItsRequest)
 {
-    EXPECT_CODE(viaFront(profile()), 0);
+    EXPECT_CODE(profile(), 0);
     const qint64 first = persistent->front().backendPid();
     ASSERT_GT(first, 0); // kill(0) would hit the whole process group
     QProcess* held = startHeldChange();
@@ -237,7 +191,7 @@ TEST_F(Persistent, ADeadProcessCostsOnlyItsRequest)
 // The web server's stop signal lets the request being served finish before the process ends.
 TEST_F(Persistent, StopSignalLetsTheRequestBeingServedFinish)
 {
-    EXPECT_CODE(viaFront(profile()), 0);
+    EXPECT_CODE(profile(), 0);
     const qint64 first = persistent->front().backendPid();
     ASSERT_GT(first, 0);
     QProcess* held = startHeldChange();
@@ -276,11 +230,11 @@ TEST_F(Persistent, MemoryAndLogFilesDoNotGrowWithRequests)
     settings.insert(QStringLiteral("log_layout"), QStringLiteral("process"));
     persistent->writeServerConfig(settings);
     const QString water = createUser(QStringLiteral("wadmin"), 129, this->water);
-    const QList<Request> requests = {
-        formRequest("profile", {{"CMD", "Get_UserData"}, {"Auth", water}}),
-        getRequest("addresses", {{"CMD", "Get_AddressTable"}, {"Auth", water}}),
-        getRequest("bad token", {{"CMD", "Get_UserData"}, {"Auth", "00"}}),
-        multipartRequest("failing", {{"CMD", "Add_Address"}, {"Auth", water}}),
+    const Request requests[] = {
+        formRequest({{"CMD", "Get_UserData"}, {"Auth", water}}),
+        getRequest({{"CMD", "Get_AddressTable"}, {"Auth", water}}),
+        getRequest({{"CMD", "Get_UserData"}, {"Auth", "00"}}),
+        multipartRequest({{"CMD", "Add_Address"}, {"Auth", water}}),
     };
     QList<QByteArray> http;
     for (const Request& request : requests) {
@@ -306,18 +260,11 @@ TEST_F(Persistent, MemoryAndLogFilesDoNotGrowWithRequests)
     EXPECT_LE(persistent->logFiles().size(), 2) << qPrintable(persistent->logFiles().join('\n'));
 }
 
-} // namespace
-
-namespace {
-
 QString pgcluster(const QString& action, const QString& dir, const QString& port = QString())
 {
     QProcess script;
-    QStringList arguments{action, dir};
-    if (!port.isEmpty()) {
-        arguments << port;
-    }
-    script.start(QStringLiteral(ORVELA_PGCLUSTER_SCRIPT), arguments);
+    script.start(QStringLiteral(ORVELA_PGCLUSTER_SCRIPT),
+                 QStringList{action, dir} + (port.isEmpty() ? QStringList() : QStringList{port}));
     script.waitForFinished(180000);
     return QString::fromLatin1(script.readAllStandardOutput().trimmed());
 }

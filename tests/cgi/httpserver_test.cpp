@@ -14,8 +14,10 @@ namespace {
 // An exchange reading from a pipe, with its records collected.
 class Exchange {
 public:
-    explicit Exchange(const QList<QByteArray>& environment, const QByteArray& input = QByteArray(), bool close = true)
+    explicit Exchange(const QList<QByteArray>& environment, const QByteArray& input = QByteArray(),
+                      bool close = true, const tarn::ReadLimits& limits = tarn::ReadLimits())
     {
+        server.setReadLimits(limits);
         int fds[2];
         EXPECT_EQ(::pipe(fds), 0);
         m_readFd = fds[0];
@@ -118,8 +120,7 @@ TEST(HttpServer, SilentOrTricklingInputEndsWithItsTimeOut)
 {
     tarn::ReadLimits limits;
     limits.waitMs = 150;
-    Exchange silent(post("application/octet-stream", 10), "abc", false);
-    silent.server.setReadLimits(limits);
+    Exchange silent(post("application/octet-stream", 10), "abc", false, limits);
     QElapsedTimer timer;
     timer.start();
     EXPECT_FALSE(silent.read());
@@ -128,8 +129,7 @@ TEST(HttpServer, SilentOrTricklingInputEndsWithItsTimeOut)
 
     limits.waitMs = 1000;
     limits.totalMs = 200;
-    Exchange trickling(post("application/octet-stream", 1000), "a", false);
-    trickling.server.setReadLimits(limits);
+    Exchange trickling(post("application/octet-stream", 1000), "a", false, limits);
     EXPECT_FALSE(trickling.read());
     EXPECT_EQ(trickling.server.errorText(), QStringLiteral("Тайм-аут запроса. Слишком долгая передача данных."));
 }
@@ -142,20 +142,18 @@ TEST(HttpServer, BodiesBeyondTheLimitAreRefused)
     limits.maxBodyBytes = 100;
     const QString tooLong = QStringLiteral("Размер содержимого запроса превышает допустимый: 100 Б.");
     for (const QByteArray type : {"application/octet-stream", "application/x-www-form-urlencoded"}) {
-        Exchange announced(post(type, 101), "a=1", false); // the input stays open: a read would wait
-        announced.server.setReadLimits(limits);
+        // The input stays open: a read would wait.
+        Exchange announced(post(type, 101), "a=1", false, limits);
         QElapsedTimer timer;
         timer.start();
         EXPECT_FALSE(announced.read()) << type.constData();
         EXPECT_LT(timer.elapsed(), 1000);
         EXPECT_EQ(announced.server.errorText(), tooLong);
     }
-    Exchange exact(post("application/octet-stream", 100), QByteArray(100, 'a'));
-    exact.server.setReadLimits(limits);
+    Exchange exact(post("application/octet-stream", 100), QByteArray(100, 'a'), true, limits);
     EXPECT_TRUE(exact.read());
     EXPECT_EQ(exact.server.requestBody().size(), 100);
-    Exchange longer(post("application/octet-stream", 90), QByteArray(300, 'a'));
-    longer.server.setReadLimits(limits);
+    Exchange longer(post("application/octet-stream", 90), QByteArray(300, 'a'), true, limits);
     EXPECT_FALSE(longer.read());
     EXPECT_EQ(longer.server.errorText(), tooLong);
 }

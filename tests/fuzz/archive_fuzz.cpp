@@ -8,6 +8,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <tuple>
+
 namespace {
 
 QString valuesText(const QVector<orvela::ArchiveValue>& values)
@@ -38,32 +41,22 @@ QString errorsText(const QVector<orvela::ArchiveError>& errors)
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
-bool sameValues(const QVector<orvela::ArchiveValue>& a, const QVector<orvela::ArchiveValue>& b)
+// Element by element, every field that key() names.
+template <typename T, typename Key>
+bool same(const QVector<T>& a, const QVector<T>& b, Key key)
 {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (int i = 0; i < a.size(); ++i) {
-        if (a[i].titleId != b[i].titleId || a[i].edId != b[i].edId || a[i].val != b[i].val ||
-            a[i].prefixNum != b[i].prefixNum || a[i].postfixNum != b[i].postfixNum) {
-            return false;
-        }
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](const T& x, const T& y) { return key(x) == key(y); });
 }
 
-bool sameErrors(const QVector<orvela::ArchiveError>& a, const QVector<orvela::ArchiveError>& b)
+auto valueFields(const orvela::ArchiveValue& v)
 {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (int i = 0; i < a.size(); ++i) {
-        if (a[i].errorCode != b[i].errorCode || a[i].prefixNum != b[i].prefixNum ||
-            a[i].postfixNum != b[i].postfixNum || a[i].fixed != b[i].fixed) {
-            return false;
-        }
-    }
-    return true;
+    return std::tie(v.titleId, v.edId, v.val, v.prefixNum, v.postfixNum);
+}
+
+auto errorFields(const orvela::ArchiveError& e)
+{
+    return std::tie(e.errorCode, e.prefixNum, e.postfixNum, e.fixed);
 }
 
 void checkTime(const QString& text)
@@ -88,13 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (orvela::parseArchiveValues(QString::fromUtf8(lines.value(1)), &values) == 0) {
         QVector<orvela::ArchiveValue> again;
         FUZZ_CHECK(orvela::parseArchiveValues(valuesText(values), &again) == 0);
-        FUZZ_CHECK(sameValues(again, values));
+        FUZZ_CHECK(same(again, values, valueFields));
     }
     QVector<orvela::ArchiveError> errors;
     if (orvela::parseArchiveErrors(QString::fromUtf8(lines.value(2)), &errors) == 0) {
         QVector<orvela::ArchiveError> again;
         FUZZ_CHECK(orvela::parseArchiveErrors(errorsText(errors), &again) == 0);
-        FUZZ_CHECK(sameErrors(again, errors));
+        FUZZ_CHECK(same(again, errors, errorFields));
         // Every device class names its flags without failing.
         for (int devType = 0; devType < 256; devType += 17) {
             orvela::DeviceIdentity identity;

@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <tuple>
+
 namespace {
 
 struct Parts {
@@ -15,45 +17,31 @@ struct Parts {
     tarn::MultipartTargets targets() { return {&fields, &files, &json}; }
 };
 
-QByteArray part(const QByteArray& boundary, const QString& name, const QByteArray& headers, const QByteArray& content)
-{
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name.toUtf8() + "\"\r\n" + headers +
-           "\r\n" + content + "\r\n";
-}
-
-// A boundary that occurs in none of the contents.
-QByteArray freshBoundary(const QByteArray& everything)
-{
-    QByteArray boundary = "fuzzboundary";
-    while (everything.contains(boundary)) {
-        boundary += 'x';
-    }
-    return boundary;
-}
-
+// The parts again, each as its name, its headers and its content, under a boundary that occurs
+// in none of them.
 QByteArray bodyOf(const Parts& parts, QByteArray* boundary)
 {
-    QByteArray everything;
-    for (const QString& value : parts.fields) {
-        everything += value.toUtf8();
-    }
-    for (const QByteArray& file : parts.files) {
-        everything += file;
-    }
-    for (const QJsonValue& object : parts.json) {
-        everything += QJsonDocument(object.toObject()).toJson(QJsonDocument::Compact);
-    }
-    *boundary = freshBoundary(everything + parts.fields.keys().join(QString()).toUtf8());
-    QByteArray body;
+    QList<std::tuple<QString, QByteArray, QByteArray>> pieces;
     for (auto it = parts.fields.cbegin(); it != parts.fields.cend(); ++it) {
-        body += part(*boundary, it.key(), "", it.value().toUtf8());
+        pieces.append({it.key(), "", it.value().toUtf8()});
     }
     for (auto it = parts.files.cbegin(); it != parts.files.cend(); ++it) {
-        body += part(*boundary, it.key(), "Content-Type: application/octet-stream\r\n", it.value());
+        pieces.append({it.key(), "Content-Type: application/octet-stream\r\n", it.value()});
     }
     for (auto it = parts.json.cbegin(); it != parts.json.cend(); ++it) {
-        body += part(*boundary, it.key(), "Content-Type: application/json\r\n",
-                     QJsonDocument(it.value().toObject()).toJson(QJsonDocument::Compact));
+        pieces.append({it.key(), "Content-Type: application/json\r\n",
+                       QJsonDocument(it.value().toObject()).toJson(QJsonDocument::Compact)});
+    }
+    *boundary = "fuzzboundary";
+    for (const auto& [name, headers, content] : pieces) {
+        while (content.contains(*boundary) || name.toUtf8().contains(*boundary)) {
+            *boundary += 'x';
+        }
+    }
+    QByteArray body;
+    for (const auto& [name, headers, content] : pieces) {
+        body += "--" + *boundary + "\r\nContent-Disposition: form-data; name=\"" + name.toUtf8() +
+                "\"\r\n" + headers + "\r\n" + content + "\r\n";
     }
     return body + "--" + *boundary + "--\r\n";
 }

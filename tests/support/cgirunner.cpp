@@ -65,11 +65,6 @@ QByteArray urlEncode(const Params& params)
 
 namespace {
 
-bool persistentRun()
-{
-    return qEnvironmentVariable("ORVELA_EXCHANGE") == QStringLiteral("persistent");
-}
-
 // HTTP_COOKIE becomes "Cookie", HTTP_X_FORWARDED_FOR "X-Forwarded-For".
 QByteArray headerName(const QString& variable)
 {
@@ -83,6 +78,20 @@ QByteArray headerName(const QString& variable)
 bool printableAscii(const QByteArray& text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+}
+
+// What the program wrote: header lines without their CR LF, the body and its JSON.
+void readOutput(const QByteArray& output, CgiResult* result)
+{
+    result->output = output;
+    const int split = output.indexOf("\r\n\r\n");
+    if (split >= 0) {
+        for (const QByteArray& line : output.left(split).split('\n')) {
+            result->headerLines << line.trimmed();
+        }
+        result->body = output.mid(split + 4);
+        result->json = QJsonDocument::fromJson(result->body).object();
+    }
 }
 
 // Headers that lighttpd adds to every answer; the program never writes them.
@@ -135,16 +144,12 @@ CgiResult CgiInstall::resultFromHttp(const QByteArray& response)
     }
     QList<QByteArray> kept;
     for (const QByteArray& line : response.left(split).split('\n').mid(1)) {
-        const QByteArray header = line.trimmed();
         if (std::none_of(kServerHeaders.begin(), kServerHeaders.end(),
-                         [&](const QByteArray& name) { return header.startsWith(name); })) {
-            kept << header;
+                         [&](const QByteArray& name) { return line.startsWith(name); })) {
+            kept << line.trimmed();
         }
     }
-    result.headerLines = kept;
-    result.body = response.mid(split + 4);
-    result.output = kept.join("\r\n") + "\r\n\r\n" + result.body;
-    result.json = QJsonDocument::fromJson(result.body).object();
+    readOutput(kept.join("\r\n") + "\r\n\r\n" + response.mid(split + 4), &result);
     return result;
 }
 
@@ -173,7 +178,9 @@ QProcess* CgiInstall::startHttp(const QByteArray& request) const
 
 CgiInstall::CgiInstall(Exchange exchange)
     : m_dir(std::make_unique<QTemporaryDir>(QStringLiteral(ORVELA_TEST_TMP "/install-XXXXXX"))),
-      m_persistent(exchange == Exchange::Persistent || (exchange == Exchange::FromRun && persistentRun()))
+      m_persistent(exchange == Exchange::Persistent ||
+                   (exchange == Exchange::FromRun &&
+                    qEnvironmentVariable("ORVELA_EXCHANGE") == QStringLiteral("persistent")))
 {
     QDir(root()).mkpath(QStringLiteral("bin"));
     QDir(root()).mkpath(QStringLiteral("cnf"));
@@ -184,8 +191,6 @@ CgiInstall::CgiInstall(Exchange exchange)
 }
 
 CgiInstall::~CgiInstall() = default;
-
-
 
 void CgiInstall::writeServerConfig(const QMap<QString, QString>& keys)
 {
@@ -221,14 +226,14 @@ QString CgiInstall::newLogs(const QStringList& before) const
     return logs;
 }
 
-QProcess* CgiInstall::start(const Environment& environment, const QByteArray& input) const
+QProcess* CgiInstall::start(const Request& request) const
 {
-    QByteArray request;
-    if (m_persistent && httpRequestFor(environment, input, &request)) {
-        return startHttp(request);
+    QByteArray http;
+    if (m_persistent && httpRequestFor(request.environment, request.body, &http)) {
+        return startHttp(http);
     }
     QProcessEnvironment processEnvironment;
-    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
+    for (auto it = request.environment.cbegin(); it != request.environment.cend(); ++it) {
         processEnvironment.insert(it.key(), QString::fromLatin1(it.value()));
     }
     // A sanitized build's program writes its reports where the run collects them.
@@ -241,7 +246,7 @@ QProcess* CgiInstall::start(const Environment& environment, const QByteArray& in
     process->setProcessEnvironment(processEnvironment);
     process->start(binary(), QStringList());
     process->waitForStarted(10000);
-    process->write(input);
+    process->write(request.body);
     process->closeWriteChannel();
     return process;
 }
@@ -259,42 +264,16 @@ CgiResult CgiInstall::collect(QProcess* process, int timeoutMs) const
         return resultFromHttp(process->readAllStandardOutput());
     }
     result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
-    result.output = process->readAllStandardOutput();
-    const int split = result.output.indexOf("\r\n\r\n");
-    if (split >= 0) {
-        for (const QByteArray& line : result.output.left(split).split('\n')) {
-            result.headerLines << line.trimmed();
-        }
-        result.body = result.output.mid(split + 4);
-        result.json = QJsonDocument::fromJson(result.body).object();
-    }
+    readOutput(process->readAllStandardOutput(), &result);
     return result;
 }
 
 CgiResult CgiInstall::run(const Environment& environment, const QByteArray& input, int timeoutMs) const
 {
     const QStringList before = logFiles();
-    CgiResult result = collect(start(environment, input), timeoutMs);
+    CgiResult result = collect(start({environment, input}), timeoutMs);
     result.log = newLogs(before);
     return result;
-}
-
-QProcess* CgiInstall::startPost(const Params& params) const
-{
-    const QByteArray body = urlEncode(params);
-    return start({{QStringLiteral("REQUEST_METHOD"), "POST"},
-                  {QStringLiteral("CONTENT_TYPE"), "application/x-www-form-urlencoded"},
-                  {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size())}},
-                 body);
-}
-
-QProcess* CgiInstall::startJson(const QJsonObject& body) const
-{
-    const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    return start({{QStringLiteral("REQUEST_METHOD"), "POST"},
-                  {QStringLiteral("CONTENT_TYPE"), "application/json"},
-                  {QStringLiteral("CONTENT_LENGTH"), QByteArray::number(bytes.size())}},
-                 bytes);
 }
 
 CgiResult CgiInstall::finish(QProcess* process, const QStringList& logsBefore) const
@@ -319,26 +298,31 @@ QList<CgiResult> CgiInstall::postConcurrently(const QList<Params>& requests, QSt
     return results;
 }
 
-CgiResult CgiInstall::get(const Params& params, const Environment& extra) const
+Request getRequest(const Params& params, const Environment& extra)
 {
     Environment environment = extra;
     environment.insert(QStringLiteral("REQUEST_METHOD"), "GET");
     environment.insert(QStringLiteral("QUERY_STRING"), urlEncode(params));
-    return run(environment);
+    return {environment, QByteArray()};
 }
 
-CgiResult CgiInstall::postBody(const QByteArray& contentType, const QByteArray& body, const Environment& extra) const
+Request bodyRequest(const QByteArray& contentType, const QByteArray& body, const Environment& extra)
 {
     Environment environment = extra;
     environment.insert(QStringLiteral("REQUEST_METHOD"), "POST");
     environment.insert(QStringLiteral("CONTENT_TYPE"), contentType);
     environment.insert(QStringLiteral("CONTENT_LENGTH"), QByteArray::number(body.size()));
-    return run(environment, body);
+    return {environment, body};
 }
 
-CgiResult CgiInstall::post(const Params& params, const Environment& extra) const
+Request formRequest(const Params& params, const Environment& extra)
 {
-    return postBody("application/x-www-form-urlencoded", urlEncode(params), extra);
+    return bodyRequest("application/x-www-form-urlencoded", urlEncode(params), extra);
+}
+
+Request jsonRequest(const QJsonObject& body)
+{
+    return bodyRequest("application/json", QJsonDocument(body).toJson(QJsonDocument::Compact));
 }
 
 CgiResult CgiInstall::postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const
@@ -347,15 +331,10 @@ CgiResult CgiInstall::postBytes(const QList<QPair<QByteArray, QByteArray>>& para
     for (const auto& pair : params) {
         pairs << pair.first.toPercentEncoding() + '=' + pair.second.toPercentEncoding();
     }
-    return postBody("application/x-www-form-urlencoded", pairs.join('&'));
+    return run(bodyRequest("application/x-www-form-urlencoded", pairs.join('&')));
 }
 
-CgiResult CgiInstall::postJson(const QJsonObject& body) const
-{
-    return postBody("application/json", QJsonDocument(body).toJson(QJsonDocument::Compact));
-}
-
-CgiResult CgiInstall::postMultipart(const Params& fields) const
+Request multipartRequest(const Params& fields)
 {
     const QByteArray boundary = "----orvelaTestBoundary7MA4YWxk";
     QByteArray body;
@@ -363,7 +342,8 @@ CgiResult CgiInstall::postMultipart(const Params& fields) const
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + field.first.toUtf8() + "\"\r\n\r\n" +
                 field.second.toUtf8() + "\r\n";
     }
-    return postBody("multipart/form-data; boundary=" + boundary, body + "--" + boundary + "--\r\n");
+    return bodyRequest("multipart/form-data; boundary=" + boundary,
+                       body + "--" + boundary + "--\r\n");
 }
 
 } // namespace testing_support

@@ -43,6 +43,20 @@ struct CgiResult {
 
 class WebFront;
 
+// A request as the web server hands it to the program: its CGI variables and its body.
+struct Request {
+    Environment environment;
+    QByteArray body;
+};
+// GET with the parameters in the query string; POST with a body of the given type, URL-encoded
+// parameters, a JSON object or multipart fields.
+Request getRequest(const Params& params, const Environment& extra = Environment());
+Request bodyRequest(const QByteArray& contentType, const QByteArray& body,
+                    const Environment& extra = Environment());
+Request formRequest(const Params& params, const Environment& extra = Environment());
+Request jsonRequest(const QJsonObject& body);
+Request multipartRequest(const Params& fields);
+
 // How the harness reaches the program: a CGI process per request, or requests through
 // lighttpd to one persistent FastCGI process. By default the run's setting decides
 // (ORVELA_EXCHANGE=persistent), so that the same tests run in both modes.
@@ -63,17 +77,23 @@ public:
 
     CgiResult run(const Environment& environment, const QByteArray& input = QByteArray(),
                   int timeoutMs = 60000) const;
-    // A GET request with the parameters in the query string.
-    CgiResult get(const Params& params, const Environment& extra = Environment()) const;
-    // POST requests: URL-encoded (from texts or from raw bytes), JSON or multipart bodies.
-    CgiResult post(const Params& params, const Environment& extra = Environment()) const;
+    CgiResult run(const Request& request) const { return run(request.environment, request.body); }
+    CgiResult get(const Params& params, const Environment& extra = Environment()) const
+    {
+        return run(getRequest(params, extra));
+    }
+    CgiResult post(const Params& params, const Environment& extra = Environment()) const
+    {
+        return run(formRequest(params, extra));
+    }
+    // URL-encoded from raw bytes, which may hold what no text does (a NUL).
     CgiResult postBytes(const QList<QPair<QByteArray, QByteArray>>& params) const;
-    CgiResult postJson(const QJsonObject& body) const;
-    CgiResult postMultipart(const Params& fields) const;
+    CgiResult postJson(const QJsonObject& body) const { return run(jsonRequest(body)); }
+    CgiResult postMultipart(const Params& fields) const { return run(multipartRequest(fields)); }
     // A URL-encoded POST started in the background, for tests that hold a lock while it runs;
     // finish() waits for it and collects what it wrote.
-    QProcess* startPost(const Params& params) const;
-    QProcess* startJson(const QJsonObject& body) const;
+    QProcess* startPost(const Params& params) const { return start(formRequest(params)); }
+    QProcess* startJson(const QJsonObject& body) const { return start(jsonRequest(body)); }
     CgiResult finish(QProcess* process, const QStringList& logsBefore) const;
     QStringList logFiles() const;
 
@@ -83,7 +103,8 @@ public:
     // A CGI environment and body as the HTTP request that makes lighttpd pass them on; false
     // when no HTTP request carries them (variables a web server sets itself, such as HTTPS,
     // or a length that differs from the body). Such requests run as a CGI process.
-    static bool httpRequestFor(const Environment& environment, const QByteArray& input, QByteArray* request);
+    static bool httpRequestFor(const Environment& environment, const QByteArray& input,
+                               QByteArray* request);
     // The HTTP response read back into what the CGI process would have written: the status
     // line and the headers lighttpd adds are dropped.
     static CgiResult resultFromHttp(const QByteArray& response);
@@ -92,9 +113,7 @@ public:
     QList<CgiResult> postConcurrently(const QList<Params>& requests, QString* logs) const;
 
 private:
-    CgiResult postBody(const QByteArray& contentType, const QByteArray& body,
-                       const Environment& extra = Environment()) const;
-    QProcess* start(const Environment& environment, const QByteArray& input) const;
+    QProcess* start(const Request& request) const;
     CgiResult collect(QProcess* process, int timeoutMs) const;
     QString newLogs(const QStringList& before) const;
     QProcess* startHttp(const QByteArray& request) const;

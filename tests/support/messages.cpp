@@ -4,30 +4,34 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
+
 namespace testing_support {
 
-QString expectedMessage(int code)
+namespace {
+
+using Names = std::initializer_list<std::pair<int, const char*>>;
+
+// Messages that differ only in the name they hold (a parameter, a field, a table), each code
+// with its name.
+void addNamed(QHash<int, QString>* messages, const char* pattern, Names names)
 {
-    static const QHash<int, QString> messages = {
+    for (const auto& [code, name] : names) {
+        messages->insert(code, QString::fromUtf8(pattern).arg(QString::fromUtf8(name)));
+    }
+}
+
+QHash<int, QString> makeMessages()
+{
+    QHash<int, QString> messages = {
         {0, QStringLiteral("OK.")},
         {1, QStringLiteral("Неизвестная команда (параметр CMD).")},
         {2, QStringLiteral("Параметр CMD отсутствует.")},
         {3, QStringLiteral("Пустая строка параметров.")},
-        {4, QStringLiteral("Отсутствует параметр Date, обязательный для данного запроса.")},
-        {5, QStringLiteral("Отсутствует параметр Time, обязательный для данного запроса.")},
-        {6, QStringLiteral("Отсутствует параметр Dev, обязательный для данного запроса.")},
-        {7, QStringLiteral("Отсутствует параметр HardVer, обязательный для данного запроса.")},
-        {8, QStringLiteral("Отсутствует параметр SoftVer, обязательный для данного запроса.")},
-        {9, QStringLiteral("Отсутствует параметр Status, обязательный для данного запроса.")},
-        {10, QStringLiteral("Отсутствует параметр wmbMan, необходимый для идентификации устройства.")},
-        {11, QStringLiteral("Отсутствует параметр wmbId, необходимый для идентификации устройства.")},
-        {12, QStringLiteral("Отсутствует параметр wmbDev, необходимый для идентификации устройства.")},
-        {13, QStringLiteral("Отсутствует параметр wmbVer, необходимый для идентификации устройства.")},
-        {14, QStringLiteral("Неправильный формат параметра wmbMan.")},
-        {15, QStringLiteral("Неправильный формат параметра wmbId.")},
-        {16, QStringLiteral("Неправильный формат параметра wmbDev.")},
-        {17, QStringLiteral("Неправильный формат параметра wmbVer.")},
-        {18, QStringLiteral("Отсутствуют показания и флаги состояний устройства. Нет данных для сохранения.")},
+        {18, QStringLiteral("Отсутствуют показания и флаги состояний устройства. Нет данных для "
+                            "сохранения.")},
         {19, QStringLiteral("Не удалось подключиться к серверу БД.")},
         {20, QStringLiteral("Не удалось подключиться к БД после соединения с сервером.")},
         {21, QStringLiteral("Не удалось установить нужную кодировку на сервере БД.")},
@@ -35,80 +39,41 @@ QString expectedMessage(int code)
         {23, QStringLiteral("Ошибка при проверке и создании таблицы настроек.")},
         {24, QStringLiteral("Не удалось прочитать таблицу настроек.")},
         {25, QStringLiteral("GET запросы запрещены в настройках.")},
-        {26, QStringLiteral("Ошибка при выполнении запроса к таблице устройств.")},
         {27, QStringLiteral("Устройство отсутствует в БД.")},
         {28, QStringLiteral("Запись для данного устройства на указанную дату уже существует.")},
         {29, QStringLiteral("Не удалось добавить запись в архив.")},
-        {30, QStringLiteral("Ошибка при выполнении запроса к таблице архива.")},
         {31, QStringLiteral("Не удалось получить идентификатор записи архива.")},
         {32, QStringLiteral("Нет значений в списке показаний.")},
         {33, QStringLiteral("Не удалось сохранить показания устройства.")},
         {34, QStringLiteral("Нет значений в списке флагов состояний.")},
         {35, QStringLiteral("Не удалось сохранить флаги состояний устройства.")},
-        {36, QStringLiteral("Не удалось сохранить идентификатор архивной записи в таблице устройства.")},
+        {36, QStringLiteral("Не удалось сохранить идентификатор архивной записи в таблице "
+                            "устройства.")},
         {37, QStringLiteral("Не удалось загрузить файл SQL-скрипта.")},
         {38, QStringLiteral("Ошибка при выполнении SQL-скрипта.")},
         {39, QStringLiteral("Ошибка при удалении таблиц БД.")},
         {40, QStringLiteral("Параметр CompanyId не найден.")},
-        {57, QStringLiteral("Неправильный формат параметра IndexId.")},
-        {59, QStringLiteral("Неправильный формат параметра AddressId.")},
-        {60, QStringLiteral("Ошибка при выполнении запроса к таблице Адресов.")},
         {61, QStringLiteral("Не удалось создать временный файл.")},
         {74, QStringLiteral("В таблице Адресов уже имеется такая запись.")},
         {75, QStringLiteral("Не удалось вставить запись в таблицу Адресов.")},
-        {76, QStringLiteral("Отсутствует параметр AddressId, обязательный для данного запроса.")},
-        {77, QStringLiteral("Неправильный формат поля AddressId.")},
         {78, QStringLiteral("Указанный адрес используется в таблице Устройств.")},
         {79, QStringLiteral("Указанный адрес используется в таблице Абонентов.")},
         {80, QStringLiteral("Не удалось выполнить запрос к БД.")},
         {81, QStringLiteral("Некорректный результат запроса.")},
-        {82, QStringLiteral("Неправильный формат параметра AbonentType.")},
-        {83, QStringLiteral("Ошибка при выполнении запроса к таблице Типов абонентов.")},
-        {84, QStringLiteral("Неправильный формат параметра DevType.")},
-        {85, QStringLiteral("Ошибка при выполнении запроса к таблице Типов устройств.")},
-        {86, QStringLiteral("Неправильный формат параметра ArcType.")},
-        {87, QStringLiteral("Ошибка при выполнении запроса к таблице Типов архивных записей.")},
-        {88, QStringLiteral("Неправильный формат параметра AccountId.")},
-        {89, QStringLiteral("Ошибка при выполнении запроса к таблице Лицевых счетов.")},
-        {90, QStringLiteral("Неправильный формат параметра DeviceId.")},
-        {91, QStringLiteral("Неправильный формат параметра IdentNum.")},
-        {92, QStringLiteral("Неправильный формат параметра Ver.")},
-        {93, QStringLiteral("Неправильный формат параметра InstallDate.")},
-        {94, QStringLiteral("Неправильный формат параметра InstallDateMin.")},
-        {95, QStringLiteral("Неправильный формат параметра InstallDateMax.")},
-        {96, QStringLiteral("Неправильный формат параметра LastPovDate.")},
-        {97, QStringLiteral("Неправильный формат параметра LastPovDateMin.")},
-        {98, QStringLiteral("Неправильный формат параметра LastPovDateMax.")},
-        {99, QStringLiteral("Отсутствует параметр ManId, необходимый для идентификации устройства.")},
-        {100, QStringLiteral("Отсутствует параметр IdentNum, необходимый для идентификации устройства.")},
-        {101, QStringLiteral("Отсутствует параметр DevType, необходимый для идентификации устройства.")},
-        {102, QStringLiteral("Отсутствует параметр Ver, необходимый для идентификации устройства.")},
-        {103, QStringLiteral("Неправильный формат параметра ManId.")},
         {104, QStringLiteral("Ошибка при выполнении запроса.")},
-        {105, QStringLiteral("Ошибка при выполнении запроса к таблице Показаний.")},
-        {106, QStringLiteral("Ошибка при выполнении запроса к таблице Флагов состояний.")},
         {107, QStringLiteral("В таблице Устройств уже имеется такая запись.")},
-        {108, QStringLiteral("Неправильный формат параметра PovInterval.")},
         {109, QStringLiteral("Не удалось вставить запись в таблицу Устройств.")},
         {110, QStringLiteral("Отсутствует идетификатор устройства.")},
         {111, QStringLiteral("Указанное устройство используется в таблице Показаний.")},
         {112, QStringLiteral("Адрес не найден.")},
-        {113, QStringLiteral("Неправильный формат параметра ArcDate.")},
-        {114, QStringLiteral("Неправильный формат параметра ArcDateMin.")},
-        {115, QStringLiteral("Неправильный формат параметра ArcDateMax.")},
-        {116, QStringLiteral("Неправильный формат параметра AbonentId.")},
-        {117, QStringLiteral("Ошибка при выполнении запроса к таблице Абонентов.")},
         {118, QStringLiteral("Фунция временно отключена. Идут работы на сервере.")},
         {119, QStringLiteral("Дата и время указаны неверно. Прошло слишком много времени.")},
         {120, QStringLiteral("Абонент использует другие объекты.")},
         {121, QStringLiteral("Список абонентов пуст.")},
         {122, QStringLiteral("В таблице Абонентов уже имеется такая запись.")},
         {123, QStringLiteral("Не удалось вставить запись в таблицу Абонентов.")},
-        {124, QStringLiteral("Отсутствует параметр AbonentId.")},
-        {125, QStringLiteral("Дата и время указаны неверно. Указанное время еще не настало в этой вселенной на нашей планете.")},
-        {126, QStringLiteral("Отсутствует параметр TimeShift.")},
-        {127, QStringLiteral("Неправильный формат параметра TimeShift.")},
-        {128, QStringLiteral("Неправильный формат параметра ObjectId.")},
+        {125, QStringLiteral("Дата и время указаны неверно. Указанное время еще не настало в этой "
+                             "вселенной на нашей планете.")},
         {129, QStringLiteral("Ошибка Json: несоответствие типа ответа.")},
         {130, QStringLiteral("Разрешены только защищенные HTTPS соединения.")},
         {131, QStringLiteral("Неправильный формат JSON.")},
@@ -116,31 +81,19 @@ QString expectedMessage(int code)
         {133, QStringLiteral("Тайм-аут передачи данных.")},
         {134, QStringLiteral("Не удалось дешифровать данные.")},
         {135, QStringLiteral("Неверный формат строки данных после дешифрования.")},
-        {136, QStringLiteral("Отсутствует параметр AuthData.")},
-        {137, QStringLiteral("Неправильный формат параметра AuthData.")},
-        {138, QStringLiteral("Ошибка при выполнении запроса к таблице Пользователей.")},
         {139, QStringLiteral("Неверное имя пользователя или пароль.")},
         {140, QStringLiteral("Пользователь отключен.")},
-        {141, QStringLiteral("Отсутствует параметр CommandCode.")},
         {142, QStringLiteral("Неверный формат параметра CommandCode.")},
         {143, QStringLiteral("Команда недоступна для указанного пользователя.")},
         {144, QStringLiteral("Абонент не найден.")},
-        {145, QStringLiteral("Отсутствует параметр ObjectId.")},
-        {146, QStringLiteral("Неправильный формат параметра ObjectId.")},
-        {147, QStringLiteral("Неправильный формат параметра UserAuth.")},
         {148, QStringLiteral("Не удалось вставить запись в Таблицу Пользователей.")},
-        {149, QStringLiteral("Отсутствует параметр UserId.")},
         {150, QStringLiteral("Не удалось изменить запись в Таблице Пользователей.")},
         {151, QStringLiteral("Устройство с указанными параметрами уже существует.")},
         {152, QStringLiteral("Не найден параметр Dromex.")},
-        {153, QStringLiteral("Неправильный формат параметра Dromex.")},
         {154, QStringLiteral("Указанный логин занят другим пользователем.")},
         {155, QStringLiteral("Ошибка при выполнении запроса на получение идентификатора.")},
-        {156, QStringLiteral("Отсутствует параметр DATA, обязательный для данного запроса.")},
         {157, QStringLiteral("Неизвестный формат параметра DATA.")},
         {158, QStringLiteral("Неправильный формат даты или времени.")},
-        {159, QStringLiteral("Неправильный формат параметра Dev.")},
-        {160, QStringLiteral("Неправильный формат параметра Status.")},
         {161, QStringLiteral("Несоответствие размера данных параметра DATA.")},
         {162, QStringLiteral("Неверная контрольная сумма.")},
         {163, QStringLiteral("Неверное значение DIF для данного устройства.")},
@@ -185,119 +138,112 @@ QString expectedMessage(int code)
         {212, QStringLiteral("Учетная запись не активирована.")},
         {213, QStringLiteral("Истекло время действия учетной записи.")},
         {214, QStringLiteral("Истекло время действия пароля.")},
-        {215, QStringLiteral("Неправильный формат параметра Year.")},
-        {216, QStringLiteral("Неправильный формат параметра Id.")},
         {217, QStringLiteral("Указанный адрес пренадлежит другой компании.")},
-        {218, QStringLiteral("Отсутствует параметр Password, обязательный для данного запроса.")},
-        {219, QStringLiteral("Отсутствует параметр ObjType.")},
-        {220, QStringLiteral("Неправильный формат параметра ObjType.")},
-        {221, QStringLiteral("Неправильный формат параметра CompanyId.")},
         {222, QStringLiteral("Не удалось отправить POST запрос на сервер.")},
         {229, QStringLiteral("Слишком большое значение параметра ObjCount.")},
-        {230, QStringLiteral("Отсутствует параметр Obj.")},
-        {231, QStringLiteral("Неправильный формат параметра CMD.")},
         {232, QStringLiteral("Некорректное значение в BCD формате.")},
         {233, QStringLiteral("Неизвестный статус пользователя.")},
-        {234, QStringLiteral("Отсутствует параметр Name.")},
         {235, QStringLiteral("Указанная запись отсутствует в БД.")},
         {236, QStringLiteral("Тайм-аут ожидания данных.")},
-        {237, QStringLiteral("Неправильный формат поля ObjType.")},
-        {238, QStringLiteral("Неправильный формат поля AbonentId.")},
-        {239, QStringLiteral("Неправильный формат параметра ResCode.")},
-        {240, QStringLiteral("Неправильный формат поля DeviceId.")},
-        {241, QStringLiteral("Неправильный формат поля ResCode.")},
-        {242, QStringLiteral("Неправильный формат поля TitleId.")},
-        {243, QStringLiteral("Неправильный формат поля EdId.")},
-        {244, QStringLiteral("Неправильный формат поля PrefixNum.")},
-        {245, QStringLiteral("Неправильный формат поля PostfixNum.")},
         {246, QStringLiteral("Устройство не найдено.")},
-        {247, QStringLiteral("Неправильный формат поля DevType.")},
-        {248, QStringLiteral("Неправильный формат поля Ver.")},
-        {249, QStringLiteral("Неправильный формат поля ModelId.")},
-        {250, QStringLiteral("Неправильный формат поля Status.")},
-        {251, QStringLiteral("Неправильный формат поля PovStat.")},
-        {252, QStringLiteral("Неправильный формат поля PovInterval.")},
-        {253, QStringLiteral("Неправильный формат поля ManufId.")},
-        {254, QStringLiteral("Вы используете устаревшую версию ПО. Пожалуйста, обновите программу.")},
+        {254, QStringLiteral("Вы используете устаревшую версию ПО. Пожалуйста, обновите "
+                             "программу.")},
         {255, QStringLiteral("Эта часть программы еще не реализована.")},
-        {256, QStringLiteral("Неправильный формат параметра Date.")},
-        {257, QStringLiteral("Неправильный формат параметра Period.")},
-        {258, QStringLiteral("Неправильный формат поля Id.")},
         {259, QStringLiteral("Не существует таблицы в БД.")},
-        {260, QStringLiteral("Ошибка при выполнении запроса к таблице компаний.")},
-        {268, QStringLiteral("Неправильный формат параметра UserId.")},
-        {269, QStringLiteral("Неправильный формат поля ArcDate.")},
-        {270, QStringLiteral("Неправильный формат поля RecDate.")},
-        {271, QStringLiteral("Неправильный формат параметра EdTeplo.")},
-        {272, QStringLiteral("Неправильный формат параметра EdElectro.")},
-        {273, QStringLiteral("Неправильный формат параметра EdVoda.")},
-        {274, QStringLiteral("Неправильный формат параметра EdGas.")},
         {275, QStringLiteral("Пользователь отсутствует в БД.")},
-        {276, QStringLiteral("Неправильный формат параметра UserType.")},
-        {277, QStringLiteral("Отсутствует параметр PasOld.")},
         {278, QStringLiteral("Старый пароль указан неверно.")},
-        {279, QStringLiteral("Неправильный формат параметра OdCount.")},
-        {280, QStringLiteral("Неправильный формат параметра KvCount.")},
-        {281, QStringLiteral("Отсутствует параметр KvCount.")},
         {282, QStringLiteral("Неверное значение параметра PostIndex.")},
-        {283, QStringLiteral("Неправильный формат параметра Sq.")},
-        {284, QStringLiteral("Отсутствует параметр Login.")},
-        {285, QStringLiteral("Отсутствует параметр PasData.")},
-        {286, QStringLiteral("Неправильный формат параметра PasData.")},
         {287, QStringLiteral("Запись с таким логином уже существует.")},
-        {288, QStringLiteral("Неправильный формат параметра View.")},
-        {289, QStringLiteral("Неправильный формат параметра Month.")},
-        {290, QStringLiteral("Неправильный формат параметра DateStart.")},
-        {291, QStringLiteral("Неправильный формат параметра DateEnd.")},
-        {292, QStringLiteral("Неправильный формат поля DateInstall.")},
         {293, QStringLiteral("Не найден параметр Action.")},
         {294, QStringLiteral("Неизвестное значение параметра Action.")},
         {295, QStringLiteral("Нет устройств в таблице для указанного концентратора.")},
         {296, QStringLiteral("Не найден параметр SessionId.")},
-        {297, QStringLiteral("Неправильный формат параметра SessionId.")},
         {298, QStringLiteral("Указанный пользователь уже вошел в систему.")},
         {299, QStringLiteral("Сессия не найдена.")},
         {300, QStringLiteral("Таймаут текущей сессии пользователя.")},
-        {301, QStringLiteral("Отсутствует параметр Value.")},
-        {302, QStringLiteral("Неправильный формат параметра Value.")},
         {303, QStringLiteral("Неизвестная команда.")},
-        {304, QStringLiteral("Отсутствует параметр TaskId.")},
-        {305, QStringLiteral("Неправильный формат параметра TaskId.")},
         {306, QStringLiteral("Задание не найдено.")},
         {307, QStringLiteral("Список лицевых счетов пуст.")},
         {308, QStringLiteral("Лицевой счет уже существует.")},
-        {309, QStringLiteral("Отсутствует параметр E-Mail.")},
-        {310, QStringLiteral("Отсутствует параметр Address.")},
-        {311, QStringLiteral("Отсутствует параметр Devices.")},
         {312, QStringLiteral("Неправильный формат списка устройств.")},
         {313, QStringLiteral("Не найдена модель прибора.")},
         {314, QStringLiteral("Объект уже существует.")},
-        {315, QStringLiteral("Неправильный формат параметра Precise.")},
         {316, QStringLiteral("Не указаны приборы, подключенные к каналам.")},
         {317, QStringLiteral("Отсутствует или неверно задан вид измерения.")},
         {318, QStringLiteral("Отсутствует или неверна единица измерения.")},
         {319, QStringLiteral("Отсутствует или неверно задан вес импульса.")},
         {320, QStringLiteral("Отсутствует или неверно задано начальное значение.")},
         {321, QStringLiteral("Ошибка при определении версии.")},
-        {322, QStringLiteral("Параметра Name, превышена длина или использован запрещенный символ.")},
-        {323, QStringLiteral("Параметра Login, превышена длина или использован запрещенный символ.")},
-        {324, QStringLiteral("Параметра Mail, превышена длина, нарушен формат адреса или использован запрещенный символ.")},
-        {325, QStringLiteral("Параметра Phone, превышена длина или использован запрещенный символ.")},
-        {326, QStringLiteral("Параметра Password, превышена длина или использован пробельный символ.")},
-        {327, QStringLiteral("Параметра Note(Информация), превышена длина или использован запрещенный символ.")},
-        {328, QStringLiteral("Отсутствует параметр Note.")},
+        {324, QStringLiteral("Параметра Mail, превышена длина, нарушен формат адреса или "
+                             "использован запрещенный символ.")},
+        {326, QStringLiteral("Параметра Password, превышена длина или использован пробельный "
+                             "символ.")},
         {329, QStringLiteral("Неизвестный формат данных.")},
         {330, QStringLiteral("Объем запрошенных данных превышает допустимый.")},
     };
+    addNamed(&messages, "Неправильный формат параметра %1.",
+             {{14, "wmbMan"}, {15, "wmbId"}, {16, "wmbDev"}, {17, "wmbVer"}, {57, "IndexId"},
+              {59, "AddressId"}, {82, "AbonentType"}, {84, "DevType"}, {86, "ArcType"},
+              {88, "AccountId"}, {90, "DeviceId"}, {91, "IdentNum"}, {92, "Ver"},
+              {93, "InstallDate"}, {94, "InstallDateMin"}, {95, "InstallDateMax"},
+              {96, "LastPovDate"}, {97, "LastPovDateMin"}, {98, "LastPovDateMax"}, {103, "ManId"},
+              {108, "PovInterval"}, {113, "ArcDate"}, {114, "ArcDateMin"}, {115, "ArcDateMax"},
+              {116, "AbonentId"}, {127, "TimeShift"}, {128, "ObjectId"}, {137, "AuthData"},
+              {146, "ObjectId"}, {147, "UserAuth"}, {153, "Dromex"}, {159, "Dev"}, {160, "Status"},
+              {215, "Year"}, {216, "Id"}, {220, "ObjType"}, {221, "CompanyId"}, {231, "CMD"},
+              {239, "ResCode"}, {256, "Date"}, {257, "Period"}, {268, "UserId"}, {271, "EdTeplo"},
+              {272, "EdElectro"}, {273, "EdVoda"}, {274, "EdGas"}, {276, "UserType"},
+              {279, "OdCount"}, {280, "KvCount"}, {283, "Sq"}, {286, "PasData"}, {288, "View"},
+              {289, "Month"}, {290, "DateStart"}, {291, "DateEnd"}, {297, "SessionId"},
+              {302, "Value"}, {305, "TaskId"}, {315, "Precise"}});
+    addNamed(&messages, "Неправильный формат поля %1.",
+             {{77, "AddressId"}, {237, "ObjType"}, {238, "AbonentId"}, {240, "DeviceId"},
+              {241, "ResCode"}, {242, "TitleId"}, {243, "EdId"}, {244, "PrefixNum"},
+              {245, "PostfixNum"}, {247, "DevType"}, {248, "Ver"}, {249, "ModelId"},
+              {250, "Status"}, {251, "PovStat"}, {252, "PovInterval"}, {253, "ManufId"},
+              {258, "Id"}, {269, "ArcDate"}, {270, "RecDate"}, {292, "DateInstall"}});
+    addNamed(&messages, "Отсутствует параметр %1.",
+             {{124, "AbonentId"}, {126, "TimeShift"}, {136, "AuthData"}, {141, "CommandCode"},
+              {145, "ObjectId"}, {149, "UserId"}, {219, "ObjType"}, {230, "Obj"}, {234, "Name"},
+              {277, "PasOld"}, {281, "KvCount"}, {284, "Login"}, {285, "PasData"}, {301, "Value"},
+              {304, "TaskId"}, {309, "E-Mail"}, {310, "Address"}, {311, "Devices"}, {328, "Note"}});
+    addNamed(&messages, "Отсутствует параметр %1, обязательный для данного запроса.",
+             {{4, "Date"}, {5, "Time"}, {6, "Dev"}, {7, "HardVer"}, {8, "SoftVer"}, {9, "Status"},
+              {76, "AddressId"}, {156, "DATA"}, {218, "Password"}});
+    addNamed(&messages, "Параметра %1, превышена длина или использован запрещенный символ.",
+             {{322, "Name"}, {323, "Login"}, {325, "Phone"}, {327, "Note(Информация)"}});
+    addNamed(&messages, "Ошибка при выполнении запроса к таблице %1.",
+             {{26, "устройств"}, {30, "архива"}, {60, "Адресов"}, {83, "Типов абонентов"},
+              {85, "Типов устройств"}, {87, "Типов архивных записей"}, {89, "Лицевых счетов"},
+              {105, "Показаний"}, {106, "Флагов состояний"}, {117, "Абонентов"},
+              {138, "Пользователей"}, {260, "компаний"}});
+    addNamed(&messages, "Отсутствует параметр %1, необходимый для идентификации устройства.",
+             {{10, "wmbMan"}, {11, "wmbId"}, {12, "wmbDev"}, {13, "wmbVer"}, {99, "ManId"},
+              {100, "IdentNum"}, {101, "DevType"}, {102, "Ver"}});
+    return messages;
+}
+
+const QHash<int, QString>& messages()
+{
+    static const QHash<int, QString> table = makeMessages();
+    return table;
+}
+
+} // namespace
+
+QString expectedMessage(int code)
+{
     if (code > 330) {
         return QStringLiteral("Неизвестная ошибка.");
     }
-    return messages.value(code);
+    return messages().value(code);
 }
 
 QList<int> assignedCodes()
 {
-    return {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 57, 59, 60, 61, 74, 75, 76, 77, 78, 79, 80, 81, 82, 83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 95, 96, 97, 98, 99, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 131, 132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144, 145, 146, 147, 148, 149, 150, 151, 152, 153, 154, 155, 156, 157, 158, 159, 160, 161, 162, 163, 164, 165, 166, 167, 168, 169, 170, 171, 172, 173, 174, 175, 176, 177, 178, 179, 180, 181, 182, 183, 184, 185, 186, 187, 188, 189, 190, 191, 192, 203, 204, 205, 206, 207, 208, 209, 210, 211, 212, 213, 214, 215, 216, 217, 218, 219, 220, 221, 222, 229, 230, 231, 232, 233, 234, 235, 236, 237, 238, 239, 240, 241, 242, 243, 244, 245, 246, 247, 248, 249, 250, 251, 252, 253, 254, 255, 256, 257, 258, 259, 260, 268, 269, 270, 271, 272, 273, 274, 275, 276, 277, 278, 279, 280, 281, 282, 283, 284, 285, 286, 287, 288, 289, 290, 291, 292, 293, 294, 295, 296, 297, 298, 299, 300, 301, 302, 303, 304, 305, 306, 307, 308, 309, 310, 311, 312, 313, 314, 315, 316, 317, 318, 319, 320, 321, 322, 323, 324, 325, 326, 327, 328, 329, 330};
+    QList<int> codes = messages().keys();
+    std::sort(codes.begin(), codes.end());
+    return codes;
 }
 
 } // namespace testing_support

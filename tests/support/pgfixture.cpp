@@ -139,11 +139,6 @@ void DbTest::TearDown()
     db.reset();
 }
 
-QString HostileText::stored() const
-{
-    return QString::fromUtf8(bytes.constData(), bytes.size());
-}
-
 QList<HostileText> hostileTexts()
 {
     return {

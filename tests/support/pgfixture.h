@@ -17,7 +17,7 @@ namespace testing_support {
 struct HostileText {
     const char* name;
     QByteArray bytes;
-    QString stored() const;
+    QString stored() const { return QString::fromUtf8(bytes.constData(), bytes.size()); }
 };
 QList<HostileText> hostileTexts();
 

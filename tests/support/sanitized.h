@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFile>
+
 #include <csignal>
 
 // Under AddressSanitizer memory figures mean nothing: its allocator keeps freed memory in
@@ -18,3 +20,17 @@ constexpr int kCrashSignal = SIGSEGV;
     if (!kMemoryMeasured) {                                                            \
         GTEST_SKIP() << "memory is measured by the build without sanitizers";          \
     }
+
+// The resident memory of a process (this one for 0), in KB, as /proc reports it.
+inline qint64 residentKb(qint64 pid = 0)
+{
+    QFile status(QStringLiteral("/proc/%1/status")
+                     .arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return -1;
+}

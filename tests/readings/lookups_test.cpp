@@ -1,35 +1,20 @@
 // The archive look-ups that display texts are made of, in-process on the test database, in a
 // zone with summer time.
-#include "support/pgfixture.h"
-
-#include "app/serverconfig.h"
-#include "db/database.h"
-#include "readings/lookups.h"
+#include "readings/readingsfixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-class Lookups : public DbTest {
+class Lookups : public InProcessDatabase {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        const orvela::ServerConfig config = PgServer::connectionConfig(db->name());
-        QString error;
-        ASSERT_TRUE(database.open(config, &error)) << qPrintable(error);
+        InProcessDatabase::SetUp();
         device = installedDevice(model(4), objectOf(0), 1);
         identity.devType = 2; // electricity
     }
-    void TearDown() override
-    {
-        database.close();
-        DbTest::TearDown();
-    }
 
-    orvela::Database database;
-    orvela::UserUnitSettings units;
     orvela::DeviceIdentity identity;
     qint64 device = 0;
 };

@@ -1,35 +1,20 @@
 // The archive look-ups that display texts are made of, in-process on the test database, in a
 // zone with summer time.
-#include "support/pgfixture.h"
-
-#include "app/serverconfig.h"
-#include "db/database.h"
-#include "readings/lookups.h"
+#include "readings/readingsfixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-class Lookups : public DbTest {
+class Lookups : public InProcessDatabase {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        const orvela::ServerConfig config = PgServer::connectionConfig(db->name());
-        QString error;
-        ASSERT_TRUE(database.open(config, &error)) << qPrintable(error);
+        InProcessDatabase::SetUp();
         device = installedDevice(model(4), objectOf(0), 1);
         identity.devType = 2; // electricity
     }
-    void TearDown() override
-    {
-        database.close();
-        DbTest::TearDown();
-    }
 
-    orvela::Database database;
-    orvela::UserUnitSettings units;
     orvela::DeviceIdentity identity;
     qint64 device = 0;
 };
@@ -37,17 +22,19 @@ protected:
 TEST_F(Lookups, LatestReadingTextSearchesBackTwoYears)
 {
     const int year = QDateTime::currentDateTimeUtc().date().year();
-    archiveRow(device, QStringLiteral("%1-03-28 01:30:00").arg(year - 3), json({reading(2, 2, "1")}));
+    const QString march28 = QStringLiteral("%1-03-28 01:30:00");
+    archiveRow(device, march28.arg(year - 3), json({reading(2, 2, "1")}));
     orvela::ReadingLookups lookups(database, units);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     EXPECT_TRUE(lookups.latestReadingText(device, identity, 60, 1, now).values.isEmpty());
     // The hour that summer time skips in the machine's zone is an ordinary hour here.
-    archiveRow(device, QStringLiteral("%1-03-28 01:30:00").arg(year - 2),
+    archiveRow(device, march28.arg(year - 2),
                json({reading(2, 2, "1520.5", 0, 1), reading(9, 37, "2.5")}), json({flags(0x40, 2)}),
                QStringLiteral("%1-03-28 01:31:00").arg(year - 2));
     orvela::ReadingLookups again(database, units);
     const auto texts = again.latestReadingText(device, identity, 60, 10, now);
-    EXPECT_EQ(texts.values, QStringLiteral("Электроэнергия (тариф 1): 15205.0 кВт⋅час\nМощность: 2.5 кВт"));
+    EXPECT_EQ(texts.values,
+              QStringLiteral("Электроэнергия (тариф 1): 15205.0 кВт⋅час\nМощность: 2.5 кВт"));
     EXPECT_EQ(texts.errors, QStringLiteral("Канал 2: Воздействие внешнего магнитного поля"));
     EXPECT_EQ(texts.arcTime, QStringLiteral("02:30:00\n28.03.%1").arg(year - 2));
     EXPECT_EQ(texts.recTime, QStringLiteral("02:31:00\n28.03.%1").arg(year - 2));
@@ -69,8 +56,8 @@ TEST_F(Lookups, LastErrorTextIsTheNewestRowWithErrorsInTheWindow)
 
 TEST_F(Lookups, VerificationInForce)
 {
-    db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual") VALUES (%1, '2022-01-01', 0), (%1, '2020-05-05', 1),
-                               (%1, '2019-05-05', 1))").arg(device));
+    db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual")
+        VALUES (%1, '2022-01-01', 0), (%1, '2020-05-05', 1), (%1, '2019-05-05', 1))").arg(device));
     orvela::ReadingLookups lookups(database, units);
     QHash<qint64, QDate> dates;
     EXPECT_EQ(lookups.verificationDates({device, device + 1}, &dates), 0);
@@ -83,14 +70,16 @@ TEST_F(Lookups, VerificationInForce)
 TEST_F(Lookups, LatestReadingsOfManyDevices)
 {
     const qint64 other = installedDevice(model(4), objectOf(0), 2);
-    archiveRow(device, "2020-12-31 21:30:00", json({reading(2, 2, "5", 0, 1)}));  // 2021-01-01 00:30 local
-    archiveRow(device, "2020-12-31 20:30:00", json({reading(2, 2, "4", 0, 1)}));  // the day before, local
-    archiveRow(device, "2021-01-01 05:00:00", json({reading(2, 2, "8", 0, 1)}));  // newer, in the next table
-    archiveRow(other, "2021-01-01 10:00:00", json({reading(2, 2, "7", 0, 1)}));
-    archiveRow(other, "2021-01-01 09:00:00", json({reading(2, 2, "6", 0, 1)}));
+    const auto energy = [](const char* val) { return json({reading(2, 2, val, 0, 1)}); };
+    archiveRow(device, "2020-12-31 21:30:00", energy("5")); // 2021-01-01 00:30 local
+    archiveRow(device, "2020-12-31 20:30:00", energy("4")); // the day before, local
+    archiveRow(device, "2021-01-01 05:00:00", energy("8")); // newer, in the next table
+    archiveRow(other, "2021-01-01 10:00:00", energy("7"));
+    archiveRow(other, "2021-01-01 09:00:00", energy("6"));
     orvela::ReadingLookups lookups(database, units);
     QVector<orvela::ReadingLookups::LatestReading> readings;
-    const QVector<orvela::ReadingLookups::ReadingDevice> devices{{device, identity, 10}, {other, identity, 1}, {other + 1, identity, 1}};
+    const QVector<orvela::ReadingLookups::ReadingDevice> devices{
+        {device, identity, 10}, {other, identity, 1}, {other + 1, identity, 1}};
     ASSERT_EQ(lookups.latestDeviceReadings(devices, QDate(2021, 1, 1), 0, 180, &readings), 0);
     ASSERT_EQ(readings.size(), 3);
     EXPECT_EQ(readings[0].values.first().val, "80");

@@ -1,83 +1,75 @@
 // Period tables and reports through the real program, with readings at an address three hours
 // ahead of UTC, in a machine zone with summer time.
-#include "support/pgfixture.h"
+#include "readings/readingsfixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-class PeriodValues : public TwoCompanies {
+QJsonObject firstValue(const QJsonValue& entry)
+{
+    return entry.toObject()["valTable"].toArray().at(0).toObject();
+}
+
+class PeriodValues : public WaterHouse {
 protected:
     void SetUp() override
     {
-        TwoCompanies::SetUp();
-        house = address(QStringLiteral("Ленина 1"), water);
-        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=180 WHERE "Id"=%1)").arg(house));
-        flat = object(house, "1");
-        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "ObjType"=3 WHERE "Id"=%1)").arg(flat));
-        meter = installedDevice(model(2), flat, 1);
-        waterUser = createUser("wuser", 131, water);
+        WaterHouse::SetUp();
+        update("ObjectTable", R"("ObjType"=3)", flat);
     }
-    // A reading at a local time of the house ("yyyy-MM-dd HH:mm:ss").
-    void readingAt(qint64 device, const QString& local, const QJsonArray& values)
+    void volumeAt(const QString& local, const char* val)
     {
-        QDateTime time = QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss");
-        time.setTimeSpec(Qt::UTC); // the machine's zone must not move the house's clock
-        time = time.addSecs(-180 * 60);
-        archiveRow(device, time.toString("yyyy-MM-dd HH:mm:ss"), json(values));
+        readingAt(meter, local, {reading(5, 10, val)});
     }
-    void volumeAt(const QString& local, const char* val) { readingAt(meter, local, {reading(5, 10, val)}); }
-    QJsonArray table(const Params& params)
+    QJsonArray table(const Params& params, qint64 device = 0)
     {
-        const CgiResult r = call(waterUser, "Get_DevValues", Params{{"DeviceId", QString::number(meter)}} + params);
+        const CgiResult r = callFor(device ? device : meter, "Get_DevValues", params);
         EXPECT_CODE(r, 0);
         return r.data();
     }
     // "date=val/ras" of each entry's first value.
-    QStringList volumes(const QJsonArray& entries)
+    static QStringList volumes(const QJsonArray& entries)
     {
         QStringList texts;
         for (const QJsonValue& entry : entries) {
-            const QJsonObject first = entry.toObject()["valTable"].toArray().at(0).toObject();
-            texts << entry.toObject()["date"].toString().mid(5, 11) + QLatin1Char('=') + first["val"].toString() +
-                         QLatin1Char('/') + first["ras"].toString();
+            const QJsonObject first = firstValue(entry);
+            texts << entry.toObject()["date"].toString().mid(5, 11) + QLatin1Char('=') +
+                         first["val"].toString() + QLatin1Char('/') + first["ras"].toString();
         }
         return texts;
     }
-
-    qint64 house = 0, flat = 0, meter = 0;
-    QString waterUser;
 };
 
 TEST_F(PeriodValues, ADayWithoutReadingsIsEstimatedBetweenItsNeighbours)
 {
     const qint64 thermo = installedDevice(model(6), flat, 2);
-    db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "DevType"=4 WHERE "Id"=%1)").arg(thermo));
+    update("DeviceTable", R"("DevType"=4)", thermo);
     volumeAt("2021-02-28 23:30:00", "99.0");
     volumeAt("2021-03-01 12:00:00", "100.0");
     volumeAt("2021-03-03 12:00:00", "104.0");
     readingAt(thermo, "2021-03-01 12:00:00", {reading(17, 29, "20")});
     readingAt(thermo, "2021-03-03 12:00:00", {reading(17, 29, "24")});
-    const Params period{{"Period", "period"}, {"StartDate", "2021-03-01"}, {"EndDate", "2021-03-03"}};
+    const Params period{
+        {"Period", "period"}, {"StartDate", "2021-03-01"}, {"EndDate", "2021-03-03"}};
     const QJsonArray entries = table(period);
-    EXPECT_EQ(volumes(entries), QStringList({"03-01 23:00=100.0/1.00", "03-02 23:00=102.0/2.00", "03-03 23:00=104.0/2.00"}));
+    EXPECT_EQ(volumes(entries), QStringList({"03-01 23:00=100.0/1.00", "03-02 23:00=102.0/2.00",
+                                             "03-03 23:00=104.0/2.00"}));
     const QJsonObject estimated = entries.at(1).toObject();
     EXPECT_EQ(estimated["recDate"].toString(), "");
     EXPECT_EQ(estimated["val"].toString(), QStringLiteral("Объем: 102.0 м³"));
     EXPECT_EQ(estimated["ras"].toString(), "2.00");
     EXPECT_EQ(estimated["titleId"].toInt(), 5);
     EXPECT_EQ(entries.at(0).toObject()["recDate"].toString(), "2021-03-01 12:00:00");
-    const QJsonArray heat = call(waterUser, "Get_DevValues", Params{{"DeviceId", QString::number(thermo)}} + period).data();
-    EXPECT_EQ(heat.at(1).toObject()["valTable"].toArray().at(0).toObject()["val"].toString(), "22");
-    EXPECT_EQ(heat.at(1).toObject()["valTable"].toArray().at(0).toObject()["ras"].toString(), "");
+    // A temperature is averaged and has no consumption.
+    EXPECT_EQ(volumes(table(period, thermo)).at(1), "03-02 23:00=22/");
     // Without estimates the day stays empty, and neither it nor the next day has a consumption.
     EXPECT_EQ(volumes(table(period + Params{{"NoCalc", "1"}})),
               QStringList({"03-01 23:00=100.0/1.00", "03-02 23:00=/", "03-03 23:00=104.0/"}));
-    EXPECT_EQ(table(period + Params{{"NoCalc", "1"}}).at(2).toObject()["ras"].toString(), "");
     // The coefficient and the client's unit apply to the values and their consumption alike.
-    db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "TransKoef"=10 WHERE "Id"=%1)").arg(meter));
-    EXPECT_EQ(volumes(table(period + Params{{"TransKoef", "1"}, {"EdVoda", "11"}, {"PreciseVoda", "0"}})).at(1),
-              "03-02 23:00=1020000/20000");
+    update("DeviceTable", R"("TransKoef"=10)", meter);
+    const Params scaled{{"TransKoef", "1"}, {"EdVoda", "11"}, {"PreciseVoda", "0"}};
+    EXPECT_EQ(volumes(table(period + scaled)).at(1), "03-02 23:00=1020000/20000");
 }
 
 TEST_F(PeriodValues, AMonthAcrossNewYearFillsItsGapsFromReadingsAround)
@@ -99,14 +91,12 @@ TEST_F(PeriodValues, AMonthAcrossNewYearFillsItsGapsFromReadingsAround)
 TEST_F(PeriodValues, TheReadingBeforeAnEmptyStartIsTheNewestOfBothYears)
 {
     const qint64 west = address(QStringLiteral("West"), water);
-    db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=-300 WHERE "Id"=%1)").arg(west));
+    update("AddressTable", R"("TimeShift"=-300)", west);
     const qint64 device = installedDevice(model(2), object(west), 7);
     archiveRow(device, "2020-12-25 12:00:00", json({reading(5, 10, "10.0")}));
-    archiveRow(device, "2021-01-01 02:00:00", json({reading(5, 10, "20.0")})); // 31 December, 21:00 there
-    archiveRow(device, "2021-01-06 04:00:00", json({reading(5, 10, "30.0")})); // 5 January, 23:00 there
-    const CgiResult r = call(waterUser, "Get_DevValues", {{"DeviceId", QString::number(device)}, {"Period", "month"}, {"Date", "2021-01-15"}});
-    ASSERT_CODE(r, 0);
-    const QStringList month = volumes(r.data());
+    archiveRow(device, "2021-01-01 02:00:00", json({reading(5, 10, "20.0")})); // 31 Dec, 21:00
+    archiveRow(device, "2021-01-06 04:00:00", json({reading(5, 10, "30.0")})); // 5 Jan, 23:00
+    const QStringList month = volumes(table({{"Period", "month"}, {"Date", "2021-01-15"}}, device));
     ASSERT_GE(month.size(), 5);
     EXPECT_EQ(month.at(0), "01-01 23:00=22.0/2.00");
     EXPECT_EQ(month.at(4), "01-05 23:00=30.0/2.00");
@@ -132,11 +122,9 @@ TEST_F(PeriodValues, HoursOfTheAddresssDayIncludingItsBoundaries)
     volumeAt("2021-03-29 00:00:00", "5.5");
     const QStringList hours = volumes(table({{"Period", "day"}, {"Date", "2021-03-28"}}));
     ASSERT_EQ(hours.size(), 24);
-    EXPECT_EQ(hours.at(0), "03-28 01:00=1.5/0.50");
-    EXPECT_EQ(hours.at(1), "03-28 02:00=2.0/0.50");
-    EXPECT_EQ(hours.at(2), "03-28 03:00=2.5/0.50");
-    EXPECT_EQ(hours.at(22), "03-28 23:00=5.0/0.10");
-    EXPECT_EQ(hours.at(23), "03-29 00:00=5.5/0.50");
+    EXPECT_EQ(hours.mid(0, 3), QStringList({"03-28 01:00=1.5/0.50", "03-28 02:00=2.0/0.50",
+                                            "03-28 03:00=2.5/0.50"}));
+    EXPECT_EQ(hours.mid(22), QStringList({"03-28 23:00=5.0/0.10", "03-29 00:00=5.5/0.50"}));
 }
 
 // Steps finer than a hundredth keep the decimals the client asked for; without a precision
@@ -148,12 +136,15 @@ TEST_F(PeriodValues, ConsumptionKeepsTheDecimalsTheClientAskedFor)
     volumeAt("2021-03-10 02:30:00", "1.010");
     volumeAt("2021-03-10 03:30:00", "1.166");
     const auto hours = [&](const Params& precision) {
-        return volumes(table(Params{{"Period", "day"}, {"Date", "2021-03-10"}} + precision)).mid(0, 3);
+        return volumes(table(Params{{"Period", "day"}, {"Date", "2021-03-10"}} + precision))
+            .mid(0, 3);
     };
     EXPECT_EQ(hours({{"PreciseVoda", "3"}}),
-              QStringList({"03-10 01:00=1.003/0.003", "03-10 02:00=1.010/0.007", "03-10 03:00=1.166/0.156"}));
+              QStringList({"03-10 01:00=1.003/0.003", "03-10 02:00=1.010/0.007",
+                           "03-10 03:00=1.166/0.156"}));
     EXPECT_EQ(hours({{"PreciseVoda", "4"}}).at(2), "03-10 03:00=1.1660/0.1560");
-    EXPECT_EQ(hours({}), QStringList({"03-10 01:00=1.003/0.00", "03-10 02:00=1.010/0.01", "03-10 03:00=1.166/0.16"}));
+    EXPECT_EQ(hours({}), QStringList({"03-10 01:00=1.003/0.00", "03-10 02:00=1.010/0.01",
+                                      "03-10 03:00=1.166/0.16"}));
     EXPECT_EQ(hours({{"PreciseVoda", "1"}}).at(2), "03-10 03:00=1.1/0.1");
 }
 
@@ -161,36 +152,42 @@ TEST_F(PeriodValues, AYearIsItsTwelveMonthsUpToDecember)
 {
     volumeAt("2020-12-28 10:00:00", "10");
     volumeAt("2021-12-20 10:00:00", "22");
-    const QJsonArray months = table({{"Period", "year"}, {"Date", "2021-06-01"}});
+    const QStringList months = volumes(table({{"Period", "year"}, {"Date", "2021-06-01"}}));
     ASSERT_EQ(months.size(), 12);
-    EXPECT_EQ(months.at(11).toObject()["date"].toString(), "2021-12-25 00:00:00");
-    EXPECT_EQ(volumes(months).at(11), "12-25 00:00=22/1.00");
+    EXPECT_EQ(months.at(11), "12-25 00:00=22/1.00");
     // Years long before the tables the schema keeps, with no table of their own, read as empty.
-    const QJsonArray unmade = table({{"Period", "year"}, {"Date", "2012-06-01"}});
+    const QStringList unmade = volumes(table({{"Period", "year"}, {"Date", "2012-06-01"}}));
     ASSERT_EQ(unmade.size(), 12);
-    EXPECT_EQ(volumes(unmade).at(0), "01-25 00:00=/");
+    EXPECT_EQ(unmade.at(0), "01-25 00:00=/");
 }
 
 TEST_F(PeriodValues, ParametersAndWhoMayReadWhichDevice)
 {
+    const auto devValues = [this](const Params& params) {
+        return callFor(meter, "Get_DevValues", params);
+    };
     for (const char* period : {"Year", " year", "week", ""}) {
-        EXPECT_CODE(call(waterUser, "Get_DevValues", {{"DeviceId", QString::number(meter)}, {"Period", period}}), 257) << period;
+        EXPECT_CODE(devValues({{"Period", period}}), 257) << period;
     }
-    const Params device{{"DeviceId", QString::number(meter)}};
-    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "day"}, {"Date", "2021-02-29"}}), 256);
-    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "period"}, {"EndDate", "2021-02-01"}}), 256);
-    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "period"}, {"StartDate", "2020-01-01"}, {"EndDate", "2021-01-02"}}), 256);
+    EXPECT_CODE(devValues({{"Period", "day"}, {"Date", "2021-02-29"}}), 256);
+    EXPECT_CODE(devValues({{"Period", "period"}, {"EndDate", "2021-02-01"}}), 256);
+    EXPECT_CODE(devValues({{"Period", "period"}, {"StartDate", "2020-01-01"},
+                           {"EndDate", "2021-01-02"}}), 256);
     for (const char* id : {"0", "x", "-3"}) {
-        EXPECT_CODE(call(waterUser, "Get_DevValues", {{"DeviceId", id}, {"Period", "day"}}), 90) << id;
+        EXPECT_CODE(call(waterUser, "Get_DevValues", {{"DeviceId", id}, {"Period", "day"}}), 90)
+            << id;
     }
-    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_DevValues", device + Params{{"Period", "day"}}), 246);
+    const Params day{{"DeviceId", QString::number(meter)}, {"Period", "day"}};
+    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_DevValues", day), 246);
     // A device installed nowhere is read by global callers in UTC.
-    db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(meter));
+    db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)")
+                 .arg(meter));
     archiveRow(meter, "2021-03-01 22:30:00", json({reading(5, 10, "7")}));
-    EXPECT_CODE(call(waterUser, "Get_DevValues", device + Params{{"Period", "day"}}), 246);
-    const QJsonArray utc = callAsAdmin("Get_DevValues", device + Params{{"Period", "day"}, {"Date", "2021-03-01"}, {"NoCalc", "1"}}).data();
+    EXPECT_CODE(devValues({{"Period", "day"}}), 246);
+    const Params utcDay = day + Params{{"Date", "2021-03-01"}, {"NoCalc", "1"}};
+    const QJsonArray utc = callAsAdmin("Get_DevValues", utcDay).data();
     ASSERT_EQ(utc.size(), 24);
-    EXPECT_EQ(utc.at(21).toObject()["valTable"].toArray().at(0).toObject()["val"].toString(), "7");
+    EXPECT_EQ(firstValue(utc.at(21))["val"].toString(), "7");
     EXPECT_CODE(callAsAdmin("Get_DevValues", {{"DeviceId", "424242"}, {"Period", "day"}}), 246);
 }
 
@@ -201,26 +198,35 @@ TEST_F(PeriodValues, EveryDeviceOfTheObjectsAtAnAddress)
     // A second meter of the flat, listed after the first with readings of its own.
     const qint64 second = installedDevice(model(2), flat, 2);
     readingAt(second, "2021-03-02 12:00:00", {reading(5, 10, "7.25")});
-    const Params period{{"AddressId", QString::number(house)}, {"Period", "period"}, {"StartDate", "2021-03-02"},
-                        {"EndDate", "2021-03-02"}};
+    const Params period{{"AddressId", QString::number(house)}, {"Period", "period"},
+                        {"StartDate", "2021-03-02"}, {"EndDate", "2021-03-02"}};
     const CgiResult r = call(waterUser, "Get_PeriodValues", period);
     ASSERT_CODE(r, 0);
     ASSERT_EQ(r.data().size(), 1);
     EXPECT_EQ(r.row()["objectId"].toInt(), flat);
     const QJsonArray both = r.row()["devices"].toArray();
     ASSERT_EQ(both.size(), 2);
+    const auto value = [&both](int index, const char* key) {
+        return both.at(index).toObject()["values"].toArray().at(0).toObject()[key].toString();
+    };
     EXPECT_EQ(both.at(1).toObject()["id"].toInt(), second);
-    EXPECT_EQ(both.at(1).toObject()["values"].toArray().at(0).toObject()["val"].toString(), "7.25");
-    const QJsonObject device = both.at(0).toObject();
-    EXPECT_EQ(device["info"].toString(), QStringLiteral("WMBus: ABC 00000001 01 07\nКоэф.трансформации: 1 DataFormat:0"));
-    EXPECT_EQ(device["values"].toArray().at(0).toObject()["val"].toString(), "101.5");
-    EXPECT_EQ(device["values"].toArray().at(0).toObject()["ras"].toString(), "1.50");
-    EXPECT_EQ(device["valTable"].toArray().size(), 1);
+    EXPECT_EQ(value(1, "val"), "7.25");
+    EXPECT_EQ(both.at(0).toObject()["info"].toString(),
+              QStringLiteral("WMBus: ABC 00000001 01 07\nКоэф.трансформации: 1 DataFormat:0"));
+    EXPECT_EQ(value(0, "val"), "101.5");
+    EXPECT_EQ(value(0, "ras"), "1.50");
+    EXPECT_EQ(both.at(0).toObject()["valTable"].toArray().size(), 1);
     EXPECT_TRUE(call(createUser("huser", 131, heat), "Get_PeriodValues", period).data().isEmpty());
-    EXPECT_CODE(call(waterUser, "Get_PeriodValues", {{"Period", "day"}}), 76);
-    EXPECT_CODE(call(waterUser, "Get_PeriodValues", {{"Period", "day"}, {"AddressId", "x"}}), 59);
-    EXPECT_CODE(call(waterUser, "Get_PeriodValues", period + Params{{"ObjType", "-1"}}), 220);
-    EXPECT_CODE(call(waterUser, "Get_PeriodValues", period + Params{{"ResCode", "x"}}), 239);
+    const struct {
+        Params params;
+        int code;
+    } refusals[] = {{{{"Period", "day"}}, 76},
+                    {{{"Period", "day"}, {"AddressId", "x"}}, 59},
+                    {period + Params{{"ObjType", "-1"}}, 220},
+                    {period + Params{{"ResCode", "x"}}, 239}};
+    for (const auto& refusal : refusals) {
+        EXPECT_CODE(call(waterUser, "Get_PeriodValues", refusal.params), refusal.code);
+    }
 }
 
 class Reports : public PeriodValues {
@@ -229,73 +235,94 @@ protected:
     {
         PeriodValues::SetUp();
         for (QDate day(2021, 2, 20); day <= QDate(2021, 3, 20); day = day.addDays(1)) {
-            volumeAt(day.toString("yyyy-MM-dd") + " 12:00:00", QString::number(day.dayOfYear()).toLatin1().constData());
+            volumeAt(day.toString("yyyy-MM-dd") + " 12:00:00",
+                     QString::number(day.dayOfYear()).toLatin1().constData());
         }
     }
-    // "date=val" of every reported slot of the first device.
-    QStringList reported(const CgiResult& r)
+    static QJsonArray slotsOf(const CgiResult& r)
     {
+        const QJsonObject object = r.row()["objects"].toArray().at(0).toObject();
+        return object["devices"].toArray().at(0).toObject()["devValues"].toArray();
+    }
+    // "date=val" of every reported slot of the first device.
+    QStringList reported(const Params& params)
+    {
+        const CgiResult r = report(params);
         EXPECT_CODE(r, 0);
         QStringList texts;
-        const QJsonArray values = r.row()["objects"].toArray().at(0).toObject()["devices"].toArray().at(0).toObject()["devValues"].toArray();
-        for (const QJsonValue& slot : values) {
+        for (const QJsonValue& slot : slotsOf(r)) {
             texts << slot.toObject()["date"].toString().left(10) + QLatin1Char('=') +
                          slot.toObject()["values"].toArray().at(0).toObject()["val"].toString();
         }
         return texts;
     }
     CgiResult report(const Params& params) { return call(waterUser, "Report", params); }
+    // The report from the first day to the last in slots of the given period.
+    static Params range(const char* start, const char* end, const char* period = nullptr)
+    {
+        Params params{{"dateStart", start}, {"dateEnd", end}};
+        if (period) {
+            params << qMakePair(QStringLiteral("period"), QString::fromLatin1(period));
+        }
+        return params;
+    }
 };
 
 TEST_F(Reports, EachPeriodReportsTheEndOfItsSlots)
 {
-    EXPECT_EQ(reported(report({{"dateStart", "2021-03-01"}, {"dateEnd", "2021-03-03"}, {"period", "1"}})),
+    EXPECT_EQ(reported(range("2021-03-01", "2021-03-03", "1")),
               QStringList({"2021-02-28=59", "2021-03-01=60", "2021-03-02=61", "2021-03-03=62"}));
     // Weeks run Monday to Sunday; the last one closes the range.
-    EXPECT_EQ(reported(report({{"dateStart", "2021-03-03"}, {"dateEnd", "2021-03-17"}, {"period", "2"}})),
+    EXPECT_EQ(reported(range("2021-03-03", "2021-03-17", "2")),
               QStringList({"2021-02-28=59", "2021-03-07=66", "2021-03-14=73", "2021-03-17=76"}));
     // A range given backwards is the same range.
-    EXPECT_EQ(reported(report({{"dateStart", "2021-03-17"}, {"dateEnd", "2021-03-03"}, {"period", "2"}})).size(), 4);
-    const QStringList hours = reported(report({{"dateStart", "2021-03-02"}, {"dateEnd", "2021-03-02"}, {"period", "0"}}));
+    EXPECT_EQ(reported(range("2021-03-17", "2021-03-03", "2")).size(), 4);
+    const QStringList hours = reported(range("2021-03-02", "2021-03-02", "0"));
     ASSERT_EQ(hours.size(), 25);
     EXPECT_EQ(hours.first(), "2021-03-01=60");
-    EXPECT_EQ(report({{"dateStart", "2021-01-01"}, {"dateEnd", "2021-02-02"}, {"period", "0"}}).errorCode(), 256);
-    EXPECT_CODE(report({{"dateStart", "2021-01-01"}, {"dateEnd", "2021-02-01"}, {"period", "0"}}), 0);
-    EXPECT_CODE(report({{"dateStart", "2020-01-01"}, {"dateEnd", "2021-01-02"}}), 256);
-    EXPECT_CODE(report({{"dateStart", "2018-12-01"}, {"dateEnd", "2021-01-02"}, {"period", "2"}}), 256);
-    EXPECT_CODE(report({{"dateStart", "2017-01-01"}, {"dateEnd", "2021-01-02"}, {"period", "3"}}), 256);
-    EXPECT_CODE(report({{"dateStart", "2016-01-01"}, {"dateEnd", "2021-01-02"}, {"period", "4"}}), 256);
-    const QStringList months = reported(report({{"dateStart", "2021-01-10"}, {"dateEnd", "2021-03-15"}, {"period", "3"}}));
-    EXPECT_EQ(months, QStringList({"2020-12-25=", "2021-01-25=", "2021-02-25=59", "2021-03-25=74"}));
-    const QStringList years = reported(report({{"dateStart", "2020-06-01"}, {"dateEnd", "2021-03-15"}, {"period", "4"}}));
-    EXPECT_EQ(years, QStringList({"2019-12-25=", "2020-12-25=", "2021-03-25=74"}));
+    EXPECT_EQ(reported(range("2021-01-10", "2021-03-15", "3")),
+              QStringList({"2020-12-25=", "2021-01-25=", "2021-02-25=59", "2021-03-25=74"}));
+    EXPECT_EQ(reported(range("2020-06-01", "2021-03-15", "4")),
+              QStringList({"2019-12-25=", "2020-12-25=", "2021-03-25=74"}));
+    // How far each period reaches: a month of hours, a year of days, and so on.
+    EXPECT_CODE(report(range("2021-01-01", "2021-02-01", "0")), 0);
+    const Params tooLong[] = {range("2021-01-01", "2021-02-02", "0"),
+                              range("2020-01-01", "2021-01-02"),
+                              range("2018-12-01", "2021-01-02", "2"),
+                              range("2017-01-01", "2021-01-02", "3"),
+                              range("2016-01-01", "2021-01-02", "4")};
+    for (const Params& params : tooLong) {
+        EXPECT_CODE(report(params), 256) << qPrintable(params.at(0).second);
+    }
     // A value keeps its channel and sub-index, key by key as the client reads them.
     readingAt(meter, "2021-03-04 13:00:00", {reading(5, 10, "63.5", 2, 3)});
-    const QJsonArray days = report({{"dateStart", "2021-03-04"}, {"dateEnd", "2021-03-04"}, {"period", "1"}})
-                                .row()["objects"].toArray().at(0).toObject()["devices"].toArray().at(0).toObject()["devValues"].toArray();
+    const QJsonArray days = slotsOf(report(range("2021-03-04", "2021-03-04", "1")));
     EXPECT_EQ(QJsonDocument(days.last().toObject()).toJson(QJsonDocument::Compact),
-              R"({"date":"2021-03-04 23:00:00","values":[{"edId":10,"postfixNum":3,"prefixNum":2,"titleId":5,"val":"63.5"}]})");
+              R"({"date":"2021-03-04 23:00:00","values":[{"edId":10,"postfixNum":3,)"
+              R"("prefixNum":2,"titleId":5,"val":"63.5"}]})");
 }
 
 TEST_F(Reports, FiltersAndEstimates)
 {
     const qint64 store = object(house, "склад");
-    db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "ObjType"=8 WHERE "Id"=%1)").arg(store));
-    const auto objects = [this](const Params& params) {
-        return report(Params{{"dateStart", "2021-03-01"}, {"dateEnd", "2021-03-01"}} + params).row()["objects"].toArray().size();
+    update("ObjectTable", R"("ObjType"=8)", store);
+    const auto objects = [this](const char* obj) {
+        const Params params = range("2021-03-01", "2021-03-01") + Params{{"obj", obj}};
+        return report(params).row()["objects"].toArray().size();
     };
-    EXPECT_EQ(objects({{"obj", "5"}}), 1);
-    EXPECT_EQ(objects({{"obj", "1"}}), 1);
-    EXPECT_EQ(objects({{"obj", "7"}}), 2);
-    db->exec(QStringLiteral(R"(DELETE FROM "ArchiveTable2021" WHERE "ArcDate" BETWEEN '2021-03-02 00:00' AND '2021-03-02 23:00')"));
-    const Params gap{{"dateStart", "2021-03-02"}, {"dateEnd", "2021-03-03"}, {"period", "1"}};
-    EXPECT_EQ(reported(report(gap + Params{{"withCalc", "False"}})).at(1), "2021-03-02=61");
-    EXPECT_EQ(reported(report(gap + Params{{"withCalc", "false"}})).at(1), "2021-03-02=");
+    EXPECT_EQ(objects("5"), 1);
+    EXPECT_EQ(objects("1"), 1);
+    EXPECT_EQ(objects("7"), 2);
+    db->exec(R"(DELETE FROM "ArchiveTable2021"
+                WHERE "ArcDate" BETWEEN '2021-03-02 00:00' AND '2021-03-02 23:00')");
+    const Params gap = range("2021-03-02", "2021-03-03", "1");
+    EXPECT_EQ(reported(gap + Params{{"withCalc", "False"}}).at(1), "2021-03-02=61");
+    EXPECT_EQ(reported(gap + Params{{"withCalc", "false"}}).at(1), "2021-03-02=");
     const struct {
         Params params;
         int code;
     } refusals[] = {{{{"dateEnd", "2021-01-01"}}, 290},
-                    {{{"dateStart", "2021-02-29"}, {"dateEnd", "2021-03-01"}}, 290},
+                    {range("2021-02-29", "2021-03-01"), 290},
                     {{{"dateStart", "2021-03-01"}}, 291},
                     {Params{{"addressId", "-1"}} + gap, 59},
                     {Params{{"objectId", "x"}} + gap, 146},
@@ -311,10 +338,10 @@ TEST_F(Reports, EachCallerReportsOnlyHisAddresses)
 {
     address(QStringLiteral("Чужой дом"), heat);
     address(QStringLiteral("Ничей дом"), 0);
-    const Params range{{"dateStart", "2021-03-01"}, {"dateEnd", "2021-03-01"}};
-    const auto names = [this, &range](const QString& token) {
+    const auto names = [this](const QString& token) {
         QStringList found;
-        for (const QJsonValue& a : call(token, "Report", range).data()) {
+        const CgiResult r = call(token, "Report", range("2021-03-01", "2021-03-01"));
+        for (const QJsonValue& a : r.data()) {
             found << a.toObject()["name"].toString();
         }
         return found.join(',');
@@ -326,41 +353,45 @@ TEST_F(Reports, EachCallerReportsOnlyHisAddresses)
 
 TEST_F(Reports, ConsumptionOfTheObjectsBetweenTwoDays)
 {
-    const CgiResult r = call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-07"}, {"ObjType", "0"}});
+    const Params week{{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-07"}};
+    const CgiResult r = call(waterUser, "Get_Report", week + Params{{"ObjType", "0"}});
     ASSERT_CODE(r, 0);
     ASSERT_EQ(r.data().size(), 1);
     const QJsonObject device = r.row()["devices"].toArray().at(0).toObject();
-    EXPECT_EQ(device["startDate"].toString(), "2021-02-28 23:00");
-    EXPECT_EQ(device["endDate"].toString(), "2021-03-07 23:00");
-    EXPECT_EQ(device["startVal"].toString(), "59");
-    EXPECT_EQ(device["endVal"].toString(), "66");
-    EXPECT_EQ(device["ras"].toString(), "7");
+    QStringList fields;
+    for (const char* key : {"startDate", "endDate", "startVal", "endVal", "ras"}) {
+        fields << device[key].toString();
+    }
+    EXPECT_EQ(fields, QStringList({"2021-02-28 23:00", "2021-03-07 23:00", "59", "66", "7"}));
     EXPECT_EQ(device["startValues"].toArray().size(), 1);
-    EXPECT_TRUE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-07"}, {"ObjType", "8"}}).data().isEmpty());
+    EXPECT_TRUE(call(waterUser, "Get_Report", week + Params{{"ObjType", "8"}}).data().isEmpty());
+    const Params days{{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}};
     EXPECT_CODE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}}), 256);
-    EXPECT_CODE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}, {"AddressId", "x"}}), 59);
-    EXPECT_CODE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}, {"ObjType", "x"}}), 220);
-    EXPECT_CODE(callAsAdmin("Get_Report", {{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}, {"CompanyId", "x"}}), 221);
+    EXPECT_CODE(call(waterUser, "Get_Report", days + Params{{"AddressId", "x"}}), 59);
+    EXPECT_CODE(call(waterUser, "Get_Report", days + Params{{"ObjType", "x"}}), 220);
+    EXPECT_CODE(callAsAdmin("Get_Report", days + Params{{"CompanyId", "x"}}), 221);
 }
 
 TEST_F(Reports, OneDeviceHourByHour)
 {
     volumeAt("2021-03-10 00:30:00", "69.25");
     volumeAt("2021-03-10 01:30:00", "69.5");
-    const CgiResult r = call(waterUser, "Get_Report", {{"HourReport", "yes"}, {"DeviceId", QString::number(meter)},
-                                                       {"StartDate", "2021-03-10"}, {"EndDate", "2021-03-10"}});
+    const Params day{{"StartDate", "2021-03-10"}, {"EndDate", "2021-03-10"}};
+    const CgiResult r = callFor(meter, "Get_Report", day + Params{{"HourReport", "yes"}});
     ASSERT_CODE(r, 0);
     ASSERT_EQ(r.data().size(), 25);
     EXPECT_EQ(r.row(0)["date"].toString(), "2021-03-10");
     EXPECT_EQ(r.row(0)["time"].toString(), "00:00");
-    EXPECT_EQ(r.row(0)["values"].toArray().at(0).toObject()["val"].toString(), "69.25");
+    const QJsonObject first = r.row(0)["values"].toArray().at(0).toObject();
+    EXPECT_EQ(first["val"].toString(), "69.25");
     // The first hour counts from the end of the day before, the noon reading of 9 March.
-    EXPECT_EQ(r.row(0)["values"].toArray().at(0).toObject()["rashod"].toString(), "1.25");
+    EXPECT_EQ(first["rashod"].toString(), "1.25");
     EXPECT_DOUBLE_EQ(r.row(0)["rashod"].toDouble(), 1.25);
     EXPECT_DOUBLE_EQ(r.row(1)["rashod"].toDouble(), 0.25);
-    EXPECT_CODE(call(waterUser, "Get_Report", {{"HourReport", "yes"}, {"StartDate", "2021-03-10"}, {"EndDate", "2021-03-10"}}), 216);
-    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_Report", {{"HourReport", "1"}, {"DeviceId", QString::number(meter)},
-                                                                    {"StartDate", "2021-03-10"}, {"EndDate", "2021-03-10"}}), 246);
+    EXPECT_CODE(call(waterUser, "Get_Report", day + Params{{"HourReport", "yes"}}), 216);
+    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_Report",
+                     day + Params{{"HourReport", "1"}, {"DeviceId", QString::number(meter)}}),
+                246);
 }
 
 } // namespace

@@ -2,11 +2,8 @@
 // (negative ones and ones of half an hour among them), readings with gaps, at the edges of
 // hours, and across New Year in two yearly tables, each slot holds the row that reading every
 // row of the window and keeping the newest of each local slot gives.
-#include "support/pgfixture.h"
+#include "readings/readingsfixture.h"
 
-#include "app/serverconfig.h"
-#include "db/database.h"
-#include "readings/lookups.h"
 #include "readings/slotbuilder.h"
 
 #include <random>
@@ -15,15 +12,11 @@ using namespace testing_support;
 
 namespace {
 
-class SlotReading : public DbTest {
+class SlotReading : public InProcessDatabase {
 protected:
     void SetUp() override
     {
-        DbTest::SetUp();
-        initSchema();
-        const orvela::ServerConfig config = PgServer::connectionConfig(db->name());
-        QString error;
-        ASSERT_TRUE(database.open(config, &error)) << qPrintable(error);
+        InProcessDatabase::SetUp();
         const qint64 flat = objectOf(0);
         for (int i = 0; i < 3; ++i) {
             devices << installedDevice(model(2), flat, 1 + i);
@@ -50,12 +43,6 @@ protected:
                          .arg(QStringLiteral("%1,%2,%3").arg(devices[0]).arg(devices[1]).arg(devices[2])));
         }
     }
-    void TearDown() override
-    {
-        database.close();
-        DbTest::TearDown();
-    }
-
     // What reading every row of the window gives: local slot key -> value.
     QMap<QString, QString> expected(qint64 device, orvela::SlotStep step, const QDateTime& from, const QDateTime& to,
                                     int shift)
@@ -90,8 +77,6 @@ protected:
                                                               : "yyyy-MM");
     }
 
-    orvela::Database database;
-    orvela::UserUnitSettings units;
     QList<qint64> devices;
 };
 

@@ -8,46 +8,38 @@ using orvela::ArchiveValue;
 
 namespace {
 
-ArchiveValue valueOf(quint16 edId, const QString& val, quint16 titleId = 1)
+ArchiveValue valueOf(quint16 edId, const char* val, quint16 titleId = 1)
 {
-    return ArchiveValue{titleId, edId, val, 0, 0};
+    return ArchiveValue{titleId, edId, QString::fromLatin1(val), 0, 0};
 }
 
-struct KoefCase {
-    qint64 koef;
-    const char* val;
-    bool ok;
-    const char* scaled;
-};
-
-class TransKoefTest : public ::testing::TestWithParam<KoefCase> {};
-
-TEST_P(TransKoefTest, ScalesExactlyOrLeavesTheText)
+TEST(Units, TransKoefScalesExactlyOrLeavesTheText)
 {
-    const KoefCase& c = GetParam();
-    ArchiveValue value = valueOf(2, QString::fromLatin1(c.val));
-    EXPECT_EQ(orvela::applyTransKoef(c.koef, &value), c.ok) << c.val;
-    EXPECT_EQ(value.val, QString::fromLatin1(c.scaled)) << c.val;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, TransKoefTest,
-    ::testing::Values(
-        KoefCase{10, "1.25", true, "12.50"}, KoefCase{10, "7", true, "70"},
-        KoefCase{10, "-7", false, "-7"}, KoefCase{2, "-0.25", true, "-0.50"},
-        KoefCase{1, "abc", true, "abc"}, KoefCase{10, "nan", false, "nan"},
-        KoefCase{10, "1,5", false, "1,5"}, KoefCase{3, "0X1f", true, "93"},
-        KoefCase{10, "0x", false, "0x"}, KoefCase{100, " 2.5 ", true, "250.0"},
-        KoefCase{10, "1.5e2", true, "1500"},
+    const struct {
+        qint64 koef;
+        const char* val;
+        bool ok;
+        const char* scaled;
+    } cases[] = {
+        {10, "1.25", true, "12.50"}, {10, "7", true, "70"}, {10, "-7", false, "-7"},
+        {2, "-0.25", true, "-0.50"}, {1, "abc", true, "abc"}, {10, "nan", false, "nan"},
+        {10, "1,5", false, "1,5"}, {3, "0X1f", true, "93"}, {10, "0x", false, "0x"},
+        {100, " 2.5 ", true, "250.0"}, {10, "1.5e2", true, "1500"},
         // Digits a double would lose.
-        KoefCase{1000, "123456789.123456789", true, "123456789123.456789000"},
-        KoefCase{10, "99999999999999999999", true, "999999999999999999990"}));
+        {1000, "123456789.123456789", true, "123456789123.456789000"},
+        {10, "99999999999999999999", true, "999999999999999999990"},
+    };
+    for (const auto& c : cases) {
+        ArchiveValue value = valueOf(2, c.val);
+        EXPECT_EQ(orvela::applyTransKoef(c.koef, &value), c.ok) << c.val;
+        EXPECT_EQ(value.val, QString::fromLatin1(c.scaled)) << c.val;
+    }
+}
 
 TEST(Units, CountersByClassChannelAndSubIndex)
 {
     const auto counter = [](int devType, quint16 titleId, bool withHeatVolumes) {
-        return orvela::isCounterValue(devType, valueOf(2, QStringLiteral("1"), titleId), 0, 0,
-                                      withHeatVolumes);
+        return orvela::isCounterValue(devType, valueOf(2, "1", titleId), 0, 0, withHeatVolumes);
     };
     EXPECT_TRUE(counter(2, 2, false));
     EXPECT_FALSE(counter(4, 5, false)); // heat volumes only when asked for
@@ -56,59 +48,44 @@ TEST(Units, CountersByClassChannelAndSubIndex)
     EXPECT_TRUE(counter(26, 46, false));
     EXPECT_FALSE(counter(25, 57, true));
 
-    ArchiveValue tariff = valueOf(2, QStringLiteral("1"), 2);
+    ArchiveValue tariff = valueOf(2, "1", 2);
     tariff.postfixNum = 2;
     EXPECT_TRUE(orvela::isCounterValue(2, tariff, 0, 2, false));
     EXPECT_FALSE(orvela::isCounterValue(2, tariff, 0, 0, false));
     EXPECT_FALSE(orvela::isCounterValue(2, tariff, 1, 2, false));
 }
 
-struct ConvertCase {
-    int source;
-    int target;
-    const char* val;
-    bool ok;
-    const char* converted;
-    int edId;
-};
-
-class ConvertUnitTest : public ::testing::TestWithParam<ConvertCase> {};
-
-TEST_P(ConvertUnitTest, ConvertsWithTheClientsFactors)
+TEST(Units, ConvertsWithTheClientsFactors)
 {
-    const ConvertCase& c = GetParam();
-    ArchiveValue value = valueOf(static_cast<quint16>(c.source), QString::fromLatin1(c.val));
-    EXPECT_EQ(orvela::convertUnit(c.target, &value), c.ok) << c.source << " -> " << c.target;
-    EXPECT_EQ(value.val, QString::fromLatin1(c.converted)) << c.source << " -> " << c.target;
-    EXPECT_EQ(value.edId, c.edId) << c.source << " -> " << c.target;
+    const struct {
+        int source;
+        int target;
+        const char* val;
+        bool ok;
+        const char* converted;
+        int edId;
+    } cases[] = {
+        {8, 2, "1", true, "0.00", 2},          {9, 34, "1", true, "1.16", 34},
+        {2, 9, "1000", true, "0.86", 9},       {2, 9, "-1000", true, "-0.86", 9},
+        {2, 9, "-0.001", true, "0.00", 9},     {2, 6, "1", true, "3600.00", 6},
+        {5, 1, "3600", true, "1.00", 1},       {6, 1, "1", true, "0.28", 1},
+        {35, 2, "1", true, "0.28", 2},         {8, 6, "1", true, "4.19", 6},
+        {6, 8, "1000", true, "239.00", 8},     {42, 9, "1", true, "859.50", 9},
+        // Volume and pressure, and pairs that have no conversion.
+        {11, 10, "12345", true, "12.35", 10},  {11, 10, "15", true, "0.02", 10},
+        {10, 11, "1.2345", true, "1234.50", 11}, {33, 32, "1", true, "0.98", 32},
+        {32, 33, "1", true, "1.02", 33},       {32, 33, "0.9807", true, "1.00", 33},
+        {2, 2, "1.23456", true, "1.23456", 2}, {2, 10, "5", true, "5", 2},
+        {40, 2, "5", true, "5", 40},           {2, 9, "abc", false, "abc", 2},
+        {2, 2, "abc", false, "abc", 2},
+    };
+    for (const auto& c : cases) {
+        ArchiveValue value = valueOf(static_cast<quint16>(c.source), c.val);
+        EXPECT_EQ(orvela::convertUnit(c.target, &value), c.ok) << c.source << " -> " << c.target;
+        EXPECT_EQ(value.val, QString::fromLatin1(c.converted)) << c.source << " -> " << c.target;
+        EXPECT_EQ(value.edId, c.edId) << c.source << " -> " << c.target;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Units, ConvertUnitTest,
-    ::testing::Values(ConvertCase{8, 2, "1", true, "0.00", 2},
-                      ConvertCase{9, 34, "1", true, "1.16", 34},
-                      ConvertCase{2, 9, "1000", true, "0.86", 9},
-                      ConvertCase{2, 9, "-1000", true, "-0.86", 9},
-                      ConvertCase{2, 9, "-0.001", true, "0.00", 9},
-                      ConvertCase{2, 6, "1", true, "3600.00", 6},
-                      ConvertCase{5, 1, "3600", true, "1.00", 1},
-                      ConvertCase{6, 1, "1", true, "0.28", 1},
-                      ConvertCase{35, 2, "1", true, "0.28", 2},
-                      ConvertCase{8, 6, "1", true, "4.19", 6},
-                      ConvertCase{6, 8, "1000", true, "239.00", 8},
-                      ConvertCase{42, 9, "1", true, "859.50", 9},
-                      // Volume and pressure, and pairs that have no conversion.
-                      ConvertCase{11, 10, "12345", true, "12.35", 10},
-                      ConvertCase{11, 10, "15", true, "0.02", 10},
-                      ConvertCase{10, 11, "1.2345", true, "1234.50", 11},
-                      ConvertCase{33, 32, "1", true, "0.98", 32},
-                      ConvertCase{32, 33, "1", true, "1.02", 33},
-                      ConvertCase{32, 33, "0.9807", true, "1.00", 33},
-                      ConvertCase{2, 2, "1.23456", true, "1.23456", 2},
-                      ConvertCase{2, 10, "5", true, "5", 2},
-                      ConvertCase{40, 2, "5", true, "5", 40},
-                      ConvertCase{2, 9, "abc", false, "abc", 2},
-                      ConvertCase{2, 2, "abc", false, "abc", 2}));
 
 TEST(Units, ConversionsComeBack)
 {
@@ -124,7 +101,7 @@ TEST(Units, ConversionsComeBack)
                  {11, 10, "2500", "2.50", "2500.00"},
                  {33, 32, "10", "9.81", "10.00"}};
     for (const auto& trip : trips) {
-        ArchiveValue value = valueOf(static_cast<quint16>(trip.a), QString::fromLatin1(trip.val));
+        ArchiveValue value = valueOf(static_cast<quint16>(trip.a), trip.val);
         ASSERT_TRUE(orvela::convertUnit(trip.b, &value));
         EXPECT_EQ(value.val, QString::fromLatin1(trip.there)) << trip.a << " -> " << trip.b;
         ASSERT_TRUE(orvela::convertUnit(trip.a, &value));
@@ -133,37 +110,28 @@ TEST(Units, ConversionsComeBack)
     }
 }
 
-struct PrecisionCase {
-    const char* text;
-    int digits;
-    const char* cut;
-};
-
-class PrecisionTest : public ::testing::TestWithParam<PrecisionCase> {};
-
-TEST_P(PrecisionTest, CutsNeverRounds)
+TEST(Units, PrecisionCutsNeverRounds)
 {
-    const PrecisionCase& c = GetParam();
-    EXPECT_EQ(orvela::applyPrecision(QString::fromLatin1(c.text), c.digits),
-              QString::fromLatin1(c.cut))
-        << c.text << " to " << c.digits;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, PrecisionTest,
-    ::testing::Values(
-        PrecisionCase{"12.3456", 2, "12.34"}, PrecisionCase{"12.3456", 0, "12"},
-        PrecisionCase{"12.999", 2, "12.99"}, PrecisionCase{"-12.999", 2, "-12.99"},
-        PrecisionCase{"-0.004", 2, "0.00"}, PrecisionCase{"-7", 0, "-7"},
-        PrecisionCase{".5", 2, "0.50"}, PrecisionCase{"-.5", 1, "-0.5"},
-        PrecisionCase{"7", 3, "7.000"}, PrecisionCase{"  3.14159 ", 3, "3.141"},
-        PrecisionCase{"1.5e3", 2, "1500.00"}, PrecisionCase{"1e-3", 4, "0.0010"},
-        PrecisionCase{"123456789012345678901234567890.987654321", 4,
-                      "123456789012345678901234567890.9876"},
+    const struct {
+        const char* text;
+        int digits;
+        const char* cut;
+    } cases[] = {
+        {"12.3456", 2, "12.34"}, {"12.3456", 0, "12"}, {"12.999", 2, "12.99"},
+        {"-12.999", 2, "-12.99"}, {"-0.004", 2, "0.00"}, {"-7", 0, "-7"}, {".5", 2, "0.50"},
+        {"-.5", 1, "-0.5"}, {"7", 3, "7.000"}, {"  3.14159 ", 3, "3.141"},
+        {"1.5e3", 2, "1500.00"}, {"1e-3", 4, "0.0010"},
+        {"123456789012345678901234567890.987654321", 4, "123456789012345678901234567890.9876"},
         // Not numbers, or nothing asked: the text stays as it is.
-        PrecisionCase{"1.5", -1, "1.5"}, PrecisionCase{"abc", 2, "abc"},
-        PrecisionCase{"nan", 2, "nan"}, PrecisionCase{"1,5", 2, "1,5"},
-        PrecisionCase{"1.2.3", 1, "1.2.3"}, PrecisionCase{"  ", 2, "  "}));
+        {"1.5", -1, "1.5"}, {"abc", 2, "abc"}, {"nan", 2, "nan"}, {"1,5", 2, "1,5"},
+        {"1.2.3", 1, "1.2.3"}, {"  ", 2, "  "},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(orvela::applyPrecision(QString::fromLatin1(c.text), c.digits),
+                  QString::fromLatin1(c.cut))
+            << c.text << " to " << c.digits;
+    }
+}
 
 TEST(Units, UserSettingsApplyByResource)
 {
@@ -179,16 +147,16 @@ TEST(Units, UserSettingsApplyByResource)
         const char* shown;
         int shownEdId;
     } cases[] = {
-        {4, 9, "1", "1163.000", 2},       // Gcal into kWh, then 3 decimals
-        {12, 29, "65.27", "65.270", 29},  // a temperature is only cut
-        {4, 9, "abc", "abc", 9},          // not a number: neither converted nor cut
-        {2, 2, "1520.56", "1520.5", 2},   // precision alone
-        {7, 11, "12345", "12", 10},       // litres to m³ rounds to 12.35, then cut to 0
+        {4, 9, "1", "1163.000", 2},        // Gcal into kWh, then 3 decimals
+        {12, 29, "65.27", "65.270", 29},   // a temperature is only cut
+        {4, 9, "abc", "abc", 9},           // not a number: neither converted nor cut
+        {2, 2, "1520.56", "1520.5", 2},    // precision alone
+        {7, 11, "12345", "12", 10},        // litres to m³ rounds to 12.35, then cut to 0
         {3, 10, "1.23456", "1.23456", 10}, // nothing asked for gas
         {25, 2, "1.23456", "1.23456", 2},  // a pulse counter has no resource settings
     };
     for (const auto& c : cases) {
-        ArchiveValue value = valueOf(c.edId, QString::fromLatin1(c.val));
+        ArchiveValue value = valueOf(c.edId, c.val);
         orvela::applyUserUnits(settings, c.devType, &value);
         EXPECT_EQ(value.val, QString::fromLatin1(c.shown)) << c.devType << " " << c.val;
         EXPECT_EQ(value.edId, c.shownEdId) << c.devType << " " << c.val;

@@ -10,114 +10,87 @@ using orvela::ArchiveValue;
 
 namespace {
 
-struct FlagCase {
-    int devType;
-    qint64 errorCode;
-    int prefixNum;
-    int postfixNum;
-    const char* text;
-};
-
-class ErrorFlagsTest : public ::testing::TestWithParam<FlagCase> {};
-
-TEST_P(ErrorFlagsTest, NamesEveryFlagInOrderWithAffixes)
+TEST(Vocabulary, ErrorFlagsNameEveryFlagInOrderWithAffixes)
 {
-    const FlagCase& c = GetParam();
-    orvela::DeviceIdentity identity;
-    identity.devType = static_cast<quint8>(c.devType);
-    EXPECT_EQ(orvela::errorFlagsText(identity, c.errorCode, c.prefixNum, c.postfixNum),
-              QString::fromUtf8(c.text))
-        << "devType " << c.devType << " code 0x" << std::hex << c.errorCode;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Electricity, ErrorFlagsTest,
-    ::testing::Values(
-        FlagCase{2, 0x0500, 2, 0,
-                 "Канал 2: Различный ток нагрузки по нулевому и фазному проводам\n"
-                 "Канал 2: Ток нагрузки предельно мал"},
+    const struct {
+        int devType;
+        qint64 errorCode;
+        int prefixNum;
+        int postfixNum;
+        const char* text;
+    } cases[] = {
+        // Electricity.
+        {2, 0x0500, 2, 0,
+         "Канал 2: Различный ток нагрузки по нулевому и фазному проводам\n"
+         "Канал 2: Ток нагрузки предельно мал"},
         // Two-bit fields: 3 has no text, 2 names the upper limits.
-        FlagCase{2, 0x3C00, 0, 0, ""},
-        FlagCase{2, 0x2A00, 0, 1,
-                 "Отрицательная потребляемая мощность (1)\n"
-                 "Ток нагрузки превышает максимальный (1)\n"
-                 "Напряжение выше максимального (1)"},
+        {2, 0x3C00, 0, 0, ""},
+        {2, 0x2A00, 0, 1,
+         "Отрицательная потребляемая мощность (1)\n"
+         "Ток нагрузки превышает максимальный (1)\n"
+         "Напряжение выше максимального (1)"},
         // Present states come before past ones, whatever the bit order.
-        FlagCase{2, 0x40C1, 1, 2,
-                 "Канал 1: Отсутствует ток нагрузки (2)\n"
-                 "Канал 1: Ранее токи нагрузки по нулевому и фазному проводам были различны (2)\n"
-                 "Канал 1: Воздействие внешнего магнитного поля (2)\n"
-                 "Канал 1: Открыта крышка клеммной коробки (2)"},
-        FlagCase{2, 0x103E, -1, 0,
-                 "Напряжение ниже минимального\n"
-                 "Ранее была отрицательная потребляемая мощность\n"
-                 "Ранее было воздействие внешнего магнитного поля\n"
-                 "Ранее была открыта крышка клеммной коробки\n"
-                 "Ранее был вскрыт корпус\nОткрыт корпус"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Heat, ErrorFlagsTest,
-    ::testing::Values(
-        FlagCase{4, 0x30000, 0, 0, ""},
-        FlagCase{4, 0x50000, 0, 0, "Разность температуры меньше -5 °С"},
-        FlagCase{4, 0x6, 0, 0, ""},
-        FlagCase{12, 0x543503, 1, 2,
-                 "Канал 1: Воздействие внешнего магнитного поля в данный момент и в текущем "
-                 "месяце (2)\n"
-                 "Канал 1: Короткое замыкание потенциальной цепи датчика подающего "
-                 "трубопровода (2)\n"
-                 "Канал 1: Обратное вращение вертушки (2)\n"
-                 "Канал 1: Ошибка расчета разности температур из-за ошибки измерения одной из "
-                 "температур (2)\n"
-                 "Канал 1: Короткое замыкание потенциальной цепи датчика обратного "
-                 "трубопровода (2)"},
-        FlagCase{4, 0x315401, 0, 0,
-                 "Воздействие внешнего магнитного поля в данный момент\n"
-                 "Обрыв потенциальной цепи датчика подающего трубопровода\n"
-                 "Обрыв цепи датчика расхода\n"
-                 "Разность температуры отрицательна\n"
-                 "Обрыв токовой цепи датчика обратного трубопровода"},
-        FlagCase{4, 0x400302, 0, 0,
-                 "Воздействие внешнего магнитного поля в текущем месяце\n"
-                 "Обрыв токовой цепи датчика подающего трубопровода\n"
-                 "Обрыв потенциальной цепи датчика обратного трубопровода"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    GasWaterPulse, ErrorFlagsTest,
-    ::testing::Values(
-        FlagCase{3, 0x31, 0, 0,
-                 "Воздействие внешнего магнитного поля\n"
-                 "Отсутствии ответа от электронного блока счетчика\n"
-                 "Перезапуск электронного блока счетчика"},
-        FlagCase{3, 0x0E, 0, 0, ""},
-        FlagCase{6, 0xF, 4, 0,
-                 "Канал 4: Воздействие внешнего магнитного поля\nКанал 4: Признак утечки\n"
-                 "Канал 4: Признак прорыва\nКанал 4: Признак отсоединение считывателя"},
-        FlagCase{21, 0x4, 0, 0, "Признак прорыва"},
-        FlagCase{22, 0x8, 0, 1, "Признак отсоединение считывателя (1)"},
-        FlagCase{25, 0x7, 0, 0,
-                 "Воздействие внешнего магнитного поля\nОбрыв линии\nКороткое замыкание линии"},
-        FlagCase{25, 0x8, 0, 0, ""}));
-
-// Devices without texts of their own show the code, without channel or sub-index.
-INSTANTIATE_TEST_SUITE_P(
-    Unnamed, ErrorFlagsTest,
-    ::testing::Values(FlagCase{26, 31, 2, 3, "0x0000001F"}, FlagCase{8, 255, 0, 0, "0x000000FF"},
-                      FlagCase{0, 0x123456789, 0, 0, "0x23456789"},
-                      FlagCase{8, -1, 0, 0, "0xFFFFFFFF"}, FlagCase{26, 0, 1, 1, ""}));
-
-struct DisplayCase {
-    int devType;
-    ArchiveValue value;
-    const char* line;
-};
-
-class ValueDisplayTest : public ::testing::TestWithParam<DisplayCase> {};
-
-TEST_P(ValueDisplayTest, ComposesOneLine)
-{
-    const DisplayCase& c = GetParam();
-    EXPECT_EQ(orvela::valueDisplayText(c.devType, c.value), QString::fromUtf8(c.line));
+        {2, 0x40C1, 1, 2,
+         "Канал 1: Отсутствует ток нагрузки (2)\n"
+         "Канал 1: Ранее токи нагрузки по нулевому и фазному проводам были различны (2)\n"
+         "Канал 1: Воздействие внешнего магнитного поля (2)\n"
+         "Канал 1: Открыта крышка клеммной коробки (2)"},
+        {2, 0x103E, -1, 0,
+         "Напряжение ниже минимального\n"
+         "Ранее была отрицательная потребляемая мощность\n"
+         "Ранее было воздействие внешнего магнитного поля\n"
+         "Ранее была открыта крышка клеммной коробки\n"
+         "Ранее был вскрыт корпус\nОткрыт корпус"},
+        // Heat.
+        {4, 0x30000, 0, 0, ""},
+        {4, 0x50000, 0, 0, "Разность температуры меньше -5 °С"},
+        {4, 0x6, 0, 0, ""},
+        {12, 0x543503, 1, 2,
+         "Канал 1: Воздействие внешнего магнитного поля в данный момент и в текущем "
+         "месяце (2)\n"
+         "Канал 1: Короткое замыкание потенциальной цепи датчика подающего "
+         "трубопровода (2)\n"
+         "Канал 1: Обратное вращение вертушки (2)\n"
+         "Канал 1: Ошибка расчета разности температур из-за ошибки измерения одной из "
+         "температур (2)\n"
+         "Канал 1: Короткое замыкание потенциальной цепи датчика обратного "
+         "трубопровода (2)"},
+        {4, 0x315401, 0, 0,
+         "Воздействие внешнего магнитного поля в данный момент\n"
+         "Обрыв потенциальной цепи датчика подающего трубопровода\n"
+         "Обрыв цепи датчика расхода\n"
+         "Разность температуры отрицательна\n"
+         "Обрыв токовой цепи датчика обратного трубопровода"},
+        {4, 0x400302, 0, 0,
+         "Воздействие внешнего магнитного поля в текущем месяце\n"
+         "Обрыв токовой цепи датчика подающего трубопровода\n"
+         "Обрыв потенциальной цепи датчика обратного трубопровода"},
+        // Gas, water and pulse counters.
+        {3, 0x31, 0, 0,
+         "Воздействие внешнего магнитного поля\n"
+         "Отсутствии ответа от электронного блока счетчика\n"
+         "Перезапуск электронного блока счетчика"},
+        {3, 0x0E, 0, 0, ""},
+        {6, 0xF, 4, 0,
+         "Канал 4: Воздействие внешнего магнитного поля\nКанал 4: Признак утечки\n"
+         "Канал 4: Признак прорыва\nКанал 4: Признак отсоединение считывателя"},
+        {21, 0x4, 0, 0, "Признак прорыва"},
+        {22, 0x8, 0, 1, "Признак отсоединение считывателя (1)"},
+        {25, 0x7, 0, 0,
+         "Воздействие внешнего магнитного поля\nОбрыв линии\nКороткое замыкание линии"},
+        {25, 0x8, 0, 0, ""},
+        // Devices without texts of their own show the code, without channel or sub-index.
+        {26, 31, 2, 3, "0x0000001F"}, {8, 255, 0, 0, "0x000000FF"},
+        {0, 0x123456789, 0, 0, "0x23456789"}, {8, -1, 0, 0, "0xFFFFFFFF"},
+        {26, 0, 1, 1, ""},
+    };
+    for (const auto& c : cases) {
+        orvela::DeviceIdentity identity;
+        identity.devType = static_cast<quint8>(c.devType);
+        EXPECT_EQ(orvela::errorFlagsText(identity, c.errorCode, c.prefixNum, c.postfixNum),
+                  QString::fromUtf8(c.text))
+            << "devType " << c.devType << " code 0x" << std::hex << c.errorCode;
+    }
 }
 
 ArchiveValue value(quint16 titleId, quint16 edId, const char* val, int prefixNum, int postfixNum)
@@ -125,18 +98,28 @@ ArchiveValue value(quint16 titleId, quint16 edId, const char* val, int prefixNum
     return ArchiveValue{titleId, edId, QString::fromLatin1(val), prefixNum, postfixNum};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ValueDisplayTest,
-    ::testing::Values(
-        DisplayCase{2, value(2, 2, "1520.5", 0, 1), "Электроэнергия (тариф 1): 1520.5 кВт⋅час"},
-        DisplayCase{25, value(57, 0, "42", 0, 0), "(Канал 0) Кол-во импульсов: 42"},
-        DisplayCase{26, value(5, 10, "3.5", 2, 0), "(Канал 2) Объем: 3.5 м³"},
-        DisplayCase{26, value(5, 10, "3.5", 0, 2), "Объем (2): 3.5 м³"},
-        DisplayCase{4, value(30, 29, "65.2", 1, 2),
-                    "(1) Температура на подающем трубопроводе (трубопровод 2): 65.2 °С"},
-        DisplayCase{6, value(0, 10, "1", 0, 0), "1 м³"},
-        DisplayCase{6, value(99, 99, "7", 0, 0), "7"},
-        DisplayCase{2, value(2, 2, "", 1, 1), ""}));
+TEST(Vocabulary, ValueDisplayComposesOneLine)
+{
+    const struct {
+        int devType;
+        ArchiveValue value;
+        const char* line;
+    } cases[] = {
+        {2, value(2, 2, "1520.5", 0, 1), "Электроэнергия (тариф 1): 1520.5 кВт⋅час"},
+        {25, value(57, 0, "42", 0, 0), "(Канал 0) Кол-во импульсов: 42"},
+        {26, value(5, 10, "3.5", 2, 0), "(Канал 2) Объем: 3.5 м³"},
+        {26, value(5, 10, "3.5", 0, 2), "Объем (2): 3.5 м³"},
+        {4, value(30, 29, "65.2", 1, 2),
+         "(1) Температура на подающем трубопроводе (трубопровод 2): 65.2 °С"},
+        {6, value(0, 10, "1", 0, 0), "1 м³"},
+        {6, value(99, 99, "7", 0, 0), "7"},
+        {2, value(2, 2, "", 1, 1), ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(orvela::valueDisplayText(c.devType, c.value), QString::fromUtf8(c.line))
+            << c.line;
+    }
+}
 
 TEST(Vocabulary, NameTablesAreCompleteAndDistinct)
 {

@@ -132,9 +132,9 @@ TEST_F(Users, ChangesAndDeletionsFollowTypesAndCompanies)
                        ',' ORDER BY "Login") FROM "UserTable" WHERE "CompanyId" IS NOT NULL)"),
               QStringLiteral("boss:%1:true,clerk:%1:true,otherAdmin:%2:true").arg(water).arg(heat));
 
-    db->exec(QStringLiteral(R"(INSERT INTO "SessionTable" VALUES (%1, 1, now(), now(), 'a'))").arg(userId("top")));
-    ASSERT_CODE(callAsAdmin("Del_User", {{"UserId", id("top")}}), 0);
-    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "UserTable" WHERE "Login"='top')") +
+    db->exec(QStringLiteral(R"(INSERT INTO "SessionTable" VALUES (%1, 1, now(), now(), 'a'))").arg(userId("loose")));
+    ASSERT_CODE(callAsAdmin("Del_User", {{"UserId", id("loose")}}), 0);
+    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "UserTable" WHERE "Login"='loose')") +
                   db->count(R"(SELECT count(*) FROM "SessionTable")"),
               0);
     EXPECT_CODE(callAsAdmin("Del_User", {{"UserId", "424242"}}), 275);

@@ -29,7 +29,9 @@ protected:
     qint64 countFor(const char* sql, qint64 number) { return valueFor(sql, number).toLongLong(); }
     void linkAbonent(qint64 abonent, qint64 objectId)
     {
-        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)").arg(abonent).arg(objectId));
+        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)")
+                     .arg(abonent)
+                     .arg(objectId));
     }
     qint64 rows(const char* table)
     {

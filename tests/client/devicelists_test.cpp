@@ -1,6 +1,6 @@
 // Device listings and descriptions through the real program: both modes of the lists, the
 // composed texts, the newest readings, and what each caller may see.
-#include "support/pgfixture.h"
+#include "client/clientfixture.h"
 
 using namespace testing_support;
 
@@ -9,24 +9,22 @@ namespace {
 // Water's house (shift +3 h) with flat "кв 1" of abonent Иванов: a water meter 1234 (type 7,
 // version 1, verified 15.03.2020 every 72 months) and a concentrator master. Heat has its own
 // meter; one more meter is installed nowhere.
-class DeviceLists : public TwoCompanies {
+class DeviceLists : public WaterHouse {
 protected:
     void SetUp() override
     {
-        TwoCompanies::SetUp();
-        house = address(QStringLiteral("Ленина 1"), water);
+        WaterHouse::SetUp();
         db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=180 WHERE "Id"=%1)").arg(house));
-        flat = object(house, QStringLiteral("кв 1"));
+        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "Obj"='кв 1' WHERE "Id"=%1)").arg(flat));
         abonent = abonentAt(flat, QStringLiteral("Иванов"));
         db->exec(QStringLiteral(R"(UPDATE "AbonentTable" SET "Phone"='123', "Mail"='iv@example.org' WHERE "Id"=%1)").arg(abonent));
-        waterModel = model(2);
-        db->exec(QStringLiteral(R"(UPDATE "ModelTable" SET "PovInterval"=72, "JsonData"='{"loraDataFormat":3}' WHERE "Id"=%1)").arg(waterModel));
-        meter = installedDevice(waterModel, flat, 1234);
+        db->exec(QStringLiteral(R"(UPDATE "ModelTable" SET "PovInterval"=72, "JsonData"='{"loraDataFormat":3}' WHERE "Id"=%1)").arg(modelId));
+        meter = installedDevice(modelId, flat, 1234);
         db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual", "Note") VALUES (%1, '2020-03-15', 1, 'Госповерка'))").arg(meter));
-        master = installedDevice(waterModel, flat, 777);
+        master = installedDevice(modelId, flat, 777);
         db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "ConnectType"=1 WHERE "Id"=%1)").arg(master));
-        heatMeter = installedDevice(waterModel, objectOf(heat), 4321);
-        loose = insertId(QStringLiteral(R"(INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId") VALUES (2, 'XYZ', 55, 3, 'L55', %1) RETURNING "Id")").arg(waterModel));
+        installedDevice(modelId, heatFlat, 4321);
+        loose = insertId(QStringLiteral(R"(INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId") VALUES (2, 'XYZ', 55, 3, 'L55', %1) RETURNING "Id")").arg(modelId));
         waterUser = createUser("wuser", 131, water);
         heatUser = createUser("huser", 131, heat);
     }
@@ -51,7 +49,7 @@ protected:
     }
     qint64 reads(const QString& table) { return db->count(QStringLiteral(R"(SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM "%1Reads")").arg(table)); }
 
-    qint64 house = 0, flat = 0, abonent = 0, waterModel = 0, meter = 0, master = 0, heatMeter = 0, loose = 0;
+    qint64 abonent = 0, meter = 0, master = 0, loose = 0;
     QString waterUser, heatUser;
 };
 
@@ -61,7 +59,7 @@ TEST_F(DeviceLists, InstalledDevicesOfAnAddressWithTheirFilters)
     const QJsonObject row = call(waterUser, "Get_Devices", at()).row();
     EXPECT_EQ(row, (QJsonObject{{"id", meter}, {"devType", 7}, {"identNum", 1234}, {"ver", 1}, {"status", 0}, {"manId", "ABC"},
                                 {"zavNum", "Z1234"}, {"dateProizv", ""}, {"transKoef", 1}, {"resCode", 2}, {"povInterval", 72},
-                                {"modelId", waterModel}, {"manufId", row["manufId"]}, {"modelName", "Model"}, {"manufName", "Maker"}}));
+                                {"modelId", modelId}, {"manufId", row["manufId"]}, {"modelName", "Model"}, {"manufName", "Maker"}}));
     const QList<qint64> one{meter};
     const QList<qint64> none;
     EXPECT_EQ(ids(call(waterUser, "Get_Devices", at({{"IdentNum", "123"}}))), one);
@@ -96,8 +94,8 @@ TEST_F(DeviceLists, InstalledDevicesOfAnAddressWithTheirFilters)
 // into a table that allows one, hides no device.
 TEST_F(DeviceLists, DevicesInstalledNowhereAreForGlobalCallers)
 {
-    const qint64 moved = installedDevice(waterModel, flat, 901);
-    const qint64 removed = installedDevice(waterModel, flat, 902);
+    const qint64 moved = installedDevice(modelId, flat, 901);
+    const qint64 removed = installedDevice(modelId, flat, 902);
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(removed));
     db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES
         (%1, %3, '2019-01-01', 0), (%2, %3, '2019-01-01', 0))").arg(moved).arg(removed).arg(flat));
@@ -144,7 +142,7 @@ TEST_F(DeviceLists, OneDeviceWithItsComposedTexts)
     EXPECT_EQ(nowhere.row()["address"].toString(), "");
     // A verification 31 January plus one month falls on the last day of February.
     db->exec(QStringLiteral(R"(UPDATE "PoverkaTable" SET "DatePov"='2021-01-31', "Note"=NULL WHERE "DeviceId"=%1)").arg(meter));
-    db->exec(QStringLiteral(R"(UPDATE "ModelTable" SET "PovInterval"=1 WHERE "Id"=%1)").arg(waterModel));
+    db->exec(QStringLiteral(R"(UPDATE "ModelTable" SET "PovInterval"=1 WHERE "Id"=%1)").arg(modelId));
     EXPECT_TRUE(call(waterUser, "Get_DeviceInfo", {{"DeviceId", QString::number(meter)}}).row()["poverka"].toString()
                     .endsWith(QStringLiteral("Дата следующей поверки: 28.02.2021")));
     for (const char* id : {"0", "abc", "-5"}) {
@@ -164,11 +162,11 @@ TEST_F(DeviceLists, TheDeviceTableCarriesDescriptions)
     db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "TransKoef"=10 WHERE "Id"=%1)").arg(meter));
     const qint64 flat2 = object(house, QStringLiteral("кв 2"));
     abonentAt(flat2, QStringLiteral("Петров"));
-    const qint64 second = installedDevice(waterModel, flat2, 5678);
+    const qint64 second = installedDevice(modelId, flat2, 5678);
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "DateInstall"='2021-06-30' WHERE "DeviceId"=%1)").arg(second));
     db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual") VALUES
         (%1, '2019-01-01', 1), (%1, '2022-02-01', 1), (%1, '2023-01-01', 0))").arg(second));
-    const qint64 last = installedDevice(waterModel, object(house, QStringLiteral("кв 3")), 9012);
+    const qint64 last = installedDevice(modelId, object(house, QStringLiteral("кв 3")), 9012);
     for (const char* table : {"PoverkaTable", "AbonentTable", "InstallTable"}) {
         countReads(table);
     }
@@ -245,7 +243,7 @@ TEST_F(DeviceLists, EachDeviceLooksForFlagsBeforeItsOwnNewestReading)
 {
     const int year = QDateTime::currentDateTimeUtc().date().year();
     archiveRow(meter, QStringLiteral("%1-03-28 00:30:00").arg(year - 1), json({reading(5, 10, "1")}), json({flags(0x2)}));
-    const qint64 second = installedDevice(waterModel, flat, 5678);
+    const qint64 second = installedDevice(modelId, flat, 5678);
     archiveRow(second, hoursAgo(30), json({reading(5, 10, "3")}), json({flags(0x4)}));
     archiveRow(second, hoursAgo(2), json({reading(5, 10, "4")}));
     const QJsonArray devices = call(waterUser, "Get_DeviceList").row()["devices"].toArray();
@@ -259,7 +257,7 @@ TEST_F(DeviceLists, ADeviceThatMovedToAnotherCompanyLeavesItsOldObject)
 {
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(meter));
     db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (%1, %2, '2022-01-01', 1))")
-                 .arg(meter).arg(objectOf(heat)));
+                 .arg(meter).arg(heatFlat));
     EXPECT_TRUE(call(waterUser, "Get_DeviceList").row()["devices"].toArray().isEmpty());
     EXPECT_EQ(callAsAdmin("Get_DeviceList", {{"CompanyId", QString::number(water)}}).row()["devices"].toArray().size(), 1);
 }

@@ -1,5 +1,6 @@
-// Device registration, installation and removal.
-#include "support/pgfixture.h"
+// Device registration, installation and removal, and the task queue of a device. Another
+// company's devices and queues are the scope matrix's.
+#include "client/clientfixture.h"
 
 #include <QDate>
 #include <QJsonDocument>
@@ -8,44 +9,43 @@ using namespace testing_support;
 
 namespace {
 
-class Devices : public TwoCompanies {
+class Devices : public WaterHouse {
 protected:
     void SetUp() override
     {
-        TwoCompanies::SetUp();
-        waterOperator = createUser("wop", 130, water);
-        deviceModel = model();
-        flat = objectOf(water);
+        WaterHouse::SetUp();
         flat2 = objectOf(water);
-        heatFlat = objectOf(heat);
     }
     QJsonObject device(int identNum, qint64 objectId = 0, const QString& date = QString())
     {
         QJsonObject d{{"devType", 7}, {"manId", "abc"}, {"identNum", identNum}, {"ver", 1}, {"zavNum", "Z"},
-                      {"modelId", deviceModel}, {"objectId", objectId}};
+                      {"modelId", modelId}, {"objectId", objectId}};
         if (!date.isEmpty()) {
             d.insert("dateInstall", date);
         }
         return d;
     }
+    CgiResult add(const QString& token, const QJsonArray& devices)
+    {
+        return call(token, "Add_Devices", {{"DATA", json(devices)}});
+    }
     qint64 count(const QString& sql) { return db->count(sql); }
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
     const int year = QDate::currentDate().year();
 
-    qint64 deviceModel = 0, flat = 0, flat2 = 0, heatFlat = 0;
-    QString waterOperator;
+    qint64 flat2 = 0;
 };
 
 TEST_F(Devices, BatchRegistrationWithAndWithoutInstallation)
 {
-    const CgiResult loose = callAsAdmin("Add_Devices", {{"DATA", json({device(12345678)})}});
+    const CgiResult loose = add(adminToken(), {device(12345678)});
     ASSERT_CODE(loose, 0);
-    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId", "Status", "TransKoef", "ConnectType") FROM "DeviceTable" WHERE "Id"=%1)").arg(loose.id())),
-              QStringLiteral("7|ABC|12345678|1|Z|%1|0|1|0").arg(deviceModel));
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "InstallTable")"), 0);
+    EXPECT_EQ(valueFor(R"(SELECT concat_ws('|', "DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId", "Status",
+                          "TransKoef", "ConnectType") FROM "DeviceTable" WHERE "Id"=%1)", loose.idNumber()),
+              QStringLiteral("7|ABC|12345678|1|Z|%1|0|1|0").arg(modelId));
+    EXPECT_EQ(rows("InstallTable"), 0);
 
-    const CgiResult installed = call(waterOperator, "Add_Devices",
-                                     {{"DATA", json({device(1, flat, "2010-01-01"), device(2, flat2, today)})}});
+    const CgiResult installed = add(waterOperator, {device(1, flat, "2010-01-01"), device(2, flat2, today)});
     ASSERT_CODE(installed, 0);
     EXPECT_EQ(installed.id(), "");
     EXPECT_EQ(value(R"(SELECT string_agg(i."ObjectId" || '@' || i."DateInstall" || '/' || i."Actual", ',' ORDER BY d."IdentNum") FROM "InstallTable" i JOIN "DeviceTable" d ON d."Id"=i."DeviceId")"),
@@ -54,27 +54,26 @@ TEST_F(Devices, BatchRegistrationWithAndWithoutInstallation)
 
 TEST_F(Devices, ExistingAndRepeatedIdentitiesAreReportedAndNothingIsWritten)
 {
-    ASSERT_CODE(callAsAdmin("Add_Devices", {{"DATA", json({device(1), device(2)})}}), 0);
-    const CgiResult stored = callAsAdmin("Add_Devices", {{"DATA", json({device(1), device(3), device(2)})}});
+    ASSERT_CODE(add(adminToken(), {device(1), device(2)}), 0);
+    const CgiResult stored = add(adminToken(), {device(1), device(3), device(2)});
     EXPECT_CODE(stored, 151);
     EXPECT_EQ(stored.text(), QStringLiteral("Найдены приборы в БД:\nManId: ABC, IdentNum: 1, DevType: 7, Ver: 1."
                                             "\nManId: ABC, IdentNum: 2, DevType: 7, Ver: 1."));
-    const CgiResult repeated = callAsAdmin("Add_Devices", {{"DATA", json({device(5), device(6), device(5)})}});
+    const CgiResult repeated = add(adminToken(), {device(5), device(6), device(5)});
     EXPECT_CODE(repeated, 151);
     EXPECT_EQ(repeated.text(), QStringLiteral("Найдены приборы в БД:\nManId: ABC, IdentNum: 5, DevType: 7, Ver: 1."));
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable")"), 2);
+    EXPECT_EQ(rows("DeviceTable"), 2);
 }
 
 TEST_F(Devices, RecordRulesGiveTheirCodes)
 {
     const auto with = [this](const char* key, const QJsonValue& value) {
-        QJsonObject d = device(9);
+        QJsonObject d = device(9, flat, today);
         d[key] = value;
         return d;
     };
     QJsonObject noVer = device(9);
     noVer.remove("ver");
-    QJsonObject foreign = device(9, heatFlat, today);
     const struct {
         QJsonObject element;
         int code;
@@ -83,26 +82,23 @@ TEST_F(Devices, RecordRulesGiveTheirCodes)
         {with("manId", "A1B"), 103},       {with("devType", -1), 84},         {with("devType", "7"), 84},
         {with("devType", 256), 84},        {with("identNum", 100000000), 216}, {with("identNum", 1.5), 216},
         {noVer, 102},                      {with("modelId", 0), 177},         {with("objectId", "x"), 146},
-        {with("objectId", flat), 256},     {foreign, 190},
+        {device(9, flat), 256},
+        // Installed before 2010, after this year, on no day, or written as clients show dates.
+        {with("dateInstall", "2009-12-31"), 256}, {with("dateInstall", QStringLiteral("%1-01-01").arg(year + 1)), 256},
+        {with("dateInstall", "2010-02-30"), 256}, {with("dateInstall", "15.07.2021"), 256},
     };
     for (const auto& c : cases) {
         // The first element is good: the second one decides, and nothing is written.
-        EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", json({device(8, flat, today), c.element})}}), c.code)
+        EXPECT_CODE(add(waterOperator, {device(8, flat, today), c.element}), c.code)
             << QJsonDocument(c.element).toJson(QJsonDocument::Compact).constData();
     }
-    for (const QString& date : {QStringLiteral("2009-12-31"), QStringLiteral("%1-01-01").arg(year + 1),
-                                QStringLiteral("2010-02-30"), QStringLiteral("15.07.2021")}) {
-        EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", json({device(9, flat, date)})}}), 256) << qPrintable(date);
-    }
-    EXPECT_CODE(call(waterOperator, "Add_Devices", {{"DATA", json({device(9)})}}), 146);
-    EXPECT_CODE(call(createUser("u131", 131, water), "Add_Devices", {{"DATA", json({device(9)})}}), 143);
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable")"), 0);
-    EXPECT_CODE(callAsAdmin("Add_Devices", {{"DATA", json({device(99999999)})}}), 0);
+    EXPECT_EQ(rows("DeviceTable"), 0);
+    EXPECT_CODE(add(adminToken(), {device(99999999)}), 0);
 }
 
 TEST_F(Devices, UpdateRewritesTheCurrentInstallationInPlace)
 {
-    const CgiResult added = call(waterOperator, "Add_Devices", {{"DATA", json({device(1, flat, "2020-05-05")})}});
+    const CgiResult added = add(waterOperator, {device(1, flat, "2020-05-05")});
     ASSERT_CODE(added, 0);
     const QString id = added.id();
     const QString install = value(R"(SELECT "Id" FROM "InstallTable")");
@@ -111,37 +107,22 @@ TEST_F(Devices, UpdateRewritesTheCurrentInstallationInPlace)
     ASSERT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", id}, {"DATA", json({change})}}), 0);
     EXPECT_EQ(value(R"(SELECT concat_ws('|', "Id", "ObjectId", "DateInstall", "Actual") FROM "InstallTable")"),
               QStringLiteral("%1|%2|2021-06-06|1").arg(install).arg(flat2));
-    EXPECT_EQ(value(QStringLiteral(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)").arg(id)), "Z2");
+    EXPECT_EQ(valueFor(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)", added.idNumber()), "Z2");
     // Without an object the installation stays as it is.
     ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", id}, {"DATA", json({device(1, 0)})}}), 0);
     ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", id}, {"DATA", json({device(1, -5)})}}), 0);
     EXPECT_EQ(value(R"(SELECT concat_ws('|', "Id", "ObjectId") FROM "InstallTable")"), QStringLiteral("%1|%2").arg(install).arg(flat2));
 
-    const CgiResult other = callAsAdmin("Add_Devices", {{"DATA", json({device(2)})}});
+    const CgiResult other = add(adminToken(), {device(2)});
     EXPECT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", other.id()}, {"DATA", json({device(1)})}}), 151);
     ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", other.id()}, {"DATA", json({device(2, flat, today)})},
                                            {"CompanyId", QString::number(water)}}), 0);
-    EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "InstallTable" WHERE "DeviceId"=%1 AND "Actual"=1)").arg(other.id())), 1);
-}
-
-TEST_F(Devices, CompanyBoundCallersReachOnlyTheirInstalledDevices)
-{
-    const CgiResult theirs = callAsAdmin("Add_Devices", {{"DATA", json({device(1)})}});
-    const CgiResult mine = call(waterOperator, "Add_Devices", {{"DATA", json({device(2, flat, today)})}});
-    ASSERT_CODE(mine, 0);
-    EXPECT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", theirs.id()}, {"DATA", json({device(1, flat, today)})}}), 190);
-    EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "InstallTable" WHERE "DeviceId"=%1)").arg(theirs.id())), 0);
-    QJsonObject moved = device(2, heatFlat, today);
-    moved["zavNum"] = "stolen";
-    EXPECT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", mine.id()}, {"DATA", json({moved})}}), 190);
-    EXPECT_EQ(value(QStringLiteral(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)").arg(mine.id())), "Z");
-    EXPECT_CODE(call(waterOperator, "Del_Device", {{"Id", theirs.id()}}), 190);
-    EXPECT_CODE(call(createUser("hop", 130, heat), "Del_Device", {{"Id", mine.id()}}), 190);
+    EXPECT_EQ(countFor(R"(SELECT count(*) FROM "InstallTable" WHERE "DeviceId"=%1 AND "Actual"=1)", other.idNumber()), 1);
 }
 
 TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
 {
-    const CgiResult added = call(waterOperator, "Add_Devices", {{"DATA", json({device(1, flat, today)})}});
+    const CgiResult added = add(waterOperator, {device(1, flat, today)});
     ASSERT_CODE(added, 0);
     const QString id = added.id();
     db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov") VALUES (%1, '2020-01-01'))").arg(id));
@@ -158,9 +139,9 @@ TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
 
     ASSERT_CODE(call(waterOperator, "Del_Device", {{"Id", id}}), 0);
     for (const char* table : {"DeviceTable", "InstallTable", "PoverkaTable", "TaskTable"}) {
-        EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "%1")").arg(table)), 0) << table;
+        EXPECT_EQ(rows(table), 0) << table;
     }
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "ConcTable")"), 1);
+    EXPECT_EQ(rows("ConcTable"), 1);
     for (int y : {year - 4, year - 1, year, year + 1}) {
         EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1")").arg(y)), 1) << y;
     }
@@ -170,21 +151,162 @@ TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
 
 TEST_F(Devices, AFailedRemovalLeavesTheDeviceWhole)
 {
-    const CgiResult added = callAsAdmin("Add_Devices", {{"DATA", json({device(1)})}});
-    const QString id = added.id();
+    const QString id = add(adminToken(), {device(1)}).id();
     db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov") VALUES (%1, '2020-01-01'))").arg(id));
     db->exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$");
     db->exec(R"(CREATE TRIGGER no_delete BEFORE DELETE ON "PoverkaTable" FOR EACH ROW EXECUTE FUNCTION refuse())");
     EXPECT_CODE(callAsAdmin("Del_Device", {{"Id", id}}), 132);
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable")"), 1);
+    EXPECT_EQ(rows("DeviceTable"), 1);
 
+    // Readings of a yearly table that cannot be deleted are logged and left behind.
     db->exec(R"(DROP TRIGGER no_delete ON "PoverkaTable")");
     db->exec(QStringLiteral(R"(INSERT INTO "ArchiveTable%1" ("DeviceId", "ArcDate", "JsonErr", "JsonVal") VALUES (%2, now(), '[]', '[]'))").arg(year).arg(id));
     db->exec(QStringLiteral(R"(CREATE TRIGGER no_delete BEFORE DELETE ON "ArchiveTable%1" FOR EACH ROW EXECUTE FUNCTION refuse())").arg(year));
     const CgiResult yearlyFails = callAsAdmin("Del_Device", {{"Id", id}});
     EXPECT_CODE(yearlyFails, 0);
     EXPECT_TRUE(yearlyFails.log.contains(QStringLiteral("[err] Ошибка при выполнении SQL запроса.")));
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable")"), 0);
+    EXPECT_EQ(rows("DeviceTable"), 0);
+}
+
+// The task queue of Water's meter 12345, and of a meter at premises of no company.
+class Tasks : public WaterHouse {
+protected:
+    void SetUp() override
+    {
+        WaterHouse::SetUp();
+        device = id(installedDevice(modelId, flat, 12345));
+        looseDevice = id(installedDevice(modelId, objectOf(0), 777));
+    }
+    QJsonArray queue()
+    {
+        return QJsonDocument::fromJson(valueFor(R"(SELECT "JsonTask"::text FROM "TaskTable" WHERE "DeviceId"=%1)",
+                                                device.toLongLong()).toUtf8()).array();
+    }
+    CgiResult add(const QString& command, const QString& value, const QString& deviceId = QString())
+    {
+        return call(waterOperator, "Add_Task", {{"DeviceId", deviceId.isEmpty() ? device : deviceId},
+                                                {"CommandCode", command}, {"Value", value}, {"DromexNum", "D-1"}});
+    }
+    CgiResult onQueue(const QString& token, const char* command, const Params& more = {})
+    {
+        return call(token, command, Params{{"DeviceId", device}} + more);
+    }
+
+    QString device;
+    QString looseDevice;
+};
+
+TEST_F(Tasks, AddingCreatesTheQueueThenAppends)
+{
+    ASSERT_CODE(add("1", "1"), 0);
+    QJsonObject task = queue().at(0).toObject();
+    QDateTime started = QDateTime::fromString(task.take("dateStart").toString(), "yyyy-MM-dd HH:mm:ss");
+    started.setTimeSpec(Qt::UTC);
+    EXPECT_LT(qAbs(started.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    EXPECT_GT(task.take("id").toDouble(), 0);
+    EXPECT_EQ(task, (QJsonObject{{"command", 1}, {"dateAnswer", ""}, {"dateSend", ""}, {"error", 0}, {"flags", 0},
+                                 {"state", 0}, {"value", QJsonArray{1}}}));
+    ASSERT_CODE(add("7", "2.5"), 0);
+    EXPECT_EQ(queue().at(1)["value"].toArray(), QJsonArray{2.5});
+    EXPECT_EQ(value(R"(SELECT count(*) || ':' || min("DromexNum") FROM "TaskTable")"), "1:D-1");
+}
+
+TEST_F(Tasks, ValuesFollowTheRuleOfTheirCommand)
+{
+    const struct {
+        const char* command;
+        const char* value;
+        int code;
+        QJsonValue stored;
+    } cases[] = {{"1", "2", 302, {}},        {"1", "0x1", 0, 1},        {"3", "255", 0, 255},
+                 {"3", "256", 302, {}},      {"2", "0xFFFF", 0, 65535}, {"2", "-1", 302, {}},
+                 {"7", "abc", 302, {}},      {"7", "1e309", 302, {}},   {"7", "NaN", 302, {}},
+                 {"7", "0x", 302, {}},       {"7", "-0", 0, 0},         {"7", " -12 ", 0, -12},
+                 {"0x10", "1e3", 0, 1000},   {"9", "9007199254740993", 302, {}},
+                 {"9", "-9007199254740992", 0, QJsonValue(-9007199254740992.0)}};
+    int stored = 0;
+    for (const auto& c : cases) {
+        EXPECT_CODE(add(c.command, c.value), c.code) << c.command << " " << c.value;
+        if (c.code == 0) {
+            const QJsonArray tasks = queue();
+            ASSERT_EQ(tasks.size(), ++stored);
+            EXPECT_EQ(tasks.last()["value"].toArray().at(0).toVariant(), c.stored.toVariant()) << c.value;
+        }
+    }
+    EXPECT_CODE(add("1", "1", "999"), 246);
+}
+
+TEST_F(Tasks, OldTasksArePrunedUnlessKept)
+{
+    const QString old = QDateTime::currentDateTimeUtc().addDays(-61).toString("yyyy-MM-dd HH:mm:ss");
+    const QString recent = QDateTime::currentDateTimeUtc().addDays(-60).toString("yyyy-MM-dd HH:mm:ss");
+    const QJsonArray stored{
+        QJsonObject{{"id", 1}, {"dateStart", old}, {"flags", 0}},
+        QJsonObject{{"id", 2}, {"dateStart", old}, {"flags", 1}},
+        QJsonObject{{"id", 3}, {"dateStart", "not a date"}, {"flags", 0}},
+        QJsonObject{{"id", 4}, {"dateStart", recent}},
+        QJsonObject{{"id", 5}, {"dateStart", recent}, {"flags", 0}},
+        7,
+    };
+    db->exec(QStringLiteral(R"(INSERT INTO "TaskTable" ("DeviceId", "JsonTask") VALUES (%1, '%2'))")
+                 .arg(device, QString::fromUtf8(QJsonDocument(stored).toJson(QJsonDocument::Compact))));
+    // Listing never prunes.
+    const CgiResult listed = onQueue(waterOperator, "Get_TaskTable");
+    ASSERT_CODE(listed, 0);
+    EXPECT_EQ(listed.row()["taskArr"].toArray(), stored);
+    ASSERT_CODE(add("5", "1"), 0);
+    QList<int> ids;
+    for (const QJsonValue& task : queue()) {
+        ids << task["id"].toInt();
+    }
+    ids.removeLast();
+    EXPECT_EQ(ids, (QList<int>{2, 3, 5}));
+}
+
+TEST_F(Tasks, ListingDeletingAndClearing)
+{
+    ASSERT_CODE(add("1", "0"), 0);
+    ASSERT_CODE(add("2", "7"), 0);
+    const CgiResult listed = onQueue(waterOperator, "Get_TaskTable");
+    ASSERT_CODE(listed, 0);
+    QJsonObject head = listed.row();
+    const QJsonArray tasks = head.take("taskArr").toArray();
+    EXPECT_EQ(head, (QJsonObject{{"deviceId", device.toLongLong()}, {"devType", 7}, {"manId", "ABC"}, {"identNum", 12345},
+                                 {"ver", 1}, {"zavNum", "Z12345"}, {"modelName", "Model"}, {"manufName", "Maker"},
+                                 {"resCode", 2}, {"dromexNum", "D-1"}}));
+    ASSERT_EQ(tasks.size(), 2);
+    const QString second = id(tasks.at(1)["id"].toVariant().toLongLong());
+    EXPECT_CODE(onQueue(waterOperator, "Del_Task", {{"TaskId", "12"}}), 306);
+    EXPECT_EQ(queue().size(), 2);
+    ASSERT_CODE(onQueue(waterOperator, "Del_Task", {{"TaskId", second}}), 0);
+    EXPECT_EQ(queue().size(), 1);
+    ASSERT_CODE(onQueue(waterOperator, "Clear_Task"), 0);
+    EXPECT_EQ(value(R"(SELECT "JsonTask"::text FROM "TaskTable")"), "[]");
+}
+
+// A global caller reaches a company's queue only by naming the company; a company-bound
+// caller never reaches a queue of no company.
+TEST_F(Tasks, QueuesAreReachedOnlyThroughTheCompanysInstallation)
+{
+    db->exec(QStringLiteral(R"(INSERT INTO "TaskTable" ("DeviceId", "JsonTask") VALUES (%1, '[]'), (%2, '[]'))").arg(device, looseDevice));
+    EXPECT_CODE(onQueue(adminToken(), "Get_TaskTable"), 246);
+    EXPECT_CODE(onQueue(adminToken(), "Get_TaskTable", {{"CompanyId", id(water)}}), 0);
+    EXPECT_CODE(callAsAdmin("Get_TaskTable", {{"DeviceId", looseDevice}}), 0);
+    EXPECT_CODE(call(waterOperator, "Clear_Task", {{"DeviceId", looseDevice}}), 246);
+    EXPECT_CODE(add("1", "1", looseDevice), 27);
+}
+
+TEST_F(Tasks, BrokenStoredQueuesAreRefused)
+{
+    for (const char* stored : {R"({"id":1})", R"("text")"}) {
+        db->exec(QStringLiteral(R"(DELETE FROM "TaskTable")"));
+        db->exec(QStringLiteral(R"(INSERT INTO "TaskTable" ("DeviceId", "JsonTask") VALUES (%1, '%2'))").arg(device, stored));
+        EXPECT_CODE(add("1", "1"), 131) << stored;
+        EXPECT_CODE(onQueue(waterOperator, "Get_TaskTable"), 131) << stored;
+        EXPECT_CODE(onQueue(waterOperator, "Del_Task", {{"TaskId", "1"}}), 131) << stored;
+    }
+    db->exec(QStringLiteral(R"(UPDATE "TaskTable" SET "JsonTask"='[5, {"id": 1}]')"));
+    EXPECT_CODE(onQueue(waterOperator, "Del_Task", {{"TaskId", "1"}}), 131);
 }
 
 } // namespace

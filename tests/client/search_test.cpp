@@ -1,7 +1,7 @@
 // Search and technical records through the real program: what each kind of search matches,
 // which companies each caller sees, that search texts are literal, and technical records
 // read in the local time of the device's address across the yearly tables.
-#include "support/pgfixture.h"
+#include "client/clientfixture.h"
 
 using namespace testing_support;
 
@@ -10,23 +10,23 @@ namespace {
 // Water's house "Москва, Ленина 1" (shift +3 h) with flat "Кв 5" of abonent Петров and a
 // water meter 1234; Heat's house with meter 4321; an address of no company with an object;
 // one more meter installed nowhere.
-class Search : public TwoCompanies {
+class Search : public WaterHouse {
 protected:
     void SetUp() override
     {
-        TwoCompanies::SetUp();
-        house = address(QStringLiteral("Москва, Ленина 1"), water);
-        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=180, "JsonData"='{"fias":"f-1"}' WHERE "Id"=%1)").arg(house));
-        flat = object(house, QStringLiteral("Кв 5"));
+        WaterHouse::SetUp();
+        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "Name"='Москва, Ленина 1', "TimeShift"=180,
+                                   "JsonData"='{"fias":"f-1"}' WHERE "Id"=%1)").arg(house));
+        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "Obj"='Кв 5' WHERE "Id"=%1)").arg(flat));
         abonent = abonentAt(flat, QStringLiteral("Петров Пётр"));
         db->exec(QStringLiteral(R"(UPDATE "AbonentTable" SET "Login"='PetrovP', "Mail"='petrov@example.org' WHERE "Id"=%1)").arg(abonent));
-        const qint64 waterModel = model(2);
-        meter = installedDevice(waterModel, flat, 1234);
-        heatHouse = address(QStringLiteral("Тверь, Мира 2"), heat);
-        heatMeter = installedDevice(waterModel, object(heatHouse), 4321);
+        meter = installedDevice(modelId, flat, 1234);
+        heatHouse = countFor(R"(SELECT "AddressId" FROM "ObjectTable" WHERE "Id"=%1)", heatFlat);
+        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "Name"='Тверь, Мира 2' WHERE "Id"=%1)").arg(heatHouse));
+        heatMeter = installedDevice(modelId, heatFlat, 4321);
         orphanHouse = address(QStringLiteral("Ничья улица"), 0);
         object(orphanHouse, QStringLiteral("Сарай"));
-        loose = insertId(QStringLiteral(R"(INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId") VALUES (7, 'ABC', 1235, 1, 'L1', %1) RETURNING "Id")").arg(waterModel));
+        loose = insertId(QStringLiteral(R"(INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId") VALUES (7, 'ABC', 1235, 1, 'L1', %1) RETURNING "Id")").arg(modelId));
         waterUser = createUser("WaterUser", 131, water);
         heatAdmin = createUser("HeatAdmin", 129, heat);
         homeless = createUser("Homeless", 131);
@@ -50,7 +50,7 @@ protected:
     }
     QList<qint64> searchAsAdmin(int type, const Params& fields = {}) { return search(adminToken(), type, fields); }
 
-    qint64 house = 0, flat = 0, abonent = 0, meter = 0, heatHouse = 0, heatMeter = 0, orphanHouse = 0, loose = 0;
+    qint64 abonent = 0, meter = 0, heatHouse = 0, heatMeter = 0, orphanHouse = 0, loose = 0;
     QString waterUser, heatAdmin, homeless;
 };
 
@@ -157,7 +157,7 @@ TEST_F(Search, TypeAndTextsAreReadLiterally)
     EXPECT_EQ(searchAsAdmin(3, {{"Field1", QString(10000, QChar(0x042B))}}), Ids{});
     EXPECT_EQ(searchAsAdmin(1, {{"Field1", QStringLiteral("ленинА 1")}}), (Ids{house})); // mixed scripts and case
     EXPECT_CODE(callAsAdmin("Search", {{"Type", "1"}, {"Field2", QString(QChar(0))}}), 208);
-    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "UserTable")"), 4);
+    EXPECT_EQ(rows("UserTable"), 5);
 }
 
 TEST_F(Search, AtMostAThousandRowsAndFailuresAreReported)

@@ -11,11 +11,11 @@ namespace {
 
 // Water's house: the meter of flat 1 has coefficient 10, was verified 2021-01-31 for a month
 // and carries personal account ЛС-7; flat 2 holds a heat meter.
-class CurrentValues : public WaterHouse {
+class CurrentValues : public MeteredHouse {
 protected:
     void SetUp() override
     {
-        WaterHouse::SetUp();
+        MeteredHouse::SetUp();
         db->exec(QStringLiteral(R"(UPDATE "ModelTable" SET "PovInterval"=1
             WHERE "Id"=(SELECT "ModelId" FROM "DeviceTable" WHERE "Id"=%1))").arg(meter));
         update("DeviceTable", R"("TransKoef"=10)", meter);

@@ -11,11 +11,11 @@ QJsonObject firstValue(const QJsonValue& entry)
     return entry.toObject()["valTable"].toArray().at(0).toObject();
 }
 
-class PeriodValues : public WaterHouse {
+class PeriodValues : public MeteredHouse {
 protected:
     void SetUp() override
     {
-        WaterHouse::SetUp();
+        MeteredHouse::SetUp();
         update("ObjectTable", R"("ObjType"=3)", flat);
     }
     void volumeAt(const QString& local, const char* val)

@@ -14,7 +14,7 @@ namespace testing_support {
 
 // Water's house "Ленина 1", three hours ahead of UTC, with flat 1 and its cold-water meter,
 // read by the company's user "wuser".
-class WaterHouse : public TwoCompanies {
+class MeteredHouse : public TwoCompanies {
 protected:
     void SetUp() override
     {

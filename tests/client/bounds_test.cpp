@@ -5,7 +5,6 @@
 #include "support/sanitized.h"
 #include "support/webfront.h"
 
-#include <QFile>
 
 #include <functional>
 
@@ -36,17 +35,6 @@ protected:
         rusage usage{};
         ::getrusage(RUSAGE_CHILDREN, &usage);
         return usage.ru_maxrss / 1024;
-    }
-    static qint64 statusKb(qint64 pid, const QByteArray& field)
-    {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        status.open(QIODevice::ReadOnly);
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith(field)) {
-                return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
-            }
-        }
-        return -1;
     }
     CgiResult postRaw(const QByteArray& contentType, const QByteArray& body)
     {

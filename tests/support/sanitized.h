@@ -21,16 +21,22 @@ constexpr int kCrashSignal = SIGSEGV;
         GTEST_SKIP() << "memory is measured by the build without sanitizers";          \
     }
 
-// The resident memory of a process (this one for 0), in KB, as /proc reports it.
-inline qint64 residentKb(qint64 pid = 0)
+// A memory figure of a process (this one for 0) in KB, as /proc reports it: "VmRSS:" is what
+// it holds now, "VmHWM:" the most it has held; -1 when it cannot be read.
+inline qint64 statusKb(qint64 pid, const QByteArray& field)
 {
     QFile status(QStringLiteral("/proc/%1/status")
                      .arg(pid ? QString::number(pid) : QStringLiteral("self")));
     status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field)) {
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
         }
     }
     return -1;
+}
+
+inline qint64 residentKb(qint64 pid = 0)
+{
+    return statusKb(pid, "VmRSS:");
 }

@@ -253,15 +253,6 @@ TEST_F(DeviceLists, EachDeviceLooksForFlagsBeforeItsOwnNewestReading)
         << qPrintable(devices.at(1).toObject()["lastFlags"].toString());
 }
 
-TEST_F(DeviceLists, ADeviceThatMovedToAnotherCompanyLeavesItsOldObject)
-{
-    db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(meter));
-    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (%1, %2, '2022-01-01', 1))")
-                 .arg(meter).arg(heatFlat));
-    EXPECT_TRUE(call(waterUser, "Get_DeviceList").row()["devices"].toArray().isEmpty());
-    EXPECT_EQ(callAsAdmin("Get_DeviceList", {{"CompanyId", QString::number(water)}}).row()["devices"].toArray().size(), 1);
-}
-
 TEST_F(DeviceLists, DevicesNeverInstalledAreListedForGlobalCallers)
 {
     const CgiResult list = callAsAdmin("Get_DeviceList", {{"NotAddress", "1"}});

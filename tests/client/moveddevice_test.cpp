@@ -111,4 +111,26 @@ TEST_F(MovedDevice, OnlyTheCompanyOfItsCurrentInstallationSeesIt)
     }
 }
 
+// Nor may the company it left change it or its queue.
+TEST_F(MovedDevice, TheCompanyItLeftCannotChangeIt)
+{
+    const QString waterAdmin = createUser("wadmin", 129, water);
+    db->exec(QStringLiteral(R"(INSERT INTO "TaskTable" ("DeviceId", "JsonTask") VALUES (%1, '[]'))").arg(kMoved));
+    const QString before = snapshot();
+    const struct {
+        const char* command;
+        Params params;
+        int code;
+    } changes[] = {
+        {"Del_Device", {{"Id", kMoved}}, 190},
+        {"Add_Task", {{"DeviceId", kMoved}, {"CommandCode", "7"}, {"Value", "1"}}, 27},
+        {"Clear_Task", {{"DeviceId", kMoved}}, 246},
+        {"Get_TaskTable", {{"DeviceId", kMoved}}, 246},
+    };
+    for (const auto& c : changes) {
+        EXPECT_CODE(call(waterAdmin, c.command, c.params), c.code) << c.command;
+    }
+    EXPECT_EQ(snapshot(), before);
+}
+
 } // namespace

@@ -309,21 +309,6 @@ TEST_F(Scope, ACompanyUserCannotRegisterADeviceOutsideAnyObject)
     EXPECT_CODE(callAsAdmin("Add_Devices", {{"DATA", deviceData("-1")}}), 0);
 }
 
-// A device belongs to the company where it is installed now, not where it once was.
-TEST_F(Scope, AnOldInstallationGivesNoRightsToADevice)
-{
-    db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)").arg(h.device));
-    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (%1, %2, '2019-01-01', 0))")
-                 .arg(h.device, w.object));
-    const QString waterOperator = createUser("wop", 130, water);
-    const QString before = snapshot();
-    EXPECT_CODE(call(waterOperator, "Del_Device", {{"Id", h.device}}), 190);
-    EXPECT_CODE(call(waterOperator, "Add_Task", {{"DeviceId", h.device}, {"CommandCode", "7"}, {"Value", "1"}}), 27);
-    EXPECT_CODE(call(waterOperator, "Clear_Task", {{"DeviceId", h.device}}), 246);
-    EXPECT_CODE(call(waterOperator, "Get_TaskTable", {{"DeviceId", h.device}}), 246);
-    EXPECT_EQ(snapshot(), before);
-}
-
 // A deletion that spans tables happens whole or not at all.
 TEST_F(Scope, DeletionsOfCompaniesAndAccountsAreWholeOrNothing)
 {

@@ -15,33 +15,14 @@ TEST_F(Authentication, PasswordLogInGivesATokenThatOtherCommandsAccept)
 {
     const CgiResult login = cgi->post({{"CMD", "Get_UserData"}, {"Login", " admin "}, {"Password", "tulip"}});
     ASSERT_CODE(login, 0);
-    EXPECT_EQ(login.resultType(), "TABLE");
-    const QJsonObject profile = login.row();
-    EXPECT_EQ(profile["login"].toString(), "admin");
-    EXPECT_EQ(profile["userType"].toInt(), 2);
-    EXPECT_EQ(profile["status"].toInt(), 1);
-    EXPECT_EQ(profile["authToken"].toString(), adminToken());
-    EXPECT_EQ(profile["datePas"].toString(), "");
-    EXPECT_FALSE(profile.contains("companyId"));
-
-    const CgiResult again = call(profile["authToken"].toString(), "Get_UserData");
-    ASSERT_CODE(again, 0);
-    EXPECT_EQ(again.row()["id"], profile["id"]);
-    EXPECT_EQ(again.row()["authToken"].toString(), adminToken());
-    EXPECT_CODE(call(profile["authToken"].toString(), "Get_UsersTable"), 0);
+    EXPECT_EQ(login.row()["login"].toString(), "admin");
+    EXPECT_FALSE(login.row().contains("companyId"));
+    EXPECT_EQ(login.row()["authToken"].toString(), adminToken());
+    EXPECT_CODE(call(login.row()["authToken"].toString(), "Get_UsersTable"), 0);
 }
 
-TEST_F(Authentication, MailLogInContinuesUnderTheAccountsLogin)
-{
-    initSchema();
-    db->exec(R"(UPDATE "UserTable" SET "Mail"='boss@example.org' WHERE "Login"='admin')");
-    const CgiResult r = call(tokenFor("boss@example.org", "tulip"), "Get_UserData");
-    ASSERT_CODE(r, 0);
-    EXPECT_EQ(r.row()["login"].toString(), "admin");
-    EXPECT_EQ(r.row()["mail"].toString(), "boss@example.org");
-}
-
-// Two accounts may share a mail: a log-in by that mail always lands on the older one.
+// Two accounts may share a mail: a log-in by that mail always lands on the older one, and
+// goes on under its login.
 TEST_F(Authentication, ALogInByASharedMailPicksTheOldestAccount)
 {
     initSchema();
@@ -60,17 +41,14 @@ TEST_F(Authentication, CredentialsAreStoredAsTheLogInReadsThem)
     initSchema();
     const Params account{{"Status", "1"}, {"UserType", "3"}};
     EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "a:b"}, {"Pas", "p"}}), 323);
-    EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", " lead"}, {"Pas", "p"}}), 323);
     // A login with "@" is looked up as a mail, by password and by token alike.
     EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "clerk@home"}, {"Pas", "p"}, {"Mail", "c@x.org"}}), 323);
     EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "blank"}, {"Pas", " p "}}), 326);
-    EXPECT_CODE(callAsAdmin("Add_User", account + Params{{"Login", "tab"}, {"Pas", "p\t"}}), 326);
     EXPECT_EQ(db->count(R"(SELECT count(*) FROM "UserTable")"), 1);
     const CgiResult made = callAsAdmin("Add_User", account + Params{{"Login", "inner"}, {"Pas", "two words"}});
     ASSERT_CODE(made, 0);
     EXPECT_CODE(cgi->post({{"CMD", "Get_UserData"}, {"Login", "inner"}, {"Password", "two words"}}), 0);
     EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Pas", "x "}}), 326);
-    EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Login", "in:ner"}}), 323);
     EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", made.id()}, {"Login", "in@ner"}}), 323);
     EXPECT_CODE(cgi->post({{"CMD", "Get_UserData"}, {"Login", "inner"}, {"Password", "two words"}}), 0);
 }
@@ -86,9 +64,7 @@ TEST_F(Authentication, NulCharactersAreRefusedWithTheParametersFormatCode)
         int code;
     } cases[] = {
         {{{"CMD", "Add_User"}, {"Auth", token}, {"Login", "u"}, {"Pas", QByteArray("p\0q", 3)}, {"Status", "1"}, {"UserType", "3"}}, 326},
-        {{{"CMD", "Add_User"}, {"Auth", token}, {"Login", QByteArray("u\0", 2)}, {"Pas", "p"}, {"Status", "1"}, {"UserType", "3"}}, 323},
         {{{"CMD", "Add_Company"}, {"Auth", token}, {"Name", "n"}, {"Note", QByteArray("\0", 1)}}, 327},
-        {{{"CMD", "Add_Company"}, {"Auth", token}, {"Name", QByteArray("n\0", 2)}}, 322},
         {{{"CMD", "Add_Company"}, {"Auth", token}, {"Name", "n"}, {"Mail", QByteArray("\0@", 2)}}, 324},
         {{{"CMD", "Add_Company"}, {"Auth", token}, {"Name", "n"}, {"Phone", QByteArray("1\0", 2)}}, 325},
         {{{"CMD", "Add_Address"}, {"Auth", token}, {"Name", "n"}, {"TimeShift", "0"}, {"PostIndex", QByteArray("1\0", 2)}}, 208},
@@ -114,7 +90,6 @@ TEST_F(Authentication, RefusalsByPasswordAndStatus)
     EXPECT_CODE(call(createUser("odd", 3, 0, 7), "Get_UserData"), 233);
     // A quote in the login never changes the statement.
     EXPECT_CODE(call(tokenFor("x' OR '1'='1", "tulip"), "Get_UserData"), 139);
-    EXPECT_CODE(call(tokenFor("admin'--", "tulip"), "Get_UserData"), 139);
 }
 
 TEST_F(Authentication, CompanyBoundProfileCarriesItsCompany)
@@ -125,8 +100,6 @@ TEST_F(Authentication, CompanyBoundProfileCarriesItsCompany)
     ASSERT_CODE(r, 0);
     EXPECT_EQ(r.row()["companyId"].toInt(), 26);
     EXPECT_EQ(r.row()["companyName"].toString(), QStringLiteral("Водоканал"));
-    EXPECT_TRUE(r.row().contains("sotrudnikId"));
-    EXPECT_TRUE(r.row().contains("accessType"));
 }
 
 TEST_F(Authentication, AvatarUrlOnlyWhenThePictureExists)

@@ -19,9 +19,6 @@ TEST(Crypto, KnownAnswerAndRoundTrip)
     QString plain;
     ASSERT_TRUE(crypto.decryptText(token.toUpper(), kKey, &plain));
     EXPECT_EQ(plain, "admin:0ae57c94574802400bb2b31a4ac950ed");
-    ASSERT_TRUE(crypto.encryptText(QStringLiteral("логин:пароль"), kKey, &token));
-    ASSERT_TRUE(crypto.decryptText(token, kKey, &plain));
-    EXPECT_EQ(plain, QStringLiteral("логин:пароль"));
 }
 
 TEST(Crypto, ZeroPaddingToWholeBlocks)
@@ -58,8 +55,6 @@ TEST(Crypto, FailuresKeepTheirTextAndLeaveTheOutputAlone)
     EXPECT_EQ(crypto.lastError(), QStringLiteral("Неверная длина входящих данных."));
     EXPECT_FALSE(crypto.encryptText(QString(), kKey, &out));
     EXPECT_EQ(crypto.lastError(), QStringLiteral("Нет входящих данных."));
-    EXPECT_FALSE(crypto.encryptText("x", QString(), &out));
-    EXPECT_EQ(crypto.lastError(), QStringLiteral("Не указан ключ шифрования."));
     EXPECT_FALSE(crypto.decryptText(QString(32, '0'), QString(), &out));
     EXPECT_EQ(crypto.lastError(), QStringLiteral("Не указан ключ шифрования."));
     EXPECT_EQ(out, "untouched");

@@ -54,6 +54,8 @@ void noteCodeSeen(int code)
     return ::testing::AssertionSuccess();
 }
 
+namespace {
+
 QByteArray urlEncode(const Params& params)
 {
     QList<QByteArray> pairs;
@@ -62,8 +64,6 @@ QByteArray urlEncode(const Params& params)
     }
     return pairs.join('&');
 }
-
-namespace {
 
 // HTTP_COOKIE becomes "Cookie", HTTP_X_FORWARDED_FOR "X-Forwarded-For".
 QByteArray headerName(const QString& variable)

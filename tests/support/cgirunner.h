@@ -60,7 +60,7 @@ Request multipartRequest(const Params& fields);
 // How the harness reaches the program: a CGI process per request, or requests through
 // lighttpd to one persistent FastCGI process. By default the run's setting decides
 // (ORVELA_EXCHANGE=persistent), so that the same tests run in both modes.
-enum class Exchange { FromRun, Cgi, Persistent };
+enum class Exchange { FromRun, Persistent };
 
 // A throwaway installation of the program: a folder holding bin/orvela (a link to the built
 // program) and cnf/server.cnf, so that the program's base and working directory are that
@@ -122,8 +122,6 @@ private:
     bool m_persistent = false;
     mutable std::unique_ptr<WebFront> m_front;
 };
-
-QByteArray urlEncode(const Params& params);
 
 // The run answered the code with its exact message.
 ::testing::AssertionResult answered(const CgiResult& result, int code);

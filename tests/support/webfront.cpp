@@ -1,6 +1,5 @@
 #include "support/webfront.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -81,7 +80,7 @@ WebFront::WebFront(const QString& root, const QString& binary)
     }
     if (!acceptsConnections(socketPath())) {
         ADD_FAILURE() << "lighttpd did not start (exit " << m_server->exitCode() << "): "
-                      << m_server->readAllStandardOutput().constData() << qPrintable(errorLog());
+                      << m_server->readAllStandardOutput().constData();
     }
 }
 
@@ -101,37 +100,16 @@ qint64 WebFront::backendPid() const
     // lighttpd forks its FastCGI process and execs the program on its own time: until the
     // exec the child carries lighttpd's name, so look again for a while before giving up.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (const qint64 pid = runningBackendPid()) {
+        QProcess pgrep;
+        pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-P"), QString::number(m_server->processId()),
+                                              QStringLiteral("-x"), QStringLiteral("orvela")});
+        pgrep.waitForFinished();
+        if (const qint64 pid = pgrep.readAllStandardOutput().trimmed().toLongLong()) {
             return pid;
         }
         QThread::msleep(50);
     }
     return 0;
-}
-
-qint64 WebFront::runningBackendPid() const
-{
-    const QString parent = QString::number(m_server->processId());
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        // "pid (name) state ppid ...": the name may hold blanks, so read after its ")".
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) == parent.toLatin1() && fields.value(0) != "Z" && line.contains("(orvela)")) {
-            return entry.toLongLong();
-        }
-    }
-    return 0;
-}
-
-QString WebFront::errorLog() const
-{
-    QFile log(m_root + QStringLiteral("lighttpd.log"));
-    log.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(log.readAll());
 }
 
 QByteArray httpExchange(const QString& socketPath, const QByteArray& request, int timeoutMs)

@@ -20,12 +20,8 @@ public:
     QString socketPath() const { return m_root + QStringLiteral("http.sock"); }
     // The process id of the program that lighttpd started (0 when none appears within 5 s).
     qint64 backendPid() const;
-    // lighttpd's own error log, for assertion messages.
-    QString errorLog() const;
 
 private:
-    qint64 runningBackendPid() const;
-
     QString m_root;
     QString m_binary;
     std::unique_ptr<QProcess> m_server;

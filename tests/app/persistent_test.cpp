@@ -5,6 +5,9 @@
 #include "support/sanitized.h"
 #include "support/webfront.h"
 
+#include "db/keptconnection.h"
+
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -173,6 +176,21 @@ TEST_F(Persistent, StopSignalLetsTheRequestBeingServedFinish)
         QThread::msleep(50);
     }
     EXPECT_FALSE(QFile::exists(stat)) << "the process ended";
+}
+
+TEST(KeptConnectionSchedule, SchemaCheckIsDueHourlyAndInANewYear)
+{
+    orvela::KeptConnection connection;
+    const QDateTime checked(QDate(2026, 12, 31), QTime(23, 0), Qt::UTC);
+    EXPECT_TRUE(connection.schemaCheckDue(checked)) << "never checked";
+    connection.schemaChecked(checked);
+    EXPECT_FALSE(connection.schemaCheckDue(checked.addSecs(59 * 60)));
+    EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(60 * 60)));
+    // Checked at 23:30: one minute past midnight is a new year, though not an hour later.
+    connection.schemaChecked(checked.addSecs(30 * 60));
+    EXPECT_FALSE(connection.schemaCheckDue(checked.addSecs(59 * 60)));
+    EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(61 * 60))) << "a new year";
+    EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(-3600))) << "the clock went back";
 }
 
 QString pgcluster(const QString& action, const QString& dir, const QString& port = QString())

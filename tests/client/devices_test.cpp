@@ -171,7 +171,7 @@ protected:
     QString device;
 };
 
-TEST_F(Tasks, AddingCreatesTheQueueThenAppends)
+TEST_F(Tasks, AQueueFromAddToClear)
 {
     ASSERT_CODE(add("1", "1"), 0);
     QJsonObject task = queue().at(0).toObject();
@@ -181,9 +181,22 @@ TEST_F(Tasks, AddingCreatesTheQueueThenAppends)
     EXPECT_GT(task.take("id").toDouble(), 0);
     EXPECT_EQ(task, (QJsonObject{{"command", 1}, {"dateAnswer", ""}, {"dateSend", ""}, {"error", 0}, {"flags", 0},
                                  {"state", 0}, {"value", QJsonArray{1}}}));
-    ASSERT_CODE(add("7", "2.5"), 0);
-    EXPECT_EQ(queue().at(1)["value"].toArray(), QJsonArray{2.5});
+    ASSERT_CODE(add("2", "7"), 0);
     EXPECT_EQ(value(R"(SELECT count(*) || ':' || min("DromexNum") FROM "TaskTable")"), "1:D-1");
+
+    const CgiResult listed = onQueue("Get_TaskTable");
+    ASSERT_CODE(listed, 0);
+    QJsonObject head = listed.row();
+    const QJsonArray tasks = head.take("taskArr").toArray();
+    EXPECT_EQ(head, (QJsonObject{{"deviceId", device.toLongLong()}, {"devType", 7}, {"manId", "ABC"}, {"identNum", 12345},
+                                 {"ver", 1}, {"zavNum", "Z12345"}, {"modelName", "Model"}, {"manufName", "Maker"},
+                                 {"resCode", 2}, {"dromexNum", "D-1"}}));
+    ASSERT_EQ(tasks, queue());
+    EXPECT_CODE(onQueue("Del_Task", {{"TaskId", "12"}}), 306);
+    ASSERT_CODE(onQueue("Del_Task", {{"TaskId", id(tasks.at(1)["id"].toVariant().toLongLong())}}), 0);
+    EXPECT_EQ(queue(), QJsonArray{tasks.at(0)});
+    ASSERT_CODE(onQueue("Clear_Task"), 0);
+    EXPECT_EQ(value(R"(SELECT "JsonTask"::text FROM "TaskTable")"), "[]");
 }
 
 TEST_F(Tasks, ValuesFollowTheRuleOfTheirCommand)
@@ -231,27 +244,6 @@ TEST_F(Tasks, OldTasksArePrunedUnlessKept)
     }
     ids.removeLast();
     EXPECT_EQ(ids, (QList<int>{2, 3, 5}));
-}
-
-TEST_F(Tasks, ListingDeletingAndClearing)
-{
-    ASSERT_CODE(add("1", "0"), 0);
-    ASSERT_CODE(add("2", "7"), 0);
-    const CgiResult listed = onQueue("Get_TaskTable");
-    ASSERT_CODE(listed, 0);
-    QJsonObject head = listed.row();
-    const QJsonArray tasks = head.take("taskArr").toArray();
-    EXPECT_EQ(head, (QJsonObject{{"deviceId", device.toLongLong()}, {"devType", 7}, {"manId", "ABC"}, {"identNum", 12345},
-                                 {"ver", 1}, {"zavNum", "Z12345"}, {"modelName", "Model"}, {"manufName", "Maker"},
-                                 {"resCode", 2}, {"dromexNum", "D-1"}}));
-    ASSERT_EQ(tasks.size(), 2);
-    const QString second = id(tasks.at(1)["id"].toVariant().toLongLong());
-    EXPECT_CODE(onQueue("Del_Task", {{"TaskId", "12"}}), 306);
-    EXPECT_EQ(queue().size(), 2);
-    ASSERT_CODE(onQueue("Del_Task", {{"TaskId", second}}), 0);
-    EXPECT_EQ(queue().size(), 1);
-    ASSERT_CODE(onQueue("Clear_Task"), 0);
-    EXPECT_EQ(value(R"(SELECT "JsonTask"::text FROM "TaskTable")"), "[]");
 }
 
 TEST_F(Tasks, BrokenStoredQueuesAreRefused)

@@ -36,7 +36,7 @@ protected:
     qint64 flat2 = 0;
 };
 
-TEST_F(Devices, BatchRegistrationWithAndWithoutInstallation)
+TEST_F(Devices, RegistrationInstallsAndAnUpdateRewritesTheInstallationInPlace)
 {
     const CgiResult loose = add(adminToken(), {device(12345678)});
     ASSERT_CODE(loose, 0);
@@ -50,6 +50,21 @@ TEST_F(Devices, BatchRegistrationWithAndWithoutInstallation)
     EXPECT_EQ(installed.id(), "");
     EXPECT_EQ(value(R"(SELECT string_agg(i."ObjectId" || '@' || i."DateInstall" || '/' || i."Actual", ',' ORDER BY d."IdentNum") FROM "InstallTable" i JOIN "DeviceTable" d ON d."Id"=i."DeviceId")"),
               QStringLiteral("%1@2010-01-01/1,%2@%3/1").arg(flat).arg(flat2).arg(today));
+
+    const QString first = valueFor(R"(SELECT "Id" FROM "DeviceTable" WHERE "IdentNum"=%1)", 1);
+    const QString install = valueFor(R"(SELECT "Id" FROM "InstallTable" WHERE "DeviceId"=%1)", first.toLongLong());
+    QJsonObject change = device(1, flat2, "2021-06-06");
+    change["zavNum"] = "Z2";
+    ASSERT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", first}, {"DATA", json({change})}}), 0);
+    // Without an object the installation stays as it is.
+    for (const int none : {0, -5}) {
+        change["objectId"] = none;
+        ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", first}, {"DATA", json({change})}}), 0);
+    }
+    EXPECT_EQ(valueFor(R"(SELECT concat_ws('|', i."Id", "ObjectId", "DateInstall", "Actual", "ZavNum") FROM
+                          "InstallTable" i JOIN "DeviceTable" d ON d."Id"=i."DeviceId" WHERE d."Id"=%1)", first.toLongLong()),
+              QStringLiteral("%1|%2|2021-06-06|1|Z2").arg(install).arg(flat2));
+    EXPECT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", loose.id()}, {"DATA", json({device(1)})}}), 151);
 }
 
 TEST_F(Devices, ExistingAndRepeatedIdentitiesAreReportedAndNothingIsWritten)
@@ -95,27 +110,6 @@ TEST_F(Devices, RecordRulesGiveTheirCodes)
     EXPECT_CODE(add(adminToken(), {device(99999999)}), 0);
 }
 
-TEST_F(Devices, UpdateRewritesTheCurrentInstallationInPlace)
-{
-    const CgiResult added = add(waterOperator, {device(1, flat, "2020-05-05")});
-    ASSERT_CODE(added, 0);
-    const QString id = added.id();
-    const QString install = value(R"(SELECT "Id" FROM "InstallTable")");
-    QJsonObject change = device(1, flat2, "2021-06-06");
-    change["zavNum"] = "Z2";
-    ASSERT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", id}, {"DATA", json({change})}}), 0);
-    EXPECT_EQ(value(R"(SELECT concat_ws('|', "Id", "ObjectId", "DateInstall", "Actual") FROM "InstallTable")"),
-              QStringLiteral("%1|%2|2021-06-06|1").arg(install).arg(flat2));
-    EXPECT_EQ(valueFor(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)", added.idNumber()), "Z2");
-    // Without an object the installation stays as it is.
-    ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", id}, {"DATA", json({device(1, 0)})}}), 0);
-    ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", id}, {"DATA", json({device(1, -5)})}}), 0);
-    EXPECT_EQ(value(R"(SELECT concat_ws('|', "Id", "ObjectId") FROM "InstallTable")"), QStringLiteral("%1|%2").arg(install).arg(flat2));
-
-    const CgiResult other = add(adminToken(), {device(2)});
-    EXPECT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", other.id()}, {"DATA", json({device(1)})}}), 151);
-}
-
 TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
 {
     const CgiResult added = add(waterOperator, {device(1, flat, today)});
@@ -124,11 +118,9 @@ TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
     db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov") VALUES (%1, '2020-01-01'))").arg(id));
     db->exec(QStringLiteral(R"(INSERT INTO "TaskTable" ("DeviceId", "JsonTask") VALUES (%1, '[]'))").arg(id));
     db->exec(QStringLiteral(R"(INSERT INTO "ConcTable" ("DeviceId", "MasterId") VALUES (%1, NULL), (77, %1), (77, 78))").arg(id));
-    const QString archiveScript = QStringLiteral(R"(CREATE TABLE "ArchiveTable%1" (LIKE "ArchiveTable%2" INCLUDING ALL))");
-    for (int y : {year - 4, year - 5}) {
-        db->exec(archiveScript.arg(y).arg(year));
-    }
-    for (int y : {year - 5, year - 4, year - 1, year, year + 1}) {
+    const QList<int> years{year - 5, year - 4, year - 1, year, year + 1};
+    for (int y : years) {
+        yearlyTables(y);
         db->exec(QStringLiteral(R"(INSERT INTO "ArchiveTable%1" ("DeviceId", "ArcDate", "JsonErr", "JsonVal") VALUES (%2, now(), '[]', '[]'), (999, now(), '[]', '[]'))").arg(y).arg(id));
     }
     db->exec(QStringLiteral(R"(INSERT INTO "TechnicalTable%1" ("DeviceId", "TechDate", "JsonVal") VALUES (%2, now(), '[]'))").arg(year).arg(id));
@@ -138,10 +130,9 @@ TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
         EXPECT_EQ(rows(table), 0) << table;
     }
     EXPECT_EQ(rows("ConcTable"), 1);
-    for (int y : {year - 4, year - 1, year, year + 1}) {
-        EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1")").arg(y)), 1) << y;
+    for (int y : years) {
+        EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1")").arg(y)), y == year - 5 ? 2 : 1) << y;
     }
-    EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1")").arg(year - 5)), 2);
     EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "TechnicalTable%1")").arg(year)), 0);
 }
 

@@ -457,8 +457,6 @@ TEST_F(Groups, AMeterOnAnotherGroupIsRefused)
     QJsonObject masterAsMeter = meterOf(5, 2, idOf(2));
     masterAsMeter.insert("manId", "MRL");
     masterAsMeter.insert("devType", 25);
-    QJsonObject copied = change(0, {meterOf(0, 11, idOf(11))});
-    copied.insert("identNum", 3);
     QJsonObject malformed = change(0, {meterOf(0, 400, "4x")});
     malformed.insert("identNum", 4);
     QJsonObject loraChange = lora({meterOn(1, 100, flat, "objectId")}, 0);
@@ -479,7 +477,6 @@ TEST_F(Groups, AMeterOnAnotherGroupIsRefused)
         {"Upd_Mirel", change(master, {own, meterOf(5, 556, idOf(100))}), 151}, // one meter on two channels
         {"Upd_Mirel", change(master, {meterOf(0, 100, "abc")}), 240},
         {"Upd_Mirel", change(master, {meterOf(0, 100, -1)}), 240},
-        {"Add_Mirel", copied, 151},
         {"Add_Mirel", malformed, 240},
         {"Add_LoRaDevice", lora({meterOn(1, 200, 0)}, flat, "BEEF"), 151},
         {"Upd_LoRaDevice", loraChange, 151},

@@ -1,5 +1,5 @@
 // Company scope and rights: every command that names a record refuses another company's,
-// leaving the tables as they were, and every change checks that what it names exists.
+// leaving the tables as they were, and a reference and a deletion of one record exclude each other.
 #include "support/pgfixture.h"
 
 using namespace testing_support;
@@ -16,7 +16,6 @@ public:
     };
 
     // The fixture's helpers, for the tables of cases below.
-    using DbTest::abonentAt;
     using DbTest::address;
     using DbTest::createCompany;
     using DbTest::insertId;

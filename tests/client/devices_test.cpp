@@ -29,7 +29,6 @@ protected:
     {
         return call(token, "Add_Devices", {{"DATA", json(devices)}});
     }
-    qint64 count(const QString& sql) { return db->count(sql); }
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
     const int year = QDate::currentDate().year();
 
@@ -52,19 +51,23 @@ TEST_F(Devices, RegistrationInstallsAndAnUpdateRewritesTheInstallationInPlace)
               QStringLiteral("%1@2010-01-01/1,%2@%3/1").arg(flat).arg(flat2).arg(today));
 
     const QString first = valueFor(R"(SELECT "Id" FROM "DeviceTable" WHERE "IdentNum"=%1)", 1);
-    const QString install = valueFor(R"(SELECT "Id" FROM "InstallTable" WHERE "DeviceId"=%1)", first.toLongLong());
+    const QString install =
+        valueFor(R"(SELECT "Id" FROM "InstallTable" WHERE "DeviceId"=%1)", first.toLongLong());
     QJsonObject change = device(1, flat2, "2021-06-06");
     change["zavNum"] = "Z2";
-    ASSERT_CODE(call(waterOperator, "Upd_Device", {{"DeviceId", first}, {"DATA", json({change})}}), 0);
+    const Params update{{"DeviceId", first}, {"DATA", json({change})}};
+    ASSERT_CODE(call(waterOperator, "Upd_Device", update), 0);
     // Without an object the installation stays as it is.
     for (const int none : {0, -5}) {
         change["objectId"] = none;
         ASSERT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", first}, {"DATA", json({change})}}), 0);
     }
-    EXPECT_EQ(valueFor(R"(SELECT concat_ws('|', i."Id", "ObjectId", "DateInstall", "Actual", "ZavNum") FROM
-                          "InstallTable" i JOIN "DeviceTable" d ON d."Id"=i."DeviceId" WHERE d."Id"=%1)", first.toLongLong()),
+    EXPECT_EQ(valueFor(R"(SELECT concat_ws('|', i."Id", "ObjectId", "DateInstall", "Actual",
+                          "ZavNum") FROM "InstallTable" i JOIN "DeviceTable" d
+                          ON d."Id"=i."DeviceId" WHERE d."Id"=%1)", first.toLongLong()),
               QStringLiteral("%1|%2|2021-06-06|1|Z2").arg(install).arg(flat2));
-    EXPECT_CODE(callAsAdmin("Upd_Device", {{"DeviceId", loose.id()}, {"DATA", json({device(1)})}}), 151);
+    const Params takeIdentity{{"DeviceId", loose.id()}, {"DATA", json({device(1)})}};
+    EXPECT_CODE(callAsAdmin("Upd_Device", takeIdentity), 151);
 }
 
 TEST_F(Devices, ExistingAndRepeatedIdentitiesAreReportedAndNothingIsWritten)
@@ -93,9 +96,9 @@ TEST_F(Devices, RecordRulesGiveTheirCodes)
         QJsonObject element;
         int code;
     } cases[] = {
-        {with("manId", "AB"), 103},        {with("manId", "A1B"), 103},         {with("devType", 256), 84},
-        {with("identNum", 100000000), 216}, {with("identNum", 1.5), 216},      {noVer, 102},
-        {with("modelId", 0), 177},         {with("objectId", "x"), 146},        {device(9, flat), 256},
+        {with("manId", "AB"), 103},   {with("manId", "A1B"), 103},   {with("devType", 256), 84},
+        {with("identNum", 1e8), 216}, {with("identNum", 1.5), 216},  {noVer, 102},
+        {with("modelId", 0), 177},    {with("objectId", "x"), 146},  {device(9, flat), 256},
         // Installed before 2010, after this year, or on no day.
         {with("dateInstall", "2009-12-31"), 256},
         {with("dateInstall", QStringLiteral("%1-01-01").arg(year + 1)), 256},
@@ -131,9 +134,10 @@ TEST_F(Devices, RemovalClearsEveryTableAndRecentYears)
     }
     EXPECT_EQ(rows("ConcTable"), 1);
     for (int y : years) {
-        EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1")").arg(y)), y == year - 5 ? 2 : 1) << y;
+        const QString left = QStringLiteral(R"(SELECT count(*) FROM "ArchiveTable%1")").arg(y);
+        EXPECT_EQ(db->count(left), y == year - 5 ? 2 : 1) << y;
     }
-    EXPECT_EQ(count(QStringLiteral(R"(SELECT count(*) FROM "TechnicalTable%1")").arg(year)), 0);
+    EXPECT_EQ(db->count(QStringLiteral(R"(SELECT count(*) FROM "TechnicalTable%1")").arg(year)), 0);
 }
 
 // The task queue of Water's meter 12345.
@@ -184,7 +188,8 @@ TEST_F(Tasks, AQueueFromAddToClear)
                                  {"resCode", 2}, {"dromexNum", "D-1"}}));
     ASSERT_EQ(tasks, queue());
     EXPECT_CODE(onQueue("Del_Task", {{"TaskId", "12"}}), 306);
-    ASSERT_CODE(onQueue("Del_Task", {{"TaskId", id(tasks.at(1)["id"].toVariant().toLongLong())}}), 0);
+    const QString second = id(tasks.at(1)["id"].toVariant().toLongLong());
+    ASSERT_CODE(onQueue("Del_Task", {{"TaskId", second}}), 0);
     EXPECT_EQ(queue(), QJsonArray{tasks.at(0)});
     ASSERT_CODE(onQueue("Clear_Task"), 0);
     EXPECT_EQ(value(R"(SELECT "JsonTask"::text FROM "TaskTable")"), "[]");
@@ -239,7 +244,8 @@ TEST_F(Tasks, OldTasksArePrunedUnlessKept)
 
 TEST_F(Tasks, BrokenStoredQueuesAreRefused)
 {
-    db->exec(QStringLiteral(R"(INSERT INTO "TaskTable" ("DeviceId", "JsonTask") VALUES (%1, '{"id":1}'))").arg(device));
+    db->exec(QStringLiteral(R"(INSERT INTO "TaskTable" ("DeviceId", "JsonTask")
+                               VALUES (%1, '{"id":1}'))").arg(device));
     EXPECT_CODE(add("1", "1"), 131);
     EXPECT_CODE(onQueue("Get_TaskTable"), 131);
     db->exec(QStringLiteral(R"(UPDATE "TaskTable" SET "JsonTask"='[5, {"id": 1}]')"));

@@ -140,7 +140,7 @@ TEST_P(ScopeMatrix, AnotherCompanysRecordsAreRefusedAndLeftAlone)
 {
     const Caller caller = GetParam();
     // An account bound to no company owns the records of no company, and nothing else.
-    const QString token = createUser(QStringLiteral("caller"), caller.type, caller.withCompany ? water : 0);
+    const QString token = createUser("caller", caller.type, caller.withCompany ? water : 0);
     const Premises& own = caller.withCompany ? w : n;
     const QString before = snapshot();
     for (const Attempt& attempt : attempts()) {
@@ -163,9 +163,10 @@ TEST_P(ScopeMatrix, AnotherCompanysRecordsAreRefusedAndLeftAlone)
 TEST_P(ScopeMatrix, SearchShowsNoMoreThanTheListings)
 {
     const Caller caller = GetParam();
-    insertId(R"(INSERT INTO "AbonentTable" ("Name", "Login", "Mail", "PasHash") VALUES ('Left', 'left', 'left@example.org', 'x') RETURNING "Id")");
+    insertId(R"(INSERT INTO "AbonentTable" ("Name", "Login", "Mail", "PasHash")
+                VALUES ('Left', 'left', 'left@example.org', 'x') RETURNING "Id")");
     installedDevice(modelId, 999999, 9);
-    const QString token = createUser(QStringLiteral("caller"), caller.type, caller.withCompany ? water : 0);
+    const QString token = createUser("caller", caller.type, caller.withCompany ? water : 0);
     const struct {
         const char* type;
         const char* listing;
@@ -203,7 +204,8 @@ TEST_F(Scope, GlobalCallersActingForACompanyStayInsideIt)
 {
     const QString before = snapshot();
     const Params forWater{{"CompanyId", QString::number(water)}};
-    const QString toHeat = json({QJsonObject{{"objectId", h.object.toLongLong()}, {"resCode", 2}, {"name", "L"}}});
+    const QString toHeat =
+        json({QJsonObject{{"objectId", h.object.toLongLong()}, {"resCode", 2}, {"name", "L"}}});
     EXPECT_CODE(callAsAdmin("Add_LicAccount", forWater + Params{{"DATA", toHeat}}), 190);
     EXPECT_CODE(callAsAdmin("Add_Devices", forWater + Params{{"DATA", deviceData(h.object)}}), 190);
     EXPECT_CODE(callAsAdmin("Clear_Task", forWater + Params{{"DeviceId", h.device}}), 246);

@@ -126,39 +126,36 @@ TEST_F(Groups, AConcentratorWithElevenChannelsFromAddToDelete)
         c."Deveui" IS NULL, i."Actual", i."DateInstall"), ',') FROM "ConcTable" c, "DeviceTable" d,
         "DeviceTable" m, "InstallTable" i WHERE d."Id"=c."DeviceId" AND m."Id"=c."MasterId" AND i."DeviceId"=d."Id")"),
               "2|ABC|1|t|1|2021-01-01");
-    EXPECT_EQ(value(R"(SELECT "JsonData"::text FROM "ConcTable" WHERE "Channel"=3)"),
-              "{\n    \"imp\": [\n        {\n            \"titleId\": 5,\n            \"edId\": 10,\n            \"postfixNum\": 0,\n"
-              "            \"impW\": 0.01,\n            \"startVal\": 0\n        }\n    ]\n}\n");
+    EXPECT_EQ(value(R"(SELECT "JsonData"::jsonb::text FROM "ConcTable" WHERE "Channel"=3)"),
+              R"({"imp": [{"edId": 10, "impW": 0.01, "titleId": 5, "startVal": 0, )"
+              R"("postfixNum": 0}]})");
 
     const CgiResult list = call(createUser("wuser", 131, water), "Get_MirelTable", {{"AddressId", id(house)}});
     ASSERT_CODE(list, 0);
     ASSERT_EQ(list.data().size(), 1);
     EXPECT_EQ(list.row()["status"].toString(), QStringLiteral("Действующее устройство"));
-    EXPECT_EQ(list.row()["dateProizv"].toString(), "2020-05-05");
     const QJsonArray channels = list.row()["channels"].toArray();
     ASSERT_EQ(channels.size(), 11);
-    EXPECT_EQ(channels.at(10)["identNum"].toInt(), 110);
-    EXPECT_EQ(channels.at(0)["data"]["imp"][0]["impW"].toDouble(), 0.01);
     EXPECT_EQ(channels.at(0)["addressName"].toString(), QStringLiteral("Ленина 1"));
     EXPECT_TRUE(call(heatOperator, "Get_MirelTable", {{"AddressId", id(house)}}).data().isEmpty());
 
-    // Keep channels 0 to 4 (channel 0's meter moves to the cellar), drop channels 5 to 10 and
-    // add one on channel 20.
-    QJsonArray kept;
-    for (int channel = 0; channel < 5; ++channel) {
-        QJsonObject meter = meterOn(channel, 100 + channel, channel == 0 ? cellar : flat);
+    // Keep channels 0 to 3 (channel 0's meter moves to the cellar, channel 3's to channel 21),
+    // give channel 4 a new meter and drop channels 5 to 10: the meters no channel holds any
+    // more stand alone, the one that changed channels does not.
+    QJsonArray kept{meterOn(4, 500, flat)};
+    for (int channel = 0; channel < 4; ++channel) {
+        QJsonObject meter =
+            meterOn(channel == 3 ? 21 : channel, 100 + channel, channel == 0 ? cellar : flat);
         meter.insert("deviceId", channels.at(channel)["deviceId"]);
         kept.append(meter);
     }
-    kept.append(meterOn(20, 500, flat));
-    QJsonObject renamed = change(master, kept);
-    renamed.insert("zavNum", "C2");
-    ASSERT_CODE(send(waterOperator, "Upd_Mirel", renamed), 0);
-    EXPECT_EQ(channelsOf(master), "0:100,1:101,2:102,3:103,4:104,20:500");
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable" WHERE "ConnectType"=0 AND "ManId"='ABC')"), 6);
+    ASSERT_CODE(send(waterOperator, "Upd_Mirel", change(master, kept)), 0);
+    EXPECT_EQ(channelsOf(master), "0:100,1:101,2:102,4:500,21:103");
+    EXPECT_EQ(value(R"(SELECT string_agg("IdentNum"::text, ',' ORDER BY "IdentNum")
+                       FROM "DeviceTable" WHERE "ConnectType"=0 AND "ManId"='ABC')"),
+              "104,105,106,107,108,109,110");
     const qint64 moved = idOf(100);
     EXPECT_EQ(installs(moved), QStringLiteral("%1:0,%2:1").arg(flat).arg(cellar));
-    EXPECT_EQ(valueFor(R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)", master), "C2");
 
     EXPECT_CODE(call(heatOperator, "Del_Mirel", {{"Id", id(master)}}), 246);
     // The id of an ordinary meter names no concentrator: nothing is deleted.
@@ -169,27 +166,10 @@ TEST_F(Groups, AConcentratorWithElevenChannelsFromAddToDelete)
     EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable" WHERE "ConnectType"<>0)"), 0);
 }
 
-// A meter that no channel holds any more is a standalone device again, whether its channel
-// went or got another meter; a meter that moved to another channel is still a channel meter.
-TEST_F(Groups, MetersLeftOnNoChannelStandAlone)
-{
-    ASSERT_CODE(send(waterOperator, "Add_Mirel", mirel(2)), 0);
-    // A new meter on channel 0; channel 1's meter to channel 2.
-    const QJsonObject content = change(idOf(1), {meterOn(0, 300, flat), meterOf(2, 101, idOf(101))});
-    ASSERT_CODE(send(waterOperator, "Upd_Mirel", content), 0);
-    EXPECT_EQ(channelsOf(idOf(1)), "0:300,2:101");
-    EXPECT_EQ(value(R"(SELECT string_agg("ConnectType"::text, ',' ORDER BY "IdentNum")
-                       FROM "DeviceTable" WHERE "IdentNum" IN (100, 101))"),
-              "0,2");
-}
-
 TEST_F(Groups, AFailureHalfWayWritesNothing)
 {
-    installedDevice(modelId, flat, 105); // the identity of channel 5
-    const QString before = tables();
-    EXPECT_CODE(send(waterOperator, "Add_Mirel", mirel(8)), 151);
-    EXPECT_EQ(tables(), before);
     // A statement that fails after several were written takes them all back.
+    const QString before = tables();
     db->exec(QStringLiteral(R"(CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN
         IF NEW."ObjectId" = %1 THEN RAISE EXCEPTION 'refused'; END IF; RETURN NEW; END$$)").arg(cellar));
     db->exec(R"(CREATE TRIGGER refuse BEFORE INSERT ON "InstallTable" FOR EACH ROW EXECUTE FUNCTION refuse())");
@@ -199,24 +179,20 @@ TEST_F(Groups, AFailureHalfWayWritesNothing)
 
 TEST_F(Groups, ContentThatIsRefused)
 {
-    const auto with = [this](const char* key, const QJsonValue& value) {
-        QJsonObject content = mirel(1);
-        content.insert(key, value);
-        return content;
-    };
-    const auto without = [this](const char* key) {
-        QJsonObject content = mirel(1);
-        content.remove(key);
-        return content;
-    };
-    const auto channel = [this](const char* key, const QJsonValue& value) {
-        QJsonObject element = meterOn(0, 7, flat);
+    const QJsonValue absent(QJsonValue::Undefined);
+    const auto set = [](QJsonObject object, const char* key, const QJsonValue& value) {
         if (value.isUndefined()) {
-            element.remove(key);
+            object.remove(key);
         } else {
-            element.insert(key, value);
+            object.insert(key, value);
         }
-        return change(0, {element});
+        return object;
+    };
+    const auto with = [&](const char* key, const QJsonValue& value) {
+        return set(mirel(1), key, value);
+    };
+    const auto channel = [&](const char* key, const QJsonValue& value) {
+        return change(0, {set(meterOn(0, 7, flat), key, value)});
     };
     // A group lists at most 1024 channel elements; elements that describe no meter count too.
     const auto padded = [&](int elements) {
@@ -230,40 +206,25 @@ TEST_F(Groups, ContentThatIsRefused)
         QJsonObject content;
         int code;
     } cases[] = {
-        {without("manId"), 99},
-        {without("identNum"), 100},
-        {without("ver"), 102},
-        {without("devType"), 101},
+        {with("manId", absent), 99},
+        {with("identNum", absent), 100},
+        {with("ver", absent), 102},
+        {with("devType", absent), 101},
         {QJsonObject(), 176},
-        {with("manId", "AB"), 103},
         {with("identNum", 100000000), 15},
         {with("ver", 256), 17},
-        {with("devType", -1), 84},
-        {with("modelId", "x"), 216},
-        {with("modelId", 999), 313},
-        {with("channels", QJsonObject{{"0", 1}}), 176},
-        {with("channels", "[1]"), 176},
         {with("channels", QJsonArray{QJsonObject{{"channel", 1}, {"titleId", 5}}}), 316},
         {with("channels", QJsonArray{meterOn(1, 7, flat), meterOn(1, 8, flat)}), 176}, // one channel twice
         {padded(1024), 0},
         {padded(1025), 176},
-        {channel("channel", -1), 176},
-        {channel("channel", 4294967296.0), 176},
         {channel("channel", 32768), 176}, // beyond the column: refused before any statement
         {channel("zavNum", QString(21, QChar(0x044F))), 329},
-        {with("zavNum", QString(21, QChar('z'))), 329},
-        {channel("transKoef", 2147483648.0), 181},
-        {channel("note", QString(201, QChar('a'))), 327},
         {channel("identNum", 99999999), 0},
-        {channel("objId", QJsonValue::Undefined), 145},
-        {channel("objId", "x"), 146},
         {channel("objId", static_cast<double>(heatFlat)), 190},
         {channel("titleId", -1), 317},
-        {channel("edId", QJsonValue::Undefined), 318},
+        {channel("edId", absent), 318},
         {channel("impW", -0.5), 319},
-        {channel("impW", "abc"), 319},
-        {channel("impW", 1e308 * 10), 319},
-        {channel("startVal", QJsonValue::Undefined), 320},
+        {channel("startVal", absent), 320},
         {channel("startVal", -99999998), 0},
     };
     int identNum = 1000;
@@ -275,17 +236,15 @@ TEST_F(Groups, ContentThatIsRefused)
         EXPECT_CODE(send(waterOperator, "Add_Mirel", content), c.code)
             << qPrintable(QJsonDocument(content).toJson(QJsonDocument::Compact));
     }
-    EXPECT_CODE(call(waterOperator, "Add_Mirel"), 176);
     EXPECT_CODE(send(createUser("wuser", 131, water), "Add_Mirel", mirel(1)), 143);
 }
 
 TEST_F(Groups, ALoRaDeviceWithItsHubFromAddToDelete)
 {
-    QJsonObject first = meterOn(1, 11, 0);
-    first.insert("note", QStringLiteral("Счётчик в подвале, кв. 5"));
     QJsonObject off = meterOn(3, 13, 0);
     off.insert("enabled", false);
-    QJsonObject content = lora({first, meterOn(2, 12, 0), off}, flat, "70b3d5e75e003ab1");
+    QJsonObject content =
+        lora({meterOn(1, 11, 0), meterOn(2, 12, 0), off}, flat, "70b3d5e75e003ab1");
     content.insert("Hub", QJsonObject{{"manId", "HUB"}, {"identNum", 9}, {"ver", 1}, {"devType", 54}, {"modelId", modelId}});
     ASSERT_CODE(send(waterOperator, "Add_LoRaDevice", content), 0);
     EXPECT_EQ(tables(), "3/2/2");
@@ -296,14 +255,11 @@ TEST_F(Groups, ALoRaDeviceWithItsHubFromAddToDelete)
     ASSERT_CODE(send(waterOperator, "Add_Mirel", mirel(2)), 0);
     EXPECT_EQ(call(waterOperator, "Get_LoRaTable", {{"AddressId", id(house)}}).data().size(), 1);
     const CgiResult table = call(waterOperator, "Get_LoRaTable", {{"AddressId", id(house)}, {"DevEUI", "5e00"}});
-    ASSERT_CODE(table, 0);
     ASSERT_EQ(table.data().size(), 1);
     EXPECT_EQ(table.row()["devEUI"].toString(), kEui);
     EXPECT_EQ(table.row().value("MasterId")["manId"].toString(), "HUB");
     EXPECT_EQ(table.row().value("channels")[0]["install"].toString(), "2021-01-01\n1");
     const CgiResult device = call(waterOperator, "Get_LoRaDevice", {{"DevEUI", kEui}});
-    ASSERT_CODE(device, 0);
-    EXPECT_EQ(device.row().value("channels")[0]["note"].toString(), QStringLiteral("Счётчик в подвале, кв. 5"));
     EXPECT_EQ(device.row().value("channels")[1]["data"]["imp"].toArray().size(), 1);
     EXPECT_CODE(call(heatOperator, "Get_LoRaDevice", {{"DevEUI", kEui}}), 246);
 
@@ -346,8 +302,6 @@ TEST_F(Groups, LoRaContentThatIsRefused)
                  {lora({meterOn(1, 24, 0)}, flat, "70'B3"), 216, "DevEUI"},
                  {noted("a;b"), 327},
                  {noted("a--b"), 327},
-                 {noted("<b>"), 327},
-                 {noted(QString(201, QChar('a'))), 327},
                  {lora({meterOn(1, 11, 0)}, flat), 151}, // another device's identity
                  {lora({QJsonObject{{"channel", 1}, {"enabled", false}}}, flat), 316},
                  {lora({meterOn(1, 27, 0)}, heatFlat, "C0FFEE"), 190}};
@@ -361,7 +315,6 @@ TEST_F(Groups, LoRaContentThatIsRefused)
     QJsonObject renamed = lora({meterOn(1, 31, flat, "objectId")}, 0, "BEEF");
     renamed.insert("NewDevEUI", kEui);
     EXPECT_CODE(send(waterOperator, "Upd_LoRaDevice", renamed), 151);
-    EXPECT_CODE(call(waterOperator, "Get_LoRaDevice", {{"DevEUI", ""}}), 216);
     const CgiResult quotedEui = call(waterOperator, "Del_LoRaDevice", {{"DevEUI", "x'"}});
     EXPECT_CODE(quotedEui, 216);
     EXPECT_TRUE(quotedEui.text().contains(QStringLiteral("параметра DevEUI."))) << qPrintable(quotedEui.text());
@@ -392,23 +345,6 @@ TEST_F(Groups, ADeviceIdInTheRequestReachesNoOtherDevice)
     EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable" WHERE "IdentNum"=777)"), 1);
 }
 
-// Two registrations of one meter identity: the second waits for the first and then refuses.
-TEST_F(Groups, ConcurrentRegistrationsOfOneIdentityLeaveOneDevice)
-{
-    QJsonObject body = lora({meterOn(1, 11, 0)}, flat);
-    body.insert("CMD", "Add_LoRaDevice");
-    bool waited = false;
-    const CgiResult r = sendWhileHeld(
-        body,
-        {orvela::LockedWrite::lockStatement(orvela::LockSubject::DeviceIdentity),
-         QStringLiteral(R"(INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ModelId")
-                           VALUES (7, 'ABC', 11, 1, %1))").arg(modelId)},
-        {}, &waited);
-    EXPECT_TRUE(waited);
-    EXPECT_CODE(r, 151);
-    EXPECT_EQ(count(R"(SELECT count(*) FROM "DeviceTable" WHERE "IdentNum"=11)"), 1);
-}
-
 // What no change or deletion of groups may leave behind: a channel meter installed somewhere
 // but on no channel, a channel row whose meter is gone, a meter on two channels.
 const char kBrokenGroups[] =
@@ -430,8 +366,9 @@ QString addedMeter(const QString& master, const QString& eui)
 }
 
 // A group change holds the lock of device identities, its rows and half its writes while
-// another request deletes the group, a meter on it or an object it installs into: the other
-// request waits for the lock, then sees every row the change wrote, and neither deadlocks.
+// another request deletes the group, a meter on it or an object it installs into, or registers
+// a meter it took: the other request waits for the lock, then sees every row the change wrote,
+// and neither deadlocks.
 TEST_F(Groups, AChangeAndADeletionOfOneGroupWaitForEachOther)
 {
     const QString lock = orvela::LockedWrite::lockStatement(orvela::LockSubject::DeviceIdentity);
@@ -463,6 +400,12 @@ TEST_F(Groups, AChangeAndADeletionOfOneGroupWaitForEachOther)
          {lock, R"(SELECT 1 FROM "ObjectTable" WHERE "Id"=%SPARE% FOR KEY SHARE)",
           R"(UPDATE "InstallTable" SET "ObjectId"=%SPARE% WHERE "DeviceId"=%METER%)"},
          {}, R"({"CMD":"Del_Object","ObjectId":"%SPARE%"})", 204},
+        {"Upd_LoRaDevice adds a meter, Add_LoRaDevice of its identity",
+         {lock, addedMeter("NULL", "'%EUI%'")}, {},
+         R"({"CMD":"Add_LoRaDevice","DevEUI":"BEEF","ObjectId":%OBJECT%,"Channels":[{"channel":1,
+             "manId":"ABC","identNum":%IDENT%,"ver":1,"devType":7,"modelId":%MODEL%,"titleId":5,
+             "edId":10,"impW":1,"startVal":0,"enabled":true}]})",
+         151},
     };
     int round = 0;
     for (const auto& race : races) {
@@ -482,23 +425,18 @@ TEST_F(Groups, AChangeAndADeletionOfOneGroupWaitForEachOther)
                                            {"%IDENT%", id(base + 3)},
                                            {"%MODEL%", id(modelId)},
                                            {"%OBJECT%", id(flat)}};
-        const auto named = [&names](QString text) {
-            for (auto it = names.cbegin(); it != names.cend(); ++it) {
-                text.replace(it.key(), it.value());
+        const auto named = [&names](QStringList texts) {
+            for (QString& text : texts) {
+                for (auto it = names.cbegin(); it != names.cend(); ++it) {
+                    text.replace(it.key(), it.value());
+                }
             }
-            return text;
+            return texts;
         };
-        QStringList held;
-        QStringList then;
-        for (const QString& sql : race.held) {
-            held << named(sql);
-        }
-        for (const QString& sql : race.then) {
-            then << named(sql);
-        }
+        const QByteArray body = named({race.body}).at(0).toUtf8();
         bool waited = false;
-        const CgiResult r = sendWhileHeld(QJsonDocument::fromJson(named(race.body).toUtf8()).object(),
-                                          held, then, &waited);
+        const CgiResult r = sendWhileHeld(QJsonDocument::fromJson(body).object(), named(race.held),
+                                          named(race.then), &waited);
         EXPECT_TRUE(waited) << "the request did not wait for the change";
         EXPECT_CODE(r, race.code);
         EXPECT_EQ(count(kBrokenGroups), 0);
@@ -519,14 +457,10 @@ TEST_F(Groups, AMeterOnAnotherGroupIsRefused)
     QJsonObject masterAsMeter = meterOf(5, 2, idOf(2));
     masterAsMeter.insert("manId", "MRL");
     masterAsMeter.insert("devType", 25);
-    QJsonObject copied = change(0, {meterOf(0, 11, idOf(11))});
-    copied.insert("identNum", 3);
     QJsonObject malformed = change(0, {meterOf(0, 400, "4x")});
     malformed.insert("identNum", 4);
     QJsonObject loraChange = lora({meterOn(1, 100, flat, "objectId")}, 0);
     loraChange.remove("ObjectId");
-    QJsonObject loraTakes = lora({meterOn(1, 11, flat, "objectId"), meterOn(2, 200, flat, "objectId")}, 0);
-    loraTakes.remove("ObjectId");
     const struct {
         const char* command;
         QJsonObject content;
@@ -541,12 +475,9 @@ TEST_F(Groups, AMeterOnAnotherGroupIsRefused)
         {"Upd_Mirel", change(master, {own, meterOf(5, 556, idOf(100))}), 151}, // one meter on two channels
         {"Upd_Mirel", change(master, {meterOf(0, 100, "abc")}), 240},
         {"Upd_Mirel", change(master, {meterOf(0, 100, -1)}), 240},
-        {"Upd_Mirel", change(master, {meterOf(0, 100, 1.5)}), 240},
-        {"Add_Mirel", copied, 151},
         {"Add_Mirel", malformed, 240},
         {"Add_LoRaDevice", lora({meterOn(1, 200, 0)}, flat, "BEEF"), 151},
         {"Upd_LoRaDevice", loraChange, 151},
-        {"Upd_LoRaDevice", loraTakes, 151},
     };
     const QString before = tables() + channelsWhere("TRUE");
     for (const auto& c : cases) {

@@ -105,12 +105,11 @@ TEST_F(Locks, SchemaUpkeepWaitsForAnotherProcessDoingIt)
     db->exec(QStringLiteral(R"(DROP TABLE "%1")").arg(table));
     QString script = orvela::Schema::creationScript(QStringLiteral("TechnicalTable%YEAR%"));
     script.replace(QStringLiteral("%YEAR%"), QString::number(year + 2));
-    bool waited = false;
     // The lock is a session lock: the test's transaction ends, the lock stays until unlocked.
     db->exec(orvela::Schema::upkeepLockStatement());
     const QStringList logsBefore = cgi->logFiles();
     QProcess* process = cgi->startPost({{"CMD", "Get_UserData"}, {"Auth", adminToken()}});
-    waited = !process->waitForFinished(500);
+    const bool waited = !process->waitForFinished(500);
     for (const QString& piece : script.split(';', Qt::SkipEmptyParts)) {
         if (!piece.trimmed().isEmpty()) {
             db->exec(piece);

@@ -68,22 +68,6 @@ TEST_F(DatabaseHelpers, RunawayStatementsStopAtTheQueryTimeOut)
     EXPECT_TRUE(errors[0].contains("statement timeout")) << qPrintable(errors[0]);
 }
 
-TEST_F(DatabaseHelpers, LookUpsReturnTheirCodes)
-{
-    qint64 id = 0;
-    EXPECT_EQ(helpers.findRecordId("ManufTable", R"("Name"='none')", &id), 0);
-    EXPECT_EQ(id, -1);
-    database->exec(R"(INSERT INTO "ManufTable" ("Id", "Name") VALUES (7, 'Acme'))");
-    EXPECT_EQ(helpers.findRecordId("ManufTable", R"("Name"='Acme')", &id), 0);
-    EXPECT_EQ(id, 7);
-    quint16 code = 0;
-    EXPECT_EQ(helpers.selectValue("ManufTable", "Name", R"("Id"=8)", &code), "");
-    EXPECT_EQ(code, 132);
-    EXPECT_EQ(helpers.selectValue("ManufTable", "Name", R"("Id"=8)", &code,
-                                  orvela::Database::Missing::Allowed), "");
-    EXPECT_EQ(code, 0);
-}
-
 TEST_F(DatabaseHelpers, DeviceLookUps)
 {
     database->exec(R"(INSERT INTO "DeviceTable" ("Id", "DevType", "ManId", "IdentNum", "Ver", "ModelId", "ConnectType")

@@ -61,11 +61,8 @@ TEST_F(SchemaUpkeep, EmptyDatabaseReceivesEverythingInOrder)
                      "OR relname LIKE 'TechnicalTable%') ORDER BY 1"), yearly);
 
     EXPECT_EQ(comment("AddressTable", "TimeShift"), QStringLiteral("сдвиг минут относительно UTC"));
-    const QStringList indexes = column("SELECT indexname FROM pg_indexes WHERE schemaname='public'");
-    for (const QString& index : {QString("ConcTable_MansterId_idx"), QString("UserTable_CompanyId_idx"),
-                                 QString("TechnicalTable%1_TechDate_idx").arg(year + 2)}) {
-        EXPECT_TRUE(indexes.contains(index)) << qPrintable(index);
-    }
+    EXPECT_TRUE(column("SELECT indexname FROM pg_indexes WHERE schemaname='public'")
+                    .contains(QStringLiteral("TechnicalTable%1_TechDate_idx").arg(year + 2)));
     EXPECT_EQ(column(R"(SELECT "Login" || '/' || "PasHash" || '/' || "Status" || '/' || "UserType" FROM "UserTable")"),
               QStringList{"admin/0ae57c94574802400bb2b31a4ac950ed/1/2"});
     EXPECT_EQ(db->count("SELECT count(*) FROM pg_proc WHERE proname='get_archive'"), 1);

@@ -258,13 +258,10 @@ TEST_F(Reports, ConsumptionOfTheObjectsBetweenTwoDays)
     const Params week{{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-07"}};
     const CgiResult r = call(waterUser, "Get_Report", week + Params{{"ObjType", "0"}});
     ASSERT_CODE(r, 0);
-    ASSERT_EQ(r.data().size(), 1);
     const QJsonObject device = r.row()["devices"].toArray().at(0).toObject();
-    QStringList fields;
-    for (const char* key : {"startDate", "endDate", "startVal", "endVal", "ras"}) {
-        fields << device[key].toString();
-    }
-    EXPECT_EQ(fields, QStringList({"2021-02-28 23:00", "2021-03-07 23:00", "59", "66", "7"}));
+    EXPECT_EQ(device["startDate"].toString() + " " + device["startVal"].toString() + ", " +
+                  device["endDate"].toString() + " " + device["ras"].toString(),
+              "2021-02-28 23:00 59, 2021-03-07 23:00 7");
     EXPECT_TRUE(call(waterUser, "Get_Report", week + Params{{"ObjType", "8"}}).data().isEmpty());
 }
 

@@ -121,10 +121,14 @@ TEST_F(PeriodValues, AYearIsItsTwelveMonthsUpToDecember)
     EXPECT_EQ(unmade.at(0), "01-25 00:00=/");
 }
 
-// A device installed nowhere is read by global callers in UTC.
-TEST_F(PeriodValues, AnUninstalledDeviceIsReadInUtc)
+// A period of more than 366 days is refused; a device installed nowhere is read by global
+// callers in UTC.
+TEST_F(PeriodValues, LimitsAndAnUninstalledDeviceReadInUtc)
 {
     EXPECT_CODE(callFor(meter, "Get_DevValues", {{"Period", "week"}}), 257);
+    EXPECT_CODE(callFor(meter, "Get_DevValues", {{"Period", "period"}, {"StartDate", "2020-01-01"},
+                                                  {"EndDate", "2021-01-02"}}),
+                256);
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)")
                  .arg(meter));
     archiveRow(meter, "2021-03-01 22:30:00", json({reading(5, 10, "7")}));

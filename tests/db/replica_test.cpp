@@ -50,7 +50,7 @@ protected:
         database = QStringLiteral("r_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
         sql(primary, QStringLiteral("CREATE DATABASE ") + database + QStringLiteral(" OWNER orvela"), QStringLiteral("postgres"));
         cgi = std::make_unique<CgiInstall>();
-        configure({{"port", primary.port}});
+        configure({{"port", primary.port}, {"read_server", "127.0.0.1"}, {"read_port", standby.port}});
         const CgiResult login = cgi->get({{"CMD", "Get_UserData"}, {"Login", "admin"}, {"Password", "tulip"}});
         ASSERT_EQ(login.errorCode(), 0) << qPrintable(login.describe());
         awaitOnStandby(QStringLiteral("SELECT count(*) FROM \"UserTable\""), QStringLiteral("1"));
@@ -221,7 +221,6 @@ TEST_F(Replica, NoCommandMarkedAsReadingWrites)
 // With replay paused, a row written on the primary alone shows who answers a read.
 TEST_F(Replica, ReadsComeFromTheStandbyAndChangesFromThePrimary)
 {
-    configure({{"port", primary.port}, {"read_server", "127.0.0.1"}, {"read_port", standby.port}});
     sql(standby, QStringLiteral("SELECT pg_wal_replay_pause()"));
     sql(primary, QStringLiteral(R"(INSERT INTO "CompanyTable" ("Name") VALUES ('primary only'))"));
     const CgiResult read = call(QStringLiteral("Get_CompanyTable"));

@@ -50,7 +50,8 @@ protected:
         database = QStringLiteral("r_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
         sql(primary, QStringLiteral("CREATE DATABASE ") + database + QStringLiteral(" OWNER orvela"), QStringLiteral("postgres"));
         cgi = std::make_unique<CgiInstall>();
-        configure({{"port", primary.port}, {"read_server", "127.0.0.1"}, {"read_port", standby.port}});
+        configure({{"port", primary.port}, {"read_server", "127.0.0.1"},
+                   {"read_port", standby.port}});
         const CgiResult login = cgi->get({{"CMD", "Get_UserData"}, {"Login", "admin"}, {"Password", "tulip"}});
         ASSERT_EQ(login.errorCode(), 0) << qPrintable(login.describe());
         awaitOnStandby(QStringLiteral("SELECT count(*) FROM \"UserTable\""), QStringLiteral("1"));

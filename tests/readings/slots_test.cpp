@@ -1,6 +1,5 @@
-// The pure pieces of the period tables: estimates between readings, consumption, and the
-// exact decimal arithmetic under them.
-#include "readings/decimaltext.h"
+// The pure pieces of the period tables: estimates between readings and consumption, in exact
+// decimal arithmetic.
 #include "readings/slots.h"
 
 #include "support/qtprinters.h"
@@ -44,17 +43,6 @@ TEST(Interpolation, ConsumptionAndDifferences)
     EXPECT_EQ(consumption("1", "n/a"), "");
     EXPECT_EQ(difference("1.25", "1.5"), "0.25");
     EXPECT_EQ(difference("99999999999999999999", "100000000000000000000.001"), "1.001");
-}
-
-TEST(Interpolation, DecimalSumsAreExact)
-{
-    const auto sum = [](const char* a, const char* b) -> QString {
-        DecimalText x, y;
-        EXPECT_TRUE(DecimalText::parse(QString::fromLatin1(a), &x) && DecimalText::parse(QString::fromLatin1(b), &y));
-        return x.plus(y).toString() + QLatin1Char('|') + x.minus(y).toString();
-    };
-    EXPECT_EQ(sum("-5", "3.25"), "-1.75|-8.25");
-    EXPECT_EQ(sum("999.99", "0.01"), "1000.00|999.98");
 }
 
 PeriodSlot slotAt(int day, const QVector<ArchiveValue>& values = {})

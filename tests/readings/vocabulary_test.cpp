@@ -85,7 +85,6 @@ TEST(Vocabulary, ValueDisplayComposesOneLine)
         {4, value(30, 29, "65.2", 1, 2),
          "(1) Температура на подающем трубопроводе (трубопровод 2): 65.2 °С"},
         {6, value(0, 10, "1", 0, 0), "1 м³"},
-        {6, value(99, 99, "7", 0, 0), "7"},
         {2, value(2, 2, "", 1, 1), ""},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,5 @@
-// Every command against a hot standby alone, through the real program: a primary and a
-// streaming standby of this process's own.
+// Reads from a hot standby and changes on the primary, through the real program: a primary
+// and a streaming standby of this process's own, started once for the cases.
 #include "support/pgfixture.h"
 
 #include "cgi/client/api.h"

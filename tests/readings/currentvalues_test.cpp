@@ -77,8 +77,8 @@ TEST_F(CurrentValues, EachDeviceShowsItsNewestAccumulatingValuesOfTheLocalDay)
     // The coefficient scales only when asked, before the client's unit and precision.
     const Params scaled{{"Date", "2021-03-02"}, {"TransKoef", "1"}, {"EdVoda", "11"}};
     EXPECT_EQ(meterValue(scaled + Params{{"PreciseVoda", "1"}}), "1012500.0");
-    // A heat meter without readings keeps its place with empty texts, and shows the personal
-    // account of its own resource among the accounts of its flat.
+    // A heat meter without readings keeps its place, and shows the personal account of its own
+    // resource among the accounts of its flat.
     accounts(heatFlat, "(%1, 2, 'ЛС-9'), (%1, 6, 'ЛС-8')");
     const CgiResult all = values({{"Date", "2021-03-02"}});
     ASSERT_EQ(all.data().size(), 2);

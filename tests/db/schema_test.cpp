@@ -21,12 +21,6 @@ protected:
         }
         return values;
     }
-    QString comment(const QString& table, const QString& columnName)
-    {
-        return value(QStringLiteral("SELECT col_description('\"%1\"'::regclass, (SELECT attnum "
-                                    "FROM pg_attribute WHERE attrelid='\"%1\"'::regclass AND "
-                                    "attname='%2'))").arg(table, columnName));
-    }
     // Everything a repeated check could touch: table rows in the catalogue, the function,
     // the comments and the accounts.
     QStringList snapshot()
@@ -60,7 +54,6 @@ TEST_F(SchemaUpkeep, EmptyDatabaseReceivesEverythingInOrder)
     EXPECT_EQ(column("SELECT relname FROM pg_class WHERE relkind='r' AND (relname LIKE 'ArchiveTable%' "
                      "OR relname LIKE 'TechnicalTable%') ORDER BY 1"), yearly);
 
-    EXPECT_EQ(comment("AddressTable", "TimeShift"), QStringLiteral("сдвиг минут относительно UTC"));
     EXPECT_TRUE(column("SELECT indexname FROM pg_indexes WHERE schemaname='public'")
                     .contains(QStringLiteral("TechnicalTable%1_TechDate_idx").arg(year + 2)));
     EXPECT_EQ(column(R"(SELECT "Login" || '/' || "PasHash" || '/' || "Status" || '/' || "UserType" FROM "UserTable")"),
@@ -103,7 +96,6 @@ TEST_F(SchemaUpkeep, OldDeviceTableGainsConnectTypeThenJsonData)
     ASSERT_CODE(touch(), 0);
     EXPECT_EQ(column(R"(SELECT attname FROM pg_attribute WHERE attrelid='"DeviceTable"'::regclass AND attnum>0 ORDER BY attnum)"),
               (QStringList{"Id", "DevType", "ModelId", "ConnectType", "JsonData"}));
-    EXPECT_EQ(comment("DeviceTable", "JsonData"), QStringLiteral("данные"));
     EXPECT_EQ(column(R"(SELECT "ConnectType" || ' ' || "JsonData"::text FROM "DeviceTable")"), QStringList{"0 {}"});
 }
 

@@ -1,5 +1,6 @@
 // Readings in the last local hour of a day and just after it, at a house ahead of UTC and at
-// one behind it: each belongs to the day of its local time, whatever its UTC date is.
+// one behind it: each belongs to the day of its local time, whatever its UTC date is. The day
+// is the one the machine's zone moves its clock on, which must not matter.
 #include "support/pgfixture.h"
 
 using namespace testing_support;
@@ -52,24 +53,24 @@ TEST_F(LastLocalHour, ReadingsBelongToTheDayOfTheirLocalTime)
 {
     for (const int shift : {180, -300}) {
         const House h = houseAt(shift, shift + 1000);
-        volumeAt(h, "2026-03-09 23:30:00", "10.0");
-        volumeAt(h, "2026-03-10 12:00:00", "11.0");
-        volumeAt(h, "2026-03-10 23:30:00", "12.0");
-        volumeAt(h, "2026-03-10 23:59:59", "13.0");
-        volumeAt(h, "2026-03-11 00:50:00", "14.0");
-        const Params day{{"Date", "2026-03-10"}};
+        volumeAt(h, "2026-03-28 23:30:00", "10.0");
+        volumeAt(h, "2026-03-29 12:00:00", "11.0");
+        volumeAt(h, "2026-03-29 23:30:00", "12.0");
+        volumeAt(h, "2026-03-29 23:59:59", "13.0");
+        volumeAt(h, "2026-03-30 00:50:00", "14.0");
+        const Params day{{"Date", "2026-03-29"}};
         const QJsonObject now = read("Get_DevValuesFromAddress", day + Params{{"AddressId", h.address}, {"DeltaDate", "0"}}).row();
         EXPECT_EQ(now["values"].toArray().at(0).toObject()["val"].toString(), "13.0") << shift;
         // Hour slots hold the newest reading of the hour they begin; the last is the next day's first.
         const QJsonArray hours = read("Get_DevValues", day + Params{{"DeviceId", h.meter}, {"Period", "day"}, {"NoCalc", "1"}}).data();
         ASSERT_EQ(hours.size(), 24) << shift;
-        EXPECT_EQ(slot(hours.at(11), "valTable"), "2026-03-10 12:00:00=11.0") << shift; // read at its first second
-        EXPECT_EQ(slot(hours.at(22), "valTable"), "2026-03-10 23:00:00=13.0") << shift;
-        EXPECT_EQ(slot(hours.at(23), "valTable"), "2026-03-11 00:00:00=14.0") << shift;
-        const QJsonObject device = read("Report", {{"addressId", h.address}, {"dateStart", "2026-03-10"}, {"dateEnd", "2026-03-10"}})
+        EXPECT_EQ(slot(hours.at(11), "valTable"), "2026-03-29 12:00:00=11.0") << shift; // read at its first second
+        EXPECT_EQ(slot(hours.at(22), "valTable"), "2026-03-29 23:00:00=13.0") << shift;
+        EXPECT_EQ(slot(hours.at(23), "valTable"), "2026-03-30 00:00:00=14.0") << shift;
+        const QJsonObject device = read("Report", {{"addressId", h.address}, {"dateStart", "2026-03-29"}, {"dateEnd", "2026-03-29"}})
                                        .row()["objects"].toArray().at(0).toObject()["devices"].toArray().at(0).toObject();
-        EXPECT_EQ(slot(device["devValues"].toArray().last(), "values"), "2026-03-10 23:00:00=13.0") << shift;
-        const QJsonObject consumption = read("Get_Report", {{"AddressId", h.address}, {"StartDate", "2026-03-10"}, {"EndDate", "2026-03-10"}})
+        EXPECT_EQ(slot(device["devValues"].toArray().last(), "values"), "2026-03-29 23:00:00=13.0") << shift;
+        const QJsonObject consumption = read("Get_Report", {{"AddressId", h.address}, {"StartDate", "2026-03-29"}, {"EndDate", "2026-03-29"}})
                                             .row()["devices"].toArray().at(0).toObject();
         EXPECT_EQ(consumption["startVal"].toString() + "->" + consumption["endVal"].toString() + "=" + consumption["ras"].toString(),
                   "10.0->13.0=3.0") << shift;

@@ -40,30 +40,6 @@ TEST_F(Lookups, LatestReadingTextSearchesBackTwoYears)
     EXPECT_EQ(texts.recTime, QStringLiteral("02:31:00\n28.03.%1").arg(year - 2));
 }
 
-TEST_F(Lookups, LastErrorTextIsTheNewestRowWithErrorsInTheWindow)
-{
-    archiveRow(device, "2021-03-27 23:30:00", "[]", json({flags(0x4), flags(0x80, 0, 3)}));
-    archiveRow(device, "2021-03-28 00:30:00", "[]", json({flags(0)}));
-    orvela::ReadingLookups lookups(database, units);
-    const QDateTime to(QDate(2021, 3, 28), QTime(12, 0), Qt::UTC);
-    EXPECT_EQ(lookups.lastErrorText(device, identity, to, 5, 150),
-              QStringLiteral("[28.03.2021 02:00:00]Ранее было воздействие внешнего магнитного поля\n"
-                             "Открыта крышка клеммной коробки (3)"));
-    EXPECT_EQ(lookups.lastErrorText(device, identity, to.addDays(-1), 0, 150), QString());
-    // A window reaching into a year without a table is no error.
-    EXPECT_FALSE(lookups.lastErrorText(device, identity, to, 400, 0).isEmpty());
-}
-
-TEST_F(Lookups, VerificationInForce)
-{
-    db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual")
-        VALUES (%1, '2022-01-01', 0), (%1, '2020-05-05', 1), (%1, '2019-05-05', 1))").arg(device));
-    orvela::ReadingLookups lookups(database, units);
-    QHash<qint64, QDate> dates;
-    EXPECT_EQ(lookups.verificationDates({device, device + 1}, &dates), 0);
-    EXPECT_EQ(dates, (QHash<qint64, QDate>{{device, QDate(2020, 5, 5)}}));
-}
-
 // Many devices at once, each with the newest row of its own window, across New Year in local
 // time, scaled and put into the client's units; a row that does not parse stops the look-up
 // at the first device that has one.

@@ -43,26 +43,16 @@ protected:
 
 TEST_F(PeriodValues, ADayWithoutReadingsIsEstimatedBetweenItsNeighbours)
 {
-    const qint64 thermo = installedDevice(model(6), flat, 2);
-    update("DeviceTable", R"("DevType"=4)", thermo);
     volumeAt("2021-02-28 23:30:00", "99.0");
     volumeAt("2021-03-01 12:00:00", "100.0");
     volumeAt("2021-03-03 12:00:00", "104.0");
-    readingAt(thermo, "2021-03-01 12:00:00", {reading(17, 29, "20")});
-    readingAt(thermo, "2021-03-03 12:00:00", {reading(17, 29, "24")});
     const Params period{
         {"Period", "period"}, {"StartDate", "2021-03-01"}, {"EndDate", "2021-03-03"}};
     const QJsonArray entries = table(period);
     EXPECT_EQ(volumes(entries), QStringList({"03-01 23:00=100.0/1.00", "03-02 23:00=102.0/2.00",
                                              "03-03 23:00=104.0/2.00"}));
-    const QJsonObject estimated = entries.at(1).toObject();
-    EXPECT_EQ(estimated["recDate"].toString(), "");
-    EXPECT_EQ(estimated["val"].toString(), QStringLiteral("Объем: 102.0 м³"));
-    EXPECT_EQ(estimated["ras"].toString(), "2.00");
-    EXPECT_EQ(estimated["titleId"].toInt(), 5);
+    EXPECT_EQ(entries.at(1).toObject()["val"].toString(), QStringLiteral("Объем: 102.0 м³"));
     EXPECT_EQ(entries.at(0).toObject()["recDate"].toString(), "2021-03-01 12:00:00");
-    // A temperature is averaged and has no consumption.
-    EXPECT_EQ(volumes(table(period, thermo)).at(1), "03-02 23:00=22/");
     // Without estimates the day stays empty, and neither it nor the next day has a consumption.
     EXPECT_EQ(volumes(table(period + Params{{"NoCalc", "1"}})),
               QStringList({"03-01 23:00=100.0/1.00", "03-02 23:00=/", "03-03 23:00=104.0/"}));
@@ -70,20 +60,6 @@ TEST_F(PeriodValues, ADayWithoutReadingsIsEstimatedBetweenItsNeighbours)
     update("DeviceTable", R"("TransKoef"=10)", meter);
     const Params scaled{{"TransKoef", "1"}, {"EdVoda", "11"}, {"PreciseVoda", "0"}};
     EXPECT_EQ(volumes(table(period + scaled)).at(1), "03-02 23:00=1020000/20000");
-}
-
-TEST_F(PeriodValues, AMonthAcrossNewYearFillsItsGapsFromReadingsAround)
-{
-    volumeAt("2020-12-31 23:30:00", "50.0"); // in the yearly table of 2020
-    volumeAt("2021-01-05 10:00:00", "55.0");
-    volumeAt("2021-01-20 10:00:00", "70.0");
-    volumeAt("2021-02-03 10:00:00", "84.0");
-    const QStringList month = volumes(table({{"Period", "month"}, {"Date", "2021-01-15"}}));
-    ASSERT_EQ(month.size(), 31);
-    EXPECT_EQ(month.at(0), "01-01 23:00=51.0/1.00");
-    EXPECT_EQ(month.at(3), "01-04 23:00=54.0/1.00");
-    EXPECT_EQ(month.at(20), "01-21 23:00=71.0/1.00");
-    EXPECT_EQ(month.at(30), "01-31 23:00=81.0/1.00");
 }
 
 // West of Greenwich the evening of 31 December is stored in the next year's table: the
@@ -113,22 +89,8 @@ TEST_F(PeriodValues, AnEmptyStartIsEstimatedFromTheLastReadingBefore)
     EXPECT_EQ(month.at(27), "02-28 23:00=/");
 }
 
-TEST_F(PeriodValues, HoursOfTheAddresssDayIncludingItsBoundaries)
-{
-    volumeAt("2021-03-28 00:30:00", "1.0");
-    volumeAt("2021-03-28 01:30:00", "1.5");
-    volumeAt("2021-03-28 03:10:00", "2.5");
-    volumeAt("2021-03-28 23:59:59", "5.0");
-    volumeAt("2021-03-29 00:00:00", "5.5");
-    const QStringList hours = volumes(table({{"Period", "day"}, {"Date", "2021-03-28"}}));
-    ASSERT_EQ(hours.size(), 24);
-    EXPECT_EQ(hours.mid(0, 3), QStringList({"03-28 01:00=1.5/0.50", "03-28 02:00=2.0/0.50",
-                                            "03-28 03:00=2.5/0.50"}));
-    EXPECT_EQ(hours.mid(22), QStringList({"03-28 23:00=5.0/0.10", "03-29 00:00=5.5/0.50"}));
-}
-
 // Steps finer than a hundredth keep the decimals the client asked for; without a precision
-// the consumption keeps its two decimals, and a coarser one cuts them.
+// the consumption keeps its two decimals.
 TEST_F(PeriodValues, ConsumptionKeepsTheDecimalsTheClientAskedFor)
 {
     volumeAt("2021-03-10 00:30:00", "1.000");
@@ -142,10 +104,8 @@ TEST_F(PeriodValues, ConsumptionKeepsTheDecimalsTheClientAskedFor)
     EXPECT_EQ(hours({{"PreciseVoda", "3"}}),
               QStringList({"03-10 01:00=1.003/0.003", "03-10 02:00=1.010/0.007",
                            "03-10 03:00=1.166/0.156"}));
-    EXPECT_EQ(hours({{"PreciseVoda", "4"}}).at(2), "03-10 03:00=1.1660/0.1560");
     EXPECT_EQ(hours({}), QStringList({"03-10 01:00=1.003/0.00", "03-10 02:00=1.010/0.01",
                                       "03-10 03:00=1.166/0.16"}));
-    EXPECT_EQ(hours({{"PreciseVoda", "1"}}).at(2), "03-10 03:00=1.1/0.1");
 }
 
 TEST_F(PeriodValues, AYearIsItsTwelveMonthsUpToDecember)
@@ -161,34 +121,23 @@ TEST_F(PeriodValues, AYearIsItsTwelveMonthsUpToDecember)
     EXPECT_EQ(unmade.at(0), "01-25 00:00=/");
 }
 
-TEST_F(PeriodValues, ParametersAndWhoMayReadWhichDevice)
+// A period of more than 366 days is refused; a device installed nowhere is read by global
+// callers in UTC.
+TEST_F(PeriodValues, LimitsAndAnUninstalledDeviceReadInUtc)
 {
-    const auto devValues = [this](const Params& params) {
-        return callFor(meter, "Get_DevValues", params);
-    };
-    for (const char* period : {"Year", " year", "week", ""}) {
-        EXPECT_CODE(devValues({{"Period", period}}), 257) << period;
-    }
-    EXPECT_CODE(devValues({{"Period", "day"}, {"Date", "2021-02-29"}}), 256);
-    EXPECT_CODE(devValues({{"Period", "period"}, {"EndDate", "2021-02-01"}}), 256);
-    EXPECT_CODE(devValues({{"Period", "period"}, {"StartDate", "2020-01-01"},
-                           {"EndDate", "2021-01-02"}}), 256);
-    for (const char* id : {"0", "x", "-3"}) {
-        EXPECT_CODE(call(waterUser, "Get_DevValues", {{"DeviceId", id}, {"Period", "day"}}), 90)
-            << id;
-    }
-    const Params day{{"DeviceId", QString::number(meter)}, {"Period", "day"}};
-    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_DevValues", day), 246);
-    // A device installed nowhere is read by global callers in UTC.
+    EXPECT_CODE(callFor(meter, "Get_DevValues", {{"Period", "week"}}), 257);
+    EXPECT_CODE(callFor(meter, "Get_DevValues", {{"Period", "period"}, {"StartDate", "2020-01-01"},
+                                                  {"EndDate", "2021-01-02"}}),
+                256);
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "Actual"=0 WHERE "DeviceId"=%1)")
                  .arg(meter));
     archiveRow(meter, "2021-03-01 22:30:00", json({reading(5, 10, "7")}));
-    EXPECT_CODE(devValues({{"Period", "day"}}), 246);
-    const Params utcDay = day + Params{{"Date", "2021-03-01"}, {"NoCalc", "1"}};
+    EXPECT_CODE(callFor(meter, "Get_DevValues", {{"Period", "day"}}), 246);
+    const Params utcDay{{"DeviceId", QString::number(meter)}, {"Period", "day"},
+                        {"Date", "2021-03-01"}, {"NoCalc", "1"}};
     const QJsonArray utc = callAsAdmin("Get_DevValues", utcDay).data();
     ASSERT_EQ(utc.size(), 24);
     EXPECT_EQ(firstValue(utc.at(21))["val"].toString(), "7");
-    EXPECT_CODE(callAsAdmin("Get_DevValues", {{"DeviceId", "424242"}, {"Period", "day"}}), 246);
 }
 
 TEST_F(PeriodValues, EveryDeviceOfTheObjectsAtAnAddress)
@@ -203,7 +152,6 @@ TEST_F(PeriodValues, EveryDeviceOfTheObjectsAtAnAddress)
     const CgiResult r = call(waterUser, "Get_PeriodValues", period);
     ASSERT_CODE(r, 0);
     ASSERT_EQ(r.data().size(), 1);
-    EXPECT_EQ(r.row()["objectId"].toInt(), flat);
     const QJsonArray both = r.row()["devices"].toArray();
     ASSERT_EQ(both.size(), 2);
     const auto value = [&both](int index, const char* key) {
@@ -215,18 +163,6 @@ TEST_F(PeriodValues, EveryDeviceOfTheObjectsAtAnAddress)
               QStringLiteral("WMBus: ABC 00000001 01 07\nКоэф.трансформации: 1 DataFormat:0"));
     EXPECT_EQ(value(0, "val"), "101.5");
     EXPECT_EQ(value(0, "ras"), "1.50");
-    EXPECT_EQ(both.at(0).toObject()["valTable"].toArray().size(), 1);
-    EXPECT_TRUE(call(createUser("huser", 131, heat), "Get_PeriodValues", period).data().isEmpty());
-    const struct {
-        Params params;
-        int code;
-    } refusals[] = {{{{"Period", "day"}}, 76},
-                    {{{"Period", "day"}, {"AddressId", "x"}}, 59},
-                    {period + Params{{"ObjType", "-1"}}, 220},
-                    {period + Params{{"ResCode", "x"}}, 239}};
-    for (const auto& refusal : refusals) {
-        EXPECT_CODE(call(waterUser, "Get_PeriodValues", refusal.params), refusal.code);
-    }
 }
 
 class Reports : public PeriodValues {
@@ -258,13 +194,9 @@ protected:
     }
     CgiResult report(const Params& params) { return call(waterUser, "Report", params); }
     // The report from the first day to the last in slots of the given period.
-    static Params range(const char* start, const char* end, const char* period = nullptr)
+    static Params range(const char* start, const char* end, const char* period = "1")
     {
-        Params params{{"dateStart", start}, {"dateEnd", end}};
-        if (period) {
-            params << qMakePair(QStringLiteral("period"), QString::fromLatin1(period));
-        }
-        return params;
+        return {{"dateStart", start}, {"dateEnd", end}, {"period", period}};
     }
 };
 
@@ -275,8 +207,6 @@ TEST_F(Reports, EachPeriodReportsTheEndOfItsSlots)
     // Weeks run Monday to Sunday; the last one closes the range.
     EXPECT_EQ(reported(range("2021-03-03", "2021-03-17", "2")),
               QStringList({"2021-02-28=59", "2021-03-07=66", "2021-03-14=73", "2021-03-17=76"}));
-    // A range given backwards is the same range.
-    EXPECT_EQ(reported(range("2021-03-17", "2021-03-03", "2")).size(), 4);
     const QStringList hours = reported(range("2021-03-02", "2021-03-02", "0"));
     ASSERT_EQ(hours.size(), 25);
     EXPECT_EQ(hours.first(), "2021-03-01=60");
@@ -284,16 +214,6 @@ TEST_F(Reports, EachPeriodReportsTheEndOfItsSlots)
               QStringList({"2020-12-25=", "2021-01-25=", "2021-02-25=59", "2021-03-25=74"}));
     EXPECT_EQ(reported(range("2020-06-01", "2021-03-15", "4")),
               QStringList({"2019-12-25=", "2020-12-25=", "2021-03-25=74"}));
-    // How far each period reaches: a month of hours, a year of days, and so on.
-    EXPECT_CODE(report(range("2021-01-01", "2021-02-01", "0")), 0);
-    const Params tooLong[] = {range("2021-01-01", "2021-02-02", "0"),
-                              range("2020-01-01", "2021-01-02"),
-                              range("2018-12-01", "2021-01-02", "2"),
-                              range("2017-01-01", "2021-01-02", "3"),
-                              range("2016-01-01", "2021-01-02", "4")};
-    for (const Params& params : tooLong) {
-        EXPECT_CODE(report(params), 256) << qPrintable(params.at(0).second);
-    }
     // A value keeps its channel and sub-index, key by key as the client reads them.
     readingAt(meter, "2021-03-04 13:00:00", {reading(5, 10, "63.5", 2, 3)});
     const QJsonArray days = slotsOf(report(range("2021-03-04", "2021-03-04", "1")));
@@ -318,20 +238,6 @@ TEST_F(Reports, FiltersAndEstimates)
     const Params gap = range("2021-03-02", "2021-03-03", "1");
     EXPECT_EQ(reported(gap + Params{{"withCalc", "False"}}).at(1), "2021-03-02=61");
     EXPECT_EQ(reported(gap + Params{{"withCalc", "false"}}).at(1), "2021-03-02=");
-    const struct {
-        Params params;
-        int code;
-    } refusals[] = {{{{"dateEnd", "2021-01-01"}}, 290},
-                    {range("2021-02-29", "2021-03-01"), 290},
-                    {{{"dateStart", "2021-03-01"}}, 291},
-                    {Params{{"addressId", "-1"}} + gap, 59},
-                    {Params{{"objectId", "x"}} + gap, 146},
-                    {Params{{"deviceId", "-1"}} + gap, 216},
-                    {Params{{"resCode", "x"}} + gap, 239},
-                    {Params{{"obj", "-2"}} + gap, 177}};
-    for (const auto& refusal : refusals) {
-        EXPECT_CODE(report(refusal.params), refusal.code);
-    }
 }
 
 TEST_F(Reports, EachCallerReportsOnlyHisAddresses)
@@ -356,20 +262,11 @@ TEST_F(Reports, ConsumptionOfTheObjectsBetweenTwoDays)
     const Params week{{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-07"}};
     const CgiResult r = call(waterUser, "Get_Report", week + Params{{"ObjType", "0"}});
     ASSERT_CODE(r, 0);
-    ASSERT_EQ(r.data().size(), 1);
     const QJsonObject device = r.row()["devices"].toArray().at(0).toObject();
-    QStringList fields;
-    for (const char* key : {"startDate", "endDate", "startVal", "endVal", "ras"}) {
-        fields << device[key].toString();
-    }
-    EXPECT_EQ(fields, QStringList({"2021-02-28 23:00", "2021-03-07 23:00", "59", "66", "7"}));
-    EXPECT_EQ(device["startValues"].toArray().size(), 1);
+    EXPECT_EQ(device["startDate"].toString() + " " + device["startVal"].toString() + ", " +
+                  device["endDate"].toString() + " " + device["ras"].toString(),
+              "2021-02-28 23:00 59, 2021-03-07 23:00 7");
     EXPECT_TRUE(call(waterUser, "Get_Report", week + Params{{"ObjType", "8"}}).data().isEmpty());
-    const Params days{{"StartDate", "2021-03-01"}, {"EndDate", "2021-03-02"}};
-    EXPECT_CODE(call(waterUser, "Get_Report", {{"StartDate", "2021-03-01"}}), 256);
-    EXPECT_CODE(call(waterUser, "Get_Report", days + Params{{"AddressId", "x"}}), 59);
-    EXPECT_CODE(call(waterUser, "Get_Report", days + Params{{"ObjType", "x"}}), 220);
-    EXPECT_CODE(callAsAdmin("Get_Report", days + Params{{"CompanyId", "x"}}), 221);
 }
 
 TEST_F(Reports, OneDeviceHourByHour)
@@ -380,18 +277,13 @@ TEST_F(Reports, OneDeviceHourByHour)
     const CgiResult r = callFor(meter, "Get_Report", day + Params{{"HourReport", "yes"}});
     ASSERT_CODE(r, 0);
     ASSERT_EQ(r.data().size(), 25);
-    EXPECT_EQ(r.row(0)["date"].toString(), "2021-03-10");
-    EXPECT_EQ(r.row(0)["time"].toString(), "00:00");
+    EXPECT_EQ(r.row(0)["date"].toString() + " " + r.row(0)["time"].toString(),
+              "2021-03-10 00:00");
     const QJsonObject first = r.row(0)["values"].toArray().at(0).toObject();
     EXPECT_EQ(first["val"].toString(), "69.25");
     // The first hour counts from the end of the day before, the noon reading of 9 March.
     EXPECT_EQ(first["rashod"].toString(), "1.25");
-    EXPECT_DOUBLE_EQ(r.row(0)["rashod"].toDouble(), 1.25);
     EXPECT_DOUBLE_EQ(r.row(1)["rashod"].toDouble(), 0.25);
-    EXPECT_CODE(call(waterUser, "Get_Report", day + Params{{"HourReport", "yes"}}), 216);
-    EXPECT_CODE(call(createUser("huser", 131, heat), "Get_Report",
-                     day + Params{{"HourReport", "1"}, {"DeviceId", QString::number(meter)}}),
-                246);
 }
 
 } // namespace

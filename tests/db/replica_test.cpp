@@ -1,5 +1,6 @@
-// Reads from a hot standby and changes on the primary, through the real program: a primary
-// and a streaming standby of this process's own, started once for the cases.
+// Reads from a hot standby, through the real program: a primary and a streaming standby of
+// this process's own, started once and used by the cases in order (the last promotes the
+// standby). Which server answered is told by the servers' own data, never by the program.
 #include "support/pgfixture.h"
 
 #include "cgi/client/api.h"
@@ -50,8 +51,7 @@ protected:
         database = QStringLiteral("r_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
         sql(primary, QStringLiteral("CREATE DATABASE ") + database + QStringLiteral(" OWNER orvela"), QStringLiteral("postgres"));
         cgi = std::make_unique<CgiInstall>();
-        configure({{"port", primary.port}, {"read_server", "127.0.0.1"},
-                   {"read_port", standby.port}});
+        configure(30);
         const CgiResult login = cgi->get({{"CMD", "Get_UserData"}, {"Login", "admin"}, {"Password", "tulip"}});
         ASSERT_EQ(login.errorCode(), 0) << qPrintable(login.describe());
         awaitOnStandby(QStringLiteral("SELECT count(*) FROM \"UserTable\""), QStringLiteral("1"));
@@ -59,17 +59,18 @@ protected:
     void TearDown() override
     {
         cgi.reset();
+        sql(standby, QStringLiteral("SELECT pg_wal_replay_resume()"), QStringLiteral("postgres"));
         sql(primary, QStringLiteral("DROP DATABASE IF EXISTS ") + database + QStringLiteral(" WITH (FORCE)"), QStringLiteral("postgres"));
     }
 
-    // The program on the test database, with these settings.
-    void configure(QMap<QString, QString> settings)
+    // The program reads from the standby (with this lag bound) and changes on the primary.
+    void configure(int lagMax, const QString& servers = QString(), const QString& ports = QString())
     {
-        settings.insert("server", "127.0.0.1");
-        settings.insert("db", database);
-        settings.insert("user", "orvela");
-        settings.insert("password", PgServer::password());
-        cgi->writeServerConfig(settings);
+        cgi->writeServerConfig({{"server", servers.isEmpty() ? QStringLiteral("127.0.0.1") : servers},
+                                {"port", ports.isEmpty() ? primary.port : ports},
+                                {"db", database}, {"user", "orvela"}, {"password", PgServer::password()},
+                                {"read_server", "127.0.0.1"}, {"read_port", standby.port},
+                                {"read_lag_max", QString::number(lagMax)}});
     }
 
     // A statement run as the superuser through the node's socket; its first value as text.
@@ -95,6 +96,14 @@ protected:
     CgiResult call(const QString& command, const Params& params = {}) const
     {
         return cgi->post(Params{{"CMD", command}, {"Auth", tokenFor("admin", "tulip")}} + params);
+    }
+    QStringList companies() const
+    {
+        QStringList names;
+        for (const QJsonValue& row : call(QStringLiteral("Get_CompanyTable")).data()) {
+            names << row.toObject().value(QStringLiteral("name")).toString();
+        }
+        return names;
     }
 
     static Node primary;
@@ -185,7 +194,8 @@ TEST_F(Replica, NoCommandMarkedAsReadingWrites)
         INSERT INTO "ConcTable" ("DeviceId", "Channel", "JsonData", "MasterId") VALUES (4, 0, '{}', 3);
         UPDATE "ObjectTable" SET "AbonentId"=1;)"));
     awaitOnStandby(QStringLiteral("SELECT count(*) FROM \"ConcTable\""), QStringLiteral("2"));
-    configure({{"port", standby.port}});
+    cgi->writeServerConfig({{"server", "127.0.0.1"}, {"port", standby.port}, {"db", database}, {"user", "orvela"},
+                            {"password", PgServer::password()}});
     const QString data = json({QJsonObject{{"Id", 1}, {"DeviceId", 1}, {"ObjectId", 1}, {"Name", "N2"}, {"Date", "2024-01-02"}}});
     Params shared;
     for (const char* id : {"Id", "ID", "AddressId", "CompanyId", "AbonentId", "ObjectId", "DeviceId", "ModelId", "ManufId",
@@ -219,16 +229,72 @@ TEST_F(Replica, NoCommandMarkedAsReadingWrites)
     }
 }
 
-// With replay paused, a row written on the primary alone shows who answers a read.
 TEST_F(Replica, ReadsComeFromTheStandbyAndChangesFromThePrimary)
 {
+    // With replay paused, a row written on the primary alone shows who answers a read.
     sql(standby, QStringLiteral("SELECT pg_wal_replay_pause()"));
     sql(primary, QStringLiteral(R"(INSERT INTO "CompanyTable" ("Name") VALUES ('primary only'))"));
     const CgiResult read = call(QStringLiteral("Get_CompanyTable"));
-    sql(standby, QStringLiteral("SELECT pg_wal_replay_resume()"));
     ASSERT_EQ(read.errorCode(), 0) << qPrintable(read.describe());
-    EXPECT_TRUE(read.data().isEmpty()) << "answered by the primary";
-    EXPECT_EQ(call(QStringLiteral("Add_Company"), {{"Name", "changed"}}).errorCode(), 0);
+    EXPECT_TRUE(read.data().isEmpty()) << "answered by the primary\n" << qPrintable(read.describe());
+    sql(standby, QStringLiteral("SELECT pg_wal_replay_resume()"));
+    ASSERT_EQ(call(QStringLiteral("Add_Company"), {{"Name", "changed"}}).errorCode(), 0);
+    EXPECT_EQ(sql(primary, QStringLiteral(R"(SELECT count(*) FROM "CompanyTable" WHERE "Name"='changed')")), "1");
+    EXPECT_EQ(sql(primary, QStringLiteral("SELECT pg_is_in_recovery()")), "f");
+}
+
+// A change read back at once: from a standby that catches up within the bound, or from the
+// primary when the standby lags beyond it.
+TEST_F(Replica, AChangeIsReadBackAtOnceFromALaggingStandby)
+{
+    struct Case {
+        const char* name;
+        const char* lagging; // run on the standby
+        int lagMax;
+        bool standbySeesIt;
+    };
+    const Case cases[] = {
+        {"applies a second late", "ALTER SYSTEM SET recovery_min_apply_delay = '1s'", 10, true},
+        {"stands still", "SELECT pg_wal_replay_pause()", 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        configure(c.lagMax);
+        sql(standby, QString::fromLatin1(c.lagging));
+        sql(standby, QStringLiteral("SELECT pg_reload_conf()"));
+        const QString name = QString::fromLatin1(c.name);
+        ASSERT_EQ(call(QStringLiteral("Add_Company"), {{"Name", name}}).errorCode(), 0);
+        EXPECT_TRUE(companies().contains(name));
+        EXPECT_EQ(sql(standby, QStringLiteral(R"(SELECT count(*) FROM "CompanyTable" WHERE "Name"=')") + name + "'"),
+                  c.standbySeesIt ? "1" : "0");
+        sql(standby, QStringLiteral("ALTER SYSTEM RESET recovery_min_apply_delay"));
+        sql(standby, QStringLiteral("SELECT pg_reload_conf(), pg_wal_replay_resume()"));
+    }
+}
+
+TEST_F(Replica, WithTheStandbyStoppedNoRequestFails)
+{
+    clusterScript({QStringLiteral("stop"), standby.dir});
+    for (const char* name : {"first", "second"}) {
+        EXPECT_FALSE(companies().contains(QString::fromLatin1(name)));
+        EXPECT_EQ(call(QStringLiteral("Add_Company"), {{"Name", name}}).errorCode(), 0);
+        EXPECT_TRUE(companies().contains(QString::fromLatin1(name)));
+    }
+    standby.port = clusterScript({QStringLiteral("standby"), standby.dir, primary.dir});
+}
+
+// Last: the standby becomes the primary for good.
+TEST_F(Replica, AfterPromotionChangesGoToTheNewPrimaryWithTheSameHostList)
+{
+    configure(5, QStringLiteral("127.0.0.1,127.0.0.1"), primary.port + QLatin1Char(',') + standby.port);
+    ASSERT_EQ(call(QStringLiteral("Add_Company"), {{"Name", "before"}}).errorCode(), 0);
+    clusterScript({QStringLiteral("stop"), primary.dir});
+    clusterScript({QStringLiteral("promote"), standby.dir});
+    const CgiResult change = call(QStringLiteral("Add_Company"), {{"Name", "after"}});
+    ASSERT_EQ(change.errorCode(), 0) << qPrintable(change.describe());
+    EXPECT_EQ(companies(), (QStringList{"before", "after"}));
+    EXPECT_EQ(sql(standby, QStringLiteral("SELECT pg_is_in_recovery()")), "f");
+    EXPECT_EQ(sql(standby, QStringLiteral(R"(SELECT count(*) FROM "CompanyTable")")), "2");
 }
 
 } // namespace

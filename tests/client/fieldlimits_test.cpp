@@ -92,11 +92,6 @@ TEST_F(FieldLimits, AtTheLimitTheValueIsStoredWhole)
     EXPECT_EQ(value(QStringLiteral(R"(SELECT "Name" FROM "CompanyTable" WHERE "Id"=%1)").arg(company.id())), sixty);
     EXPECT_CODE(callAsAdmin("Add_Company", {{"Name", textOf(61)}}), 322);
 
-    const qint64 flat = objectOf(water);
-    const QJsonObject abonent{{"objectId", flat}, {"name", textOf(100)}, {"login", "a1"}, {"pas", "p"}};
-    ASSERT_CODE(callAsAdmin("Add_Abonents", {{"DATA", json({abonent})}, {"CompanyId", QString::number(water)}}), 0);
-    EXPECT_EQ(value(R"(SELECT "Name" FROM "AbonentTable" WHERE "Login"='a1')"), textOf(100));
-
     QJsonObject device{{"devType", 7}, {"manId", "ABC"}, {"identNum", 1}, {"ver", 1}, {"zavNum", textOf(20)},
                        {"modelId", model()}, {"objectId", 0}, {"transKoef", 2147483647.0}};
     ASSERT_CODE(callAsAdmin("Add_Devices", {{"DATA", json({device})}}), 0);

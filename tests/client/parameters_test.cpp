@@ -125,8 +125,6 @@ TEST_F(Parameters, FailedStatementsAnswerTheirTablesCode)
          adminToken(), "Get_AbonentsTable", {}, 117},
         {R"(ALTER TABLE "DeviceTable" RENAME "Ver" TO "Gone")", R"(ALTER TABLE "DeviceTable" RENAME "Gone" TO "Ver")",
          adminToken(), "Add_Task", {{"DeviceId", QString::number(device)}, {"CommandCode", "7"}, {"Value", "1"}}, 26},
-        {R"(ALTER TABLE "UserTable" RENAME "PasHash" TO "Gone")", R"(ALTER TABLE "UserTable" RENAME "Gone" TO "PasHash")",
-         adminToken(), "Get_UserData", {}, 138},
     };
     for (const auto& c : cases) {
         db->exec(QString::fromLatin1(c.breakIt));

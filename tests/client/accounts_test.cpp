@@ -1,6 +1,8 @@
 // Accounts, companies, manufacturers and models. Other companies' accounts are the scope
-// matrix's; what each text is stored as, the hostile-text sweep's.
+// matrix's. Stored texts carry a quote and a backslash: each command quotes what it writes.
 #include "support/pgfixture.h"
+
+#include "security/crypto.h"
 
 using namespace testing_support;
 
@@ -39,14 +41,14 @@ TEST_F(Users, ListShowsSessionsCompaniesAndFilters)
 
 TEST_F(Users, UpdateRewritesTheAlwaysSentFields)
 {
-    createUser("kate", 3);
-    db->exec(R"(UPDATE "UserTable" SET "Mail"='k@x', "Phone"='123', "Note"='n' WHERE "Login"='kate')");
-    ASSERT_CODE(callAsAdmin("Upd_User", {{"UserId", id("kate")}, {"Status", "2"}, {"CompanyId", "0"}}), 0);
-    EXPECT_EQ(value(R"(SELECT concat_ws('|', coalesce("Mail", 'null'), coalesce("Phone", 'null'),
+    const CgiResult kate = callAsAdmin("Add_User", {{"Login", "kate's\\"}, {"Pas", "p"}, {"Status", "1"},
+                                                    {"UserType", "3"}, {"Mail", "k@x"}, {"Note", "n"}});
+    ASSERT_CODE(callAsAdmin("Upd_User", {{"UserId", kate.id()}, {"Status", "2"}, {"CompanyId", "0"}}), 0);
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "Login", "PasHash", coalesce("Mail", 'null'),
                      coalesce("Note", 'null'), "Status", coalesce("CompanyId"::text, 'null'))
-                     FROM "UserTable" WHERE "Login"='kate')"),
-              "null|null|null|2|null");
-    EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", id("kate")}, {"Login", "admin"}}), 154);
+                     FROM "UserTable" WHERE "Id"=%1)").arg(kate.id())),
+              "kate's\\|" + tarn::md5Hex("p") + "|null|null|2|null");
+    EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", kate.id()}, {"Login", "admin"}}), 154);
     EXPECT_CODE(callAsAdmin("Upd_User", {{"UserId", "99999"}}), 275);
 }
 
@@ -82,21 +84,21 @@ protected:
 
 TEST_F(RefData, CompaniesKeepEmptyTextsAndUniqueNames)
 {
-    const CgiResult added = callAsAdmin("Add_Company", {{"Name", "Водоканал"}, {"Mail", "m"}});
+    const CgiResult added = callAsAdmin("Add_Company", {{"Name", "Водоканал 'Юг' \\"}, {"Mail", "m"}});
     ASSERT_CODE(added, 0);
-    EXPECT_CODE(callAsAdmin("Add_Company", {{"Name", "Водоканал"}}), 203);
+    EXPECT_CODE(callAsAdmin("Add_Company", {{"Name", "Водоканал 'Юг' \\"}}), 203);
     EXPECT_CODE(call(createUser("u4", 4), "Add_Company", {{"Name", "x"}}), 143);
     ASSERT_CODE(callAsAdmin("Add_Company", {{"Name", "Теплосеть"}}), 0);
     // Its own name is not taken; the texts left out are emptied.
-    const Params update{{"Id", added.id()}, {"Name", "Водоканал"}, {"Phone", "p2"}};
+    const Params update{{"Id", added.id()}, {"Name", "Водоканал 'Юг' \\"}, {"Phone", "p2"}};
     ASSERT_CODE(callAsAdmin("Upd_Company", update), 0);
     EXPECT_CODE(callAsAdmin("Upd_Company", {{"Id", added.id()}, {"Name", "Теплосеть"}}), 203);
     EXPECT_EQ(callAsAdmin("Get_CompanyTable", {{"Phone", "p"}}).data(),
-              (QJsonArray{QJsonObject{{"id", added.idNumber()}, {"name", QStringLiteral("Водоканал")},
+              (QJsonArray{QJsonObject{{"id", added.idNumber()}, {"name", QStringLiteral("Водоканал 'Юг' \\")},
                                       {"mail", ""}, {"phone", "p2"}, {"address", ""}, {"note", ""}}}));
     const CgiResult list = callAsAdmin("Get_CompanyList");
     ASSERT_EQ(list.data().size(), 2);
-    EXPECT_EQ(list.row(0), (QJsonObject{{"id", added.idNumber()}, {"name", QStringLiteral("Водоканал")}}));
+    EXPECT_EQ(list.row(0), (QJsonObject{{"id", added.idNumber()}, {"name", QStringLiteral("Водоканал 'Юг' \\")}}));
 }
 
 // Searches are literal: "%", "_" and "\" find only themselves.
@@ -118,21 +120,21 @@ TEST_F(RefData, SubstringSearchesTakeWildcardsLiterally)
 
 TEST_F(RefData, ManufacturersAndTheirModels)
 {
-    const CgiResult acme = callAsAdmin("Add_Manuf", {{"Name", "Acme"}, {"Note", "n"}});
-    ASSERT_CODE(callAsAdmin("Upd_Manuf", {{"Id", acme.id()}, {"Name", "Acme"}}), 0); // note cleared
-    EXPECT_EQ(callAsAdmin("Get_ManufTable", {{"NameFull", "Acme"}}).row(),
-              (QJsonObject{{"id", acme.idNumber()}, {"name", "Acme"}, {"note", ""}}));
-    const CgiResult lora = callAsAdmin("Add_Model", {{"Name", "M-2"}, {"ManufId", acme.id()}, {"ResCode", "4"},
+    const CgiResult acme = callAsAdmin("Add_Manuf", {{"Name", "Acme's \\"}, {"Note", "n"}});
+    ASSERT_CODE(callAsAdmin("Upd_Manuf", {{"Id", acme.id()}, {"Name", "Acme's \\"}}), 0); // note cleared
+    EXPECT_EQ(callAsAdmin("Get_ManufTable", {{"NameFull", "Acme's \\"}}).row(),
+              (QJsonObject{{"id", acme.idNumber()}, {"name", "Acme's \\"}, {"note", ""}}));
+    const CgiResult lora = callAsAdmin("Add_Model", {{"Name", "M'2 \\"}, {"ManufId", acme.id()}, {"ResCode", "4"},
                                                      {"PovInterval", "96"}, {"LoRaDataFormat", "0x03"}});
-    EXPECT_EQ(callAsAdmin("Get_ModelTable", {{"ModelNameFull", "M-2"}, {"ResCode", "4"}}).data(),
-              (QJsonArray{QJsonObject{{"id", lora.idNumber()}, {"modelName", "M-2"}, {"manufId", acme.idNumber()},
-                                      {"manufName", "Acme"}, {"photo", ""}, {"resCode", 4}, {"povInterval", 96},
+    EXPECT_EQ(callAsAdmin("Get_ModelTable", {{"ModelNameFull", "M'2 \\"}, {"ResCode", "4"}}).data(),
+              (QJsonArray{QJsonObject{{"id", lora.idNumber()}, {"modelName", "M'2 \\"}, {"manufId", acme.idNumber()},
+                                      {"manufName", "Acme's \\"}, {"photo", ""}, {"resCode", 4}, {"povInterval", 96},
                                       {"note", ""}, {"data", QJsonObject{{"loraDataFormat", 3}}}}}));
     const Params update{{"Id", lora.id()}, {"ManufId", acme.id()}, {"ResCode", "5"}, {"PovInterval", "48"}};
     ASSERT_CODE(callAsAdmin("Upd_Model", update), 0);
     EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "Name", "ResCode", "PovInterval", "JsonData"::text)
                                       FROM "ModelTable" WHERE "Id"=%1)").arg(lora.id())),
-              "M-2|5|48|{}");
+              "M'2 \\|5|48|{}");
     ASSERT_CODE(callAsAdmin("Del_Model", {{"Id", lora.id()}}), 0);
     ASSERT_CODE(callAsAdmin("Del_Manuf", {{"Id", acme.id()}}), 0);
     EXPECT_EQ(db->count(R"(SELECT count(*) FROM "ManufTable")"), 0);

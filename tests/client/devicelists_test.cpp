@@ -46,20 +46,6 @@ protected:
     QString waterUser, heatUser;
 };
 
-TEST_F(DeviceLists, InstalledDevicesOfAnAddressWithTheirFilters)
-{
-    const Params filters = at({{"ZavNum", "Z12"}, {"DevType", "7"}, {"ResCode", "2"}, {"Status", "0"}});
-    const CgiResult all = call(waterUser, "Get_Devices", filters);
-    EXPECT_EQ(all.data(), (QJsonArray{QJsonObject{
-                              {"id", meter}, {"devType", 7}, {"identNum", 1234}, {"ver", 1}, {"status", 0},
-                              {"manId", "ABC"}, {"zavNum", "Z1234"}, {"dateProizv", ""}, {"transKoef", 1},
-                              {"resCode", 2}, {"povInterval", 72}, {"modelId", modelId},
-                              {"manufId", all.row()["manufId"]}, {"modelName", "Model"}, {"manufName", "Maker"}}}));
-    // Global callers name the company; without one they see the houses of no company.
-    EXPECT_TRUE(callAsAdmin("Get_Devices", at()).data().isEmpty());
-    EXPECT_EQ(ids(callAsAdmin("Get_Devices", at({{"CompanyId", QString::number(water)}}))), QList<qint64>{meter});
-}
-
 // Installed nowhere: never, or no longer. An installation row that names no device, written
 // into a table that allows one, hides no device.
 TEST_F(DeviceLists, DevicesInstalledNowhereAreForGlobalCallers)

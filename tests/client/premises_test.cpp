@@ -1,6 +1,6 @@
 // Addresses, objects, abonents and personal accounts. Another company's records are the scope
-// matrix's, hostile texts the sweep's; these tests hold the records of no company, the stored
-// rows and the listings.
+// matrix's; these tests hold the records of no company, the stored rows and the listings.
+// Stored texts carry a quote and a backslash: each command quotes what it writes.
 #include "client/clientfixture.h"
 
 #include "security/crypto.h"
@@ -34,9 +34,9 @@ protected:
 
 TEST_F(Premises, AddAddressStoresTrimmedNameConvertedShiftAndFias)
 {
-    const CgiResult added = callAsAdmin("Add_Address", {{"Name", "  ул. Ленина, 1  "}, {"TimeShift", "-180"},
+    const CgiResult added = callAsAdmin("Add_Address", {{"Name", "  пр. 'Мира' \\ 1  "}, {"TimeShift", "-180"},
                                                         {"CompanyId", id(heat)}, {"Fias", " abc "}});
-    EXPECT_EQ(addressRow(added.idNumber()), QStringLiteral("ул. Ленина, 1||%1|||-180||{\"fias\":\"abc\"}").arg(heat));
+    EXPECT_EQ(addressRow(added.idNumber()), QStringLiteral("пр. 'Мира' \\ 1||%1|||-180||{\"fias\":\"abc\"}").arg(heat));
     // A company's account adds to his company, whatever "CompanyId" says.
     ASSERT_CODE(call(waterAdmin, "Add_Address", {{"Name", "c"}, {"TimeShift", "0"}, {"CompanyId", id(heat)}}), 0);
     EXPECT_EQ(countFor(R"(SELECT count(*) FROM "AddressTable" WHERE "Name"='c' AND "CompanyId"=%1)", water), 1);
@@ -97,10 +97,10 @@ TEST_F(Premises, ObjectsOneAtATimeOrInSeries)
     const QString a = id(address("A", water));
     ASSERT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "0"}, {"StartNum", "0"}}), 0);
     ASSERT_CODE(callAsAdmin("Add_Object", {{"AddressId", a}, {"ObjType", "0"}, {"ObjCount", "3"}, {"StartNum", "5"},
-                                           {"ObjPrefix", "кв"}, {"Sq", "9"}}), 0);
+                                           {"ObjPrefix", "к'в\\"}, {"Sq", "9"}}), 0);
     EXPECT_EQ(value(QStringLiteral(R"(SELECT string_agg("Obj" || ':' || "Sq", ',' ORDER BY "Id")
                                       FROM "ObjectTable" WHERE "AddressId"=%1)").arg(a)),
-              QStringLiteral("obj0:,кв5:,кв6:,кв7:"));
+              QStringLiteral("obj0:,к'в\\5:,к'в\\6:,к'в\\7:"));
     const Params thousand{{"AddressId", a}, {"ObjType", "2"}, {"ObjCount", "1000"}, {"ObjPrefix", "kv"}};
     ASSERT_CODE(callAsAdmin("Add_Object", thousand), 0);
     EXPECT_EQ(db->count(R"(SELECT count(*) FROM "ObjectTable"
@@ -133,7 +133,7 @@ TEST_F(Premises, ObjectListWithAbonentNamesAndFilters)
                                       {"abonentName", QStringLiteral("Сидоров")}, {"sq", ""}, {"note", ""}}}));
 }
 
-QJsonObject abonent(qint64 objectId, const QString& login, const QString& name = "Абонент")
+QJsonObject abonent(qint64 objectId, const QString& login, const QString& name = "Д'Арк \\")
 {
     return {{"objectId", objectId}, {"name", name}, {"login", login}, {"pas", QString("p-" + login)},
             {"mail", QString(login + "@x.org")}, {"phone", ""}};
@@ -156,7 +156,7 @@ TEST_F(Abonents, DataIsCheckedBeforeAnythingIsWritten)
         const char* data;
         int code;
     } cases[] = {{"", 156}, {"abc", 157}, {"[]", 161}, {"[1]", 131}, {R"([{"objectId":"x"}])", 146},
-                 {R"([{"objectId":"0x10","name":"","login":"l","pas":"p"}])", 234}};
+                 {R"([{"objectId":1.5}])", 146}, {R"([{"objectId":"0x10","name":"","login":"l","pas":"p"}])", 234}};
     for (const auto& c : cases) {
         EXPECT_CODE(callAsAdmin("Add_Abonents", {{"DATA", c.data}}), c.code) << c.data;
     }
@@ -189,7 +189,7 @@ TEST_F(Abonents, ListAndDeleteWithinTheCompany)
     const qint64 both = value(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='both')").toLongLong();
     db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)").arg(both).arg(heatFlat));
     const CgiResult list = call(waterOperator, "Get_AbonentsTable", {{"AddressId", "0"}, {"Login", "b"}});
-    EXPECT_EQ(list.data(), (QJsonArray{QJsonObject{{"id", both}, {"name", QStringLiteral("Абонент")}, {"phone", ""},
+    EXPECT_EQ(list.data(), (QJsonArray{QJsonObject{{"id", both}, {"name", QStringLiteral("Д'Арк \\")}, {"phone", ""},
                                                    {"mail", "both@x.org"}, {"login", "both"}, {"addressId", house},
                                                    {"objectId", flat}, {"address", QStringLiteral("Ленина 1, 1")}}}));
     // An abonent who lives at another company's premises too is for a global caller to delete.
@@ -202,7 +202,7 @@ TEST_F(Abonents, ListAndDeleteWithinTheCompany)
 
 TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
 {
-    const QJsonObject account1{{"objectId", flat}, {"resCode", 2}, {"name", "ЛС-1"}};
+    const QJsonObject account1{{"objectId", flat}, {"resCode", 2}, {"name", "ЛС'1 \\"}};
     const QJsonObject account2{{"objectId", id(flat2)}, {"resCode", 4}, {"name", "ЛС-2"}};
     ASSERT_CODE(call(waterOperator, "Add_LicAccount", {{"DATA", json({account1, account2})}}), 0);
     const qint64 person = abonentAt(flat, QStringLiteral("Орлов"));
@@ -213,7 +213,7 @@ TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
     ASSERT_EQ(list.data().size(), 2);
     QJsonObject first = list.row(0);
     first.remove("id");
-    EXPECT_EQ(first, (QJsonObject{{"objectId", flat}, {"name", QStringLiteral("ЛС-1")}, {"resCode", 2}, {"obj", "1"},
+    EXPECT_EQ(first, (QJsonObject{{"objectId", flat}, {"name", QStringLiteral("ЛС'1 \\")}, {"resCode", 2}, {"obj", "1"},
                                   {"abonentId", person}, {"abonent", QStringLiteral("Орлов\nТел.: 123\nE-mail: o@x")},
                                   {"device", QStringLiteral("Model (Z1)\nModel (Z2)")}}));
 
@@ -221,7 +221,7 @@ TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
     ASSERT_CODE(call(waterOperator, "Upd_LicAccount", {{"Id", account}, {"DATA", json({account1})}}), 0);
     EXPECT_EQ(value(QStringLiteral(R"(SELECT concat_ws('|', "ObjectId", "ResCode", "Name") FROM "LicAccountTable"
                                       WHERE "Id"=%1)").arg(account)),
-              QStringLiteral("%1|2|ЛС-1").arg(flat));
+              QStringLiteral("%1|2|ЛС'1 \\").arg(flat));
     EXPECT_CODE(call(waterOperator, "Del_LicAccount", {{"Id", account}}), 0);
     EXPECT_EQ(rows("LicAccountTable"), 1);
 }

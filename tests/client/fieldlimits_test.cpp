@@ -30,11 +30,12 @@ protected:
             }
             return callAsAdmin(limit.command, {{field, json(elements)}});
         }
-        const QJsonValue value = limit.kind == FieldLimit::Text ? QJsonValue(textOf(limit.largest + 1))
-                                                                : QJsonValue(static_cast<double>(limit.largest + 1));
+        const qint64 past = limit.largest + 1;
+        const QJsonValue value = limit.kind == FieldLimit::Text ? QJsonValue(textOf(past))
+                                                                : QJsonValue(double(past));
         if (!field.startsWith(QLatin1String("DATA."))) {
-            return callAsAdmin(limit.command, {{field, value.isString() ? value.toString()
-                                                                        : QString::number(limit.largest + 1)}});
+            const QString text = value.isString() ? value.toString() : QString::number(past);
+            return callAsAdmin(limit.command, {{field, text}});
         }
         return callAsAdmin(limit.command, {{"DATA", json({QJsonObject{{field.mid(5), value}}})}});
     }
@@ -77,7 +78,8 @@ TEST_F(FieldLimits, AreTheSizesOfTheSchemasColumnsAndOnePastIsRefused)
 TEST_F(FieldLimits, AtTheLimitTheValueIsStoredWhole)
 {
     const CgiResult company = callAsAdmin("Add_Company", {{"Name", textOf(60)}});
-    EXPECT_EQ(value(QStringLiteral(R"(SELECT "Name" FROM "CompanyTable" WHERE "Id"=%1)").arg(company.id())), textOf(60));
+    const QString name = QStringLiteral(R"(SELECT "Name" FROM "CompanyTable" WHERE "Id"=%1)");
+    EXPECT_EQ(value(name.arg(company.id())), textOf(60));
     QJsonObject device{{"devType", 7}, {"manId", "ABC"}, {"identNum", 1}, {"ver", 1}, {"zavNum", textOf(20)},
                        {"modelId", model()}, {"objectId", 0}, {"transKoef", 2147483647.0}};
     ASSERT_CODE(callAsAdmin("Add_Devices", {{"DATA", json({device})}}), 0);

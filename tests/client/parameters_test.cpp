@@ -118,7 +118,8 @@ TEST_F(Parameters, FailedStatementsAnswerTheirTablesCode)
         {"CompanyTable", "Name", boss, "Get_UserData", {}, 260},
         {"AddressTable", "CoordLat", adminToken(), "Get_AddressTable", {}, 60},
         {"AbonentTable", "Phone", adminToken(), "Get_AbonentsTable", {}, 117},
-        {"DeviceTable", "Ver", adminToken(), "Add_Task", {{"DeviceId", device}, {"CommandCode", "7"}, {"Value", "1"}}, 26},
+        {"DeviceTable", "Ver", adminToken(), "Add_Task",
+         {{"DeviceId", device}, {"CommandCode", "7"}, {"Value", "1"}}, 26},
     };
     const QString rename = QStringLiteral(R"(ALTER TABLE "%1" RENAME "%2" TO "%3")");
     for (const auto& c : cases) {

@@ -99,10 +99,11 @@ TEST_F(Premises, ObjectChangesKeepReferences)
     ASSERT_CODE(call(waterAdmin, "Upd_Object", change), 0);
     EXPECT_EQ(call(waterUser, "Get_ObjectTable", {{"AddressId", id(house)}, {"AbonentId", id(abonent)}}).data(),
               (QJsonArray{QJsonObject{{"id", flat}, {"objType", 4}, {"obj", "1a"}, {"abonentId", abonent},
-                                      {"abonentName", QStringLiteral("Сидоров")}, {"sq", "10"}, {"note", "keep"}}}));
+                                      {"abonentName", QStringLiteral("Сидоров")}, {"sq", "10"},
+                                      {"note", "keep"}}}));
     ASSERT_CODE(call(waterAdmin, "Upd_Object", change + Params{{"AbonentId", "Null"}, {"Sq", ""}}), 0);
-    EXPECT_EQ(valueFor(R"(SELECT concat_ws('|', "AbonentId", "Sq", "Note") FROM "ObjectTable" WHERE "Id"=%1)", flat),
-              "10|keep");
+    EXPECT_EQ(valueFor(R"(SELECT concat_ws('|', "AbonentId", "Sq", "Note") FROM "ObjectTable"
+                          WHERE "Id"=%1)", flat), "10|keep");
     EXPECT_CODE(callAsAdmin("Del_Object", {{"ObjectId", id(heatFlat)}}), 0);
     EXPECT_EQ(rows("ObjectTable"), 1);
 }
@@ -118,8 +119,10 @@ class Abonents : public WaterHouse {};
 TEST_F(Abonents, DataIsCheckedBeforeAnythingIsWritten)
 {
     const qint64 flat2 = object(house, "2");
-    const QList<QPair<const char*, int>> cases{{"", 156}, {"abc", 157}, {"[]", 161}, {"[1]", 131}, {R"([{"objectId":"x"}])", 146},
-                 {R"([{"objectId":1.5}])", 146}, {R"([{"objectId":"0x10","name":"","login":"l","pas":"p"}])", 234}};
+    const QList<QPair<const char*, int>> cases{
+        {"", 156}, {"abc", 157}, {"[]", 161}, {"[1]", 131}, {R"([{"objectId":"x"}])", 146},
+        {R"([{"objectId":1.5}])", 146},
+        {R"([{"objectId":"0x10","name":"","login":"l","pas":"p"}])", 234}};
     for (const auto& c : cases) {
         EXPECT_CODE(callAsAdmin("Add_Abonents", {{"DATA", c.first}}), c.second) << c.first;
     }

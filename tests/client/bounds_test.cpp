@@ -15,7 +15,6 @@ protected:
         house = address(QStringLiteral("Ленина 1"), water);
         db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=-150 WHERE "Id"=%1)").arg(house));
         meter = installedDevice(model(2), object(house), 1);
-        archiveRow(meter, "2021-03-01 12:00:00", json({reading(5, 10, "1.5")}));
     }
 
     CgiResult postRaw(const QByteArray& contentType, const QByteArray& body)

@@ -1,6 +1,5 @@
 // Values past the size of their column or the range of their number: refused with the field's
-// own code before any statement, instead of a statement error that names no field; values at
-// the limit stored whole.
+// own code before any statement, instead of a statement error; values at the limit stored whole.
 #include "support/pgfixture.h"
 
 #include "cgi/client/fieldlimits.h"

@@ -1,5 +1,5 @@
-// Device listings and descriptions through the real program: both modes of the lists, the
-// composed texts, the newest readings, and what each caller may see.
+// Device listings and descriptions: both modes of the lists, the composed texts, the newest
+// readings, and what each caller may see.
 #include "client/clientfixture.h"
 
 using namespace testing_support;

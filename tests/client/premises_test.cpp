@@ -1,6 +1,6 @@
-// Addresses, objects, abonents and personal accounts. Another company's records are the scope
-// matrix's; these tests hold the records of no company, the stored rows and the listings.
-// Stored texts carry a quote and a backslash: each command quotes what it writes.
+// Addresses, objects, abonents and personal accounts: records of no company, stored rows and
+// listings (another company's are the scope matrix's). Stored texts carry a quote and a
+// backslash: each command quotes what it writes.
 #include "client/clientfixture.h"
 
 #include "security/crypto.h"

@@ -7,7 +7,7 @@ using namespace testing_support;
 namespace {
 
 // Water's house "Ленина 1" (shift +3 h) with flat "1" and a water meter 1234; an address of no
-// company with an object.
+// company.
 class Search : public WaterHouse {
 protected:
     void SetUp() override
@@ -17,7 +17,6 @@ protected:
                                    WHERE "Id"=%1)").arg(house));
         meter = installedDevice(modelId, flat, 1234);
         orphanHouse = address(QStringLiteral("Ничья улица"), 0);
-        object(orphanHouse, QStringLiteral("Сарай"));
         waterUser = createUser("WaterUser", 131, water);
     }
 

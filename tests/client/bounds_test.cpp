@@ -17,15 +17,7 @@ protected:
         meter = installedDevice(model(2), object(house), 1);
     }
 
-    CgiResult postRaw(const QByteArray& contentType, const QByteArray& body)
-    {
-        return cgi->run({{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", contentType},
-                         {"CONTENT_LENGTH", QByteArray::number(body.size())}},
-                        body);
-    }
-
-    qint64 house = 0;
-    qint64 meter = 0;
+    qint64 house = 0, meter = 0;
 };
 
 // n copies of a piece, joined: the bodies below are built to a size or to an exact count.
@@ -136,7 +128,9 @@ TEST_F(Bounds, BodiesAreCountedToTheirBounds)
         {"DATA elements one past", form, acknowledgements(5001), 157},
     };
     for (const auto& c : cases) {
-        const CgiResult r = postRaw(c.contentType, c.body);
+        const CgiResult r = cgi->run({{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", c.contentType},
+                                      {"CONTENT_LENGTH", QByteArray::number(c.body.size())}},
+                                     c.body);
         EXPECT_CODE(r, c.code) << c.shape;
     }
 }

@@ -27,12 +27,6 @@ protected:
         return value(QString::fromUtf8(sql).arg(number));
     }
     qint64 countFor(const char* sql, qint64 number) { return valueFor(sql, number).toLongLong(); }
-    void linkAbonent(qint64 abonent, qint64 objectId)
-    {
-        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)")
-                     .arg(abonent)
-                     .arg(objectId));
-    }
     qint64 rows(const char* table)
     {
         return db->count(QStringLiteral(R"(SELECT count(*) FROM "%1")").arg(QLatin1String(table)));

@@ -1,6 +1,5 @@
 // Required and numeric parameters of every built command: a missing one and one that is no
-// number are each refused with their own code and message, before anything is read or
-// written.
+// number are each refused with their own code and message, before anything is read or written.
 #include "support/messages.h"
 #include "support/pgfixture.h"
 
@@ -106,34 +105,29 @@ TEST_F(Parameters, FailedStatementsAnswerTheirTablesCode)
 {
     initSchema();
     const QString boss = createUser("boss", 129, createCompany("C"));
-    const qint64 device = installedDevice(model(), objectOf(0), 1);
+    const QString device = QString::number(installedDevice(model(), objectOf(0), 1));
     const struct {
-        const char* breakIt;
-        const char* mendIt;
+        const char* table;
+        const char* column;
         QString token;
         const char* command;
         Params params;
         int code;
     } cases[] = {
-        {R"(ALTER TABLE "SessionTable" RENAME "Addr" TO "Gone")", R"(ALTER TABLE "SessionTable" RENAME "Gone" TO "Addr")",
-         adminToken(), "Get_UsersTable", {}, 138},
-        {R"(ALTER TABLE "CompanyTable" RENAME "Name" TO "Gone")", R"(ALTER TABLE "CompanyTable" RENAME "Gone" TO "Name")",
-         boss, "Get_UserData", {}, 260},
-        {R"(ALTER TABLE "AddressTable" RENAME "CoordLat" TO "Gone")", R"(ALTER TABLE "AddressTable" RENAME "Gone" TO "CoordLat")",
-         adminToken(), "Get_AddressTable", {}, 60},
-        {R"(ALTER TABLE "AbonentTable" RENAME "Phone" TO "Gone")", R"(ALTER TABLE "AbonentTable" RENAME "Gone" TO "Phone")",
-         adminToken(), "Get_AbonentsTable", {}, 117},
-        {R"(ALTER TABLE "DeviceTable" RENAME "Ver" TO "Gone")", R"(ALTER TABLE "DeviceTable" RENAME "Gone" TO "Ver")",
-         adminToken(), "Add_Task", {{"DeviceId", QString::number(device)}, {"CommandCode", "7"}, {"Value", "1"}}, 26},
-        {R"(ALTER TABLE "UserTable" RENAME "PasHash" TO "Gone")", R"(ALTER TABLE "UserTable" RENAME "Gone" TO "PasHash")",
-         adminToken(), "Get_UserData", {}, 138},
+        {"SessionTable", "Addr", adminToken(), "Get_UsersTable", {}, 138},
+        {"CompanyTable", "Name", boss, "Get_UserData", {}, 260},
+        {"AddressTable", "CoordLat", adminToken(), "Get_AddressTable", {}, 60},
+        {"AbonentTable", "Phone", adminToken(), "Get_AbonentsTable", {}, 117},
+        {"DeviceTable", "Ver", adminToken(), "Add_Task",
+         {{"DeviceId", device}, {"CommandCode", "7"}, {"Value", "1"}}, 26},
     };
+    const QString rename = QStringLiteral(R"(ALTER TABLE "%1" RENAME "%2" TO "%3")");
     for (const auto& c : cases) {
-        db->exec(QString::fromLatin1(c.breakIt));
+        db->exec(rename.arg(QLatin1String(c.table), QLatin1String(c.column), QStringLiteral("Gone")));
         const CgiResult r = call(c.token, c.command, c.params);
         EXPECT_CODE(r, c.code) << c.command;
         EXPECT_TRUE(r.log.contains(QStringLiteral("[err] Ошибка при выполнении запроса PostgreSql: "))) << qPrintable(r.log);
-        db->exec(QString::fromLatin1(c.mendIt));
+        db->exec(rename.arg(QLatin1String(c.table), QStringLiteral("Gone"), QLatin1String(c.column)));
     }
 }
 

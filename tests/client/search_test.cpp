@@ -1,176 +1,65 @@
-// Search and technical records through the real program: what each kind of search matches,
-// which companies each caller sees, that search texts are literal, and technical records
-// read in the local time of the device's address across the yearly tables.
+// Search and technical records: the rows a search finds, which companies each caller sees, and
+// technical records read in the local time of the device's address across the yearly tables.
 #include "client/clientfixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-// Water's house "Москва, Ленина 1" (shift +3 h) with flat "Кв 5" of abonent Петров and a
-// water meter 1234; Heat's house with meter 4321; an address of no company with an object;
-// one more meter installed nowhere.
+// Water's house "Ленина 1" (shift +3 h) with flat "1" and a water meter 1234; an address of no
+// company.
 class Search : public WaterHouse {
 protected:
     void SetUp() override
     {
         WaterHouse::SetUp();
-        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "Name"='Москва, Ленина 1', "TimeShift"=180,
-                                   "JsonData"='{"fias":"f-1"}' WHERE "Id"=%1)").arg(house));
-        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "Obj"='Кв 5' WHERE "Id"=%1)").arg(flat));
-        abonent = abonentAt(flat, QStringLiteral("Петров Пётр"));
-        db->exec(QStringLiteral(R"(UPDATE "AbonentTable" SET "Login"='PetrovP', "Mail"='petrov@example.org' WHERE "Id"=%1)").arg(abonent));
+        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "TimeShift"=180, "JsonData"='{"fias":"f-1"}'
+                                   WHERE "Id"=%1)").arg(house));
         meter = installedDevice(modelId, flat, 1234);
-        heatHouse = countFor(R"(SELECT "AddressId" FROM "ObjectTable" WHERE "Id"=%1)", heatFlat);
-        db->exec(QStringLiteral(R"(UPDATE "AddressTable" SET "Name"='Тверь, Мира 2' WHERE "Id"=%1)").arg(heatHouse));
-        heatMeter = installedDevice(modelId, heatFlat, 4321);
         orphanHouse = address(QStringLiteral("Ничья улица"), 0);
-        object(orphanHouse, QStringLiteral("Сарай"));
-        loose = insertId(QStringLiteral(R"(INSERT INTO "DeviceTable" ("DevType", "ManId", "IdentNum", "Ver", "ZavNum", "ModelId") VALUES (7, 'ABC', 1235, 1, 'L1', %1) RETURNING "Id")").arg(modelId));
         waterUser = createUser("WaterUser", 131, water);
-        heatAdmin = createUser("HeatAdmin", 129, heat);
-        homeless = createUser("Homeless", 131);
     }
 
     // The first column of every row after the header, as numbers.
-    QList<qint64> found(const CgiResult& r)
-    {
-        EXPECT_CODE(r, 0);
-        QList<qint64> ids;
-        const QJsonArray data = r.data();
-        for (int i = 1; i < data.size(); ++i) {
-            ids << data.at(i).toArray().at(0).toString().toLongLong();
-        }
-        std::sort(ids.begin(), ids.end());
-        return ids;
-    }
     QList<qint64> search(const QString& token, int type, const Params& fields = {})
     {
-        return found(call(token, "Search", Params{{"Type", QString::number(type)}} + fields));
+        const CgiResult r = call(token, "Search", Params{{"Type", QString::number(type)}} + fields);
+        EXPECT_CODE(r, 0);
+        QList<qint64> ids;
+        for (int i = 1; i < r.data().size(); ++i) {
+            ids << r.data().at(i).toArray().at(0).toString().toLongLong();
+        }
+        return ids;
     }
-    QList<qint64> searchAsAdmin(int type, const Params& fields = {}) { return search(adminToken(), type, fields); }
 
-    qint64 abonent = 0, meter = 0, heatHouse = 0, heatMeter = 0, orphanHouse = 0, loose = 0;
-    QString waterUser, heatAdmin, homeless;
+    qint64 meter = 0, orphanHouse = 0;
+    QString waterUser;
 };
 
 using Ids = QList<qint64>;
 
-TEST_F(Search, DevicesByEachField)
+// Which records each kind finds is the scope matrix's; the rows, in capitals or not, are here.
+TEST_F(Search, AddressesInCapitals)
 {
-    const CgiResult all = callAsAdmin("Search", {{"Type", "0"}});
-    ASSERT_CODE(all, 0);
-    EXPECT_EQ(all.data().at(0).toArray(),
-              (QJsonArray{"DeviceId", "ManId", "IdentNum", "Ver", "DevType", "Заводской №", "ModelId", "Модель", "InstallId",
-                          "AddressId", "Адрес", "ObjectId", "Объект", "CompanyId", "Организация"}));
-    // Only devices with a current installation; every value a text.
-    EXPECT_EQ(found(all), (Ids{meter, heatMeter}));
-    const QJsonArray row = callAsAdmin("Search", {{"Type", "0"}, {"Field1", "1234"}}).data().at(1).toArray();
-    EXPECT_EQ(row.at(1), "ABC");
-    EXPECT_EQ(row.at(2), "1234");
-    EXPECT_EQ(row.at(5), "Z1234");
-    EXPECT_EQ(row.at(10), "Москва, Ленина 1");
-    EXPECT_EQ(row.at(12), "Кв 5");
-    EXPECT_EQ(row.at(14), "Water");
-
-    EXPECT_EQ(searchAsAdmin(0, {{"Field1", "23"}}), (Ids{meter}));     // inside the identification number
-    EXPECT_EQ(searchAsAdmin(0, {{"Field1", "Z43"}}), (Ids{heatMeter})); // inside the factory number
-    EXPECT_EQ(searchAsAdmin(0, {{"Field1", "z43"}}), Ids{});             // as typed
-    EXPECT_EQ(searchAsAdmin(0, {{"Field2", "abc"}, {"Field3", "7"}, {"Field4", "1"}}), (Ids{meter, heatMeter}));
-    EXPECT_EQ(searchAsAdmin(0, {{"Field2", "AB"}}), Ids{});              // the whole maker code
-    EXPECT_EQ(searchAsAdmin(0, {{"Field4", "2"}}), Ids{});
-    // A type that is no number searches for type 0.
-    EXPECT_EQ(searchAsAdmin(0, {{"Field3", "water"}}), Ids{});
-    db->exec(QStringLiteral(R"(UPDATE "DeviceTable" SET "DevType"=0 WHERE "Id"=%1)").arg(heatMeter));
-    EXPECT_EQ(searchAsAdmin(0, {{"Field3", "water"}}), (Ids{heatMeter}));
-}
-
-TEST_F(Search, AddressesAbonentsAndAccounts)
-{
-    const CgiResult addresses = callAsAdmin("Search", {{"Type", "1"}, {"Field1", "ЛЕНИНА"}});
-    ASSERT_CODE(addresses, 0);
-    EXPECT_EQ(addresses.data().at(0).toArray(), (QJsonArray{"AddressId", "Адрес", "Смещение UTC, мин.", "Информация", "Код ФИАС",
-                                                            "ObjectId", "Объект", "CompanyId", "Организация"}));
-    const QString id = QString::number(house);
-    EXPECT_EQ(addresses.data().at(1).toArray(), (QJsonArray{id, "Москва, Ленина 1", "180", "", "\"f-1\"", QString::number(flat),
-                                                            "Кв 5", QString::number(water), "Water"}));
-    EXPECT_EQ(searchAsAdmin(1, {{"Field2", "кВ 5"}}), (Ids{house}));
-    EXPECT_EQ(searchAsAdmin(1, {{"Field1", "тверь"}, {"Field2", "кв"}}), Ids{});
-
-    const CgiResult abonents = callAsAdmin("Search", {{"Type", "2"}, {"Field1", "ПЁТР"}});
-    ASSERT_CODE(abonents, 0);
-    EXPECT_EQ(abonents.data().at(1).toArray(),
-              (QJsonArray{QString::number(abonent), "Петров Пётр", "PetrovP", "petrov@example.org", "NULL", QString::number(house),
-                          "Москва, Ленина 1", QString::number(flat), "Кв 5", QString::number(water), "Water"}));
-    EXPECT_EQ(searchAsAdmin(2, {{"Field2", "trov"}}), (Ids{abonent}));
-    EXPECT_EQ(searchAsAdmin(2, {{"Field2", "petrov"}}), Ids{}); // a login as typed
-    EXPECT_EQ(searchAsAdmin(2, {{"Field3", "@example"}}), (Ids{abonent}));
-    EXPECT_EQ(searchAsAdmin(2, {{"Field3", "@EXAMPLE"}}), Ids{});
-
-    const CgiResult accounts = callAsAdmin("Search", {{"Type", "3"}, {"Field1", "ater"}});
-    ASSERT_CODE(accounts, 0);
-    EXPECT_EQ(accounts.data(), (QJsonArray{QJsonArray{"UserId", "Логин", "E-Mail", "CompanyId", "Организация"},
-                                           QJsonArray{QString::number(userId("WaterUser")), "WaterUser", "", QString::number(water), "Water"}}));
-    EXPECT_EQ(searchAsAdmin(3, {{"Field1", "waterUSER"}}), Ids{});
+    EXPECT_EQ(callAsAdmin("Search", {{"Type", "1"}, {"Field1", "ЛЕНИНА"}}).data().at(1).toArray(),
+              (QJsonArray{QString::number(house), "Ленина 1", "180", "", "\"f-1\"", QString::number(flat), "1",
+                          QString::number(water), "Water"}));
 }
 
 TEST_F(Search, EachCallerSeesHisCompanies)
 {
-    const Ids everyHouse{house, heatHouse, orphanHouse};
-    EXPECT_EQ(searchAsAdmin(1), everyHouse);
-    EXPECT_EQ(searchAsAdmin(1, {{"CompanyId", "null"}}), everyHouse);
-    EXPECT_EQ(searchAsAdmin(1, {{"CompanyId", "0"}}), everyHouse);
-    EXPECT_EQ(searchAsAdmin(1, {{"CompanyId", QString::number(heat)}}), (Ids{heatHouse}));
-    EXPECT_CODE(callAsAdmin("Search", {{"Type", "1"}, {"CompanyId", "x"}}), 221);
-    // A company account searches his own company whatever he names, and one without a company
-    // only what belongs to none.
+    // A company account searches his company whatever he names; one without, what is nobody's.
     EXPECT_EQ(search(waterUser, 1, {{"CompanyId", QString::number(heat)}}), (Ids{house}));
-    EXPECT_EQ(search(waterUser, 0), (Ids{meter}));
-    EXPECT_EQ(search(heatAdmin, 2), Ids{});
-    EXPECT_EQ(search(waterUser, 2), (Ids{abonent}));
-    EXPECT_EQ(search(homeless, 1), (Ids{orphanHouse}));
-    EXPECT_EQ(search(homeless, 0), Ids{});
-    // Accounts only for those who may list them: a company's administrator his company's.
-    EXPECT_EQ(search(heatAdmin, 3), (Ids{userId("HeatAdmin")}));
+    EXPECT_EQ(search(createUser("Homeless", 131), 1), (Ids{orphanHouse}));
+    // Accounts only for those who may list them.
     EXPECT_CODE(call(waterUser, "Search", {{"Type", "3"}}), 143);
-    EXPECT_CODE(call(createUser("Stranger", 132, water), "Search", {{"Type", "1"}}), 143);
 }
 
-TEST_F(Search, TypeAndTextsAreReadLiterally)
+TEST_F(Search, AtMostAThousandRows)
 {
-    for (const char* bad : {"", "4", "-1", "abc", "1.0", "99999999999"}) {
-        EXPECT_CODE(callAsAdmin("Search", {{"Type", bad}}), 177) << bad;
-    }
-    EXPECT_CODE(callAsAdmin("Search"), 177);
-    // The integer rule: blanks around, hexadecimal, minus zero.
-    EXPECT_EQ(found(callAsAdmin("Search", {{"Type", " 3 "}, {"Field1", "Homeless"}})), (Ids{userId("Homeless")}));
-    EXPECT_EQ(found(callAsAdmin("Search", {{"Type", "0x1"}, {"Field1", "ничья"}})), (Ids{orphanHouse}));
-    EXPECT_EQ(found(callAsAdmin("Search", {{"Type", "-0"}, {"Field1", "4321"}})), (Ids{heatMeter}));
-
-    const qint64 odd = insertId(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name") VALUES ('100% O''Brien_Street \ 7') RETURNING "Id")"));
-    for (const char* fragment : {"%", "_", "o'b", "\\", "% o'brien_street \\ 7"}) {
-        EXPECT_EQ(searchAsAdmin(1, {{"Field1", QString::fromUtf8(fragment)}}), (Ids{odd})) << fragment;
-    }
-    for (const char* fragment : {"%%", "1_0", "o''b", "\\\\", "'; drop table \"UserTable\"; --", "Ленина%"}) {
-        EXPECT_EQ(searchAsAdmin(1, {{"Field1", QString::fromUtf8(fragment)}}), Ids{}) << fragment;
-    }
-    EXPECT_EQ(searchAsAdmin(3, {{"Field1", QString(10000, QChar(0x042B))}}), Ids{});
-    EXPECT_EQ(searchAsAdmin(1, {{"Field1", QStringLiteral("ленинА 1")}}), (Ids{house})); // mixed scripts and case
-    EXPECT_CODE(callAsAdmin("Search", {{"Type", "1"}, {"Field2", QString(QChar(0))}}), 208);
-    EXPECT_EQ(rows("UserTable"), 5);
-}
-
-TEST_F(Search, AtMostAThousandRowsAndFailuresAreReported)
-{
-    db->exec(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name", "CompanyId") SELECT 'Дом ' || n, %1 FROM generate_series(1, 1100) n)").arg(water));
-    const CgiResult r = callAsAdmin("Search", {{"Type", "1"}, {"Field1", "дом"}});
-    ASSERT_CODE(r, 0);
-    EXPECT_EQ(r.data().size(), 1001);
-
-    db->exec(R"(ALTER TABLE "ModelTable" RENAME COLUMN "Name" TO "Title")");
-    const CgiResult broken = callAsAdmin("Search", {{"Type", "0"}});
-    EXPECT_CODE(broken, 132);
-    EXPECT_TRUE(broken.log.contains("[err] Ошибка при запросе к БД PostgreSql: ")) << qPrintable(broken.log);
+    db->exec(QStringLiteral(R"(INSERT INTO "AddressTable" ("Name", "CompanyId")
+                               SELECT 'Дом ' || n, %1 FROM generate_series(1, 1100) n)").arg(water));
+    EXPECT_EQ(callAsAdmin("Search", {{"Type", "1"}, {"Field1", "дом"}}).data().size(), 1001);
 }
 
 // Technical records of the meter in Water's house, whose clock runs 180 minutes ahead of UTC.
@@ -198,46 +87,24 @@ TEST_F(TechnicalData, DaysAreTheAddressesLocalDays)
     const qint64 first = technicalRow(meter, "2021-02-28 21:00:00", R"([{"t":"a"},2])");
     technicalRow(meter, "2021-03-01 20:59:59", "[3]");
     technicalRow(meter, "2021-03-01 21:00:00", "[4]");
-    technicalRow(heatMeter, "2021-03-01 10:00:00", "[5]");
-    db->exec(QStringLiteral(R"(UPDATE "TechnicalTable2021" SET "RecDate"='2021-03-01 09:30:00' WHERE "Id"=%1)").arg(first));
-
+    db->exec(QStringLiteral(R"(UPDATE "TechnicalTable2021" SET "RecDate"='2021-03-01 09:30:00'
+                               WHERE "Id"=%1)").arg(first));
     const CgiResult r = read("2021-03-01", "2021-03-01");
     EXPECT_EQ(dates(r), (QStringList{"2021-03-01 00:00:00", "2021-03-01 23:59:59"}));
     EXPECT_EQ(r.row(0), (QJsonObject{{"id", first}, {"date", "2021-03-01 00:00:00"}, {"dateRec", "2021-03-01 12:30:00"},
                                      {"values", QJsonArray{QJsonObject{{"t", "a"}}, 2}}}));
-    EXPECT_EQ(dates(read("2021-03-02", "2021-03-01")), QStringList{}); // an end before the start
-    // A company administrator reads the meters of his own company only; those below him none.
-    EXPECT_CODE(read("2021-03-01", "2021-03-01", heatAdmin), 246);
-    EXPECT_EQ(dates(read("2021-03-01", "2021-03-01", createUser("WaterAdmin", 129, water))).size(), 2);
+    // Below a company's administrator nobody reads them.
     EXPECT_CODE(read("2021-03-01", "2021-03-01", waterUser), 143);
-    EXPECT_CODE(read("2021-03-01", "2021-03-01", createUser("WaterOperator", 130, water)), 143);
 }
 
 TEST_F(TechnicalData, YearlyTablesAcrossNewYear)
 {
-    technicalRow(meter, "2020-12-30 12:00:00", "[1]");
-    technicalRow(meter, "2021-01-01 12:00:00", "[2]");
-    EXPECT_EQ(dates(read("2020-12-30", "2021-01-02")), (QStringList{"2020-12-30 15:00:00", "2021-01-01 15:00:00"}));
+    technicalRow(meter, "2021-01-01 12:00:00", "[1]");
     // The local New Year's night lies in the stored year before.
-    technicalRow(meter, "2020-12-31 22:00:00", "[3]");
+    technicalRow(meter, "2020-12-31 22:00:00", "[2]");
     EXPECT_EQ(dates(read("2021-01-01", "2021-01-01")), (QStringList{"2021-01-01 01:00:00", "2021-01-01 15:00:00"}));
     db->exec(R"(DROP TABLE "TechnicalTable2020")");
-    EXPECT_EQ(dates(read("2020-12-30", "2021-01-02")), (QStringList{"2021-01-01 15:00:00"}));
-    db->exec(R"(DROP TABLE "TechnicalTable2021")");
-    EXPECT_EQ(dates(read("2020-12-30", "2021-01-02")), QStringList{});
-}
-
-TEST_F(TechnicalData, AtMostFiveThousandRowsOfAYear)
-{
-    technicalRow(meter, "2020-12-31 12:00:00", "[0]");
-    technicalRow(meter, "2021-01-01 00:00:00", "[0]");
-    db->exec(QStringLiteral(R"(INSERT INTO "TechnicalTable2021" ("DeviceId", "TechDate", "JsonVal")
-        SELECT %1, '2021-01-01 00:00:00'::timestamp + n * interval '1 minute', '[1]' FROM generate_series(1, 5100) n)").arg(meter));
-    const QStringList list = dates(read("2020-12-31", "2021-01-31"));
-    ASSERT_EQ(list.size(), 5001);
-    EXPECT_EQ(list.first(), "2020-12-31 15:00:00");
-    EXPECT_EQ(list.at(1), "2021-01-01 03:00:00");
-    EXPECT_EQ(list.last(), "2021-01-04 14:19:00"); // the 4999th minute after the first of 2021
+    EXPECT_EQ(dates(read("2021-01-01", "2021-01-01")), (QStringList{"2021-01-01 15:00:00"}));
 }
 
 // A record whose values are no JSON array cannot be shown: the command says so and names the
@@ -246,22 +113,9 @@ TEST_F(TechnicalData, RecordsThatCannotBeShown)
 {
     technicalRow(meter, "2021-03-01 10:00:00", "[1]");
     const qint64 object = technicalRow(meter, "2021-03-01 11:00:00", R"({"a":1})");
-    CgiResult r = read("2021-03-01", "2021-03-01");
+    const CgiResult r = read("2021-03-01", "2021-03-01");
     EXPECT_CODE(r, 131);
-    EXPECT_TRUE(r.data().isEmpty());
     EXPECT_TRUE(r.log.contains(QStringLiteral("Id > %1").arg(object))) << qPrintable(r.log);
-
-    // Rows written by hand into a table without the usual constraints.
-    db->exec(QStringLiteral(R"(DELETE FROM "TechnicalTable2021" WHERE "Id"=%1)").arg(object));
-    db->exec(R"(ALTER TABLE "TechnicalTable2021" ALTER COLUMN "RecDate" DROP NOT NULL, ALTER COLUMN "JsonVal" DROP NOT NULL)");
-    db->exec(R"(UPDATE "TechnicalTable2021" SET "RecDate"=NULL)");
-    r = read("2021-03-01", "2021-03-01");
-    ASSERT_CODE(r, 0);
-    EXPECT_EQ(r.row(0)["dateRec"], "");
-    const qint64 empty = insertId(QStringLiteral(R"(INSERT INTO "TechnicalTable2021" ("DeviceId", "TechDate") VALUES (%1, '2021-03-01 12:00:00') RETURNING "Id")").arg(meter));
-    r = read("2021-03-01", "2021-03-01");
-    EXPECT_CODE(r, 131);
-    EXPECT_TRUE(r.log.contains(QStringLiteral("Id > %1").arg(empty))) << qPrintable(r.log);
 }
 
 TEST_F(TechnicalData, ParametersInTheirOrder)
@@ -272,26 +126,13 @@ TEST_F(TechnicalData, ParametersInTheirOrder)
         int code;
     } cases[] = {
         {{}, 110},
-        {{{"DeviceId", "abc"}}, 216},
-        {{{"DeviceId", "99999999999999999999"}}, 216},
-        {{{"DeviceId", "-3"}}, 216},
-        {{{"DeviceId", device}}, 4},
-        {{{"DeviceId", device}, {"DateStart", "01.03.2021"}}, 290},
         {{{"DeviceId", device}, {"DateStart", "2021-02-30"}, {"DateEnd", "2021-03-01"}}, 290},
-        {{{"DeviceId", device}, {"DateStart", "2021-03-01"}}, 4},
-        {{{"DeviceId", device}, {"DateStart", "2021-03-01"}, {"DateEnd", "2021-3-1x"}}, 291},
         {{{"DeviceId", device}, {"DateStart", "2021-01-01"}, {"DateEnd", "2021-03-07"}}, 256},
-        {{{"DeviceId", QString::number(loose)}, {"DateStart", "2021-01-01"}, {"DateEnd", "2021-01-01"}}, 246},
-        {{{"DeviceId", "0"}, {"DateStart", "2021-01-01"}, {"DateEnd", "2021-01-01"}}, 246},
         {{{"DeviceId", device}, {"DateStart", "2021-01-01"}, {"DateEnd", "2021-03-06"}}, 0}, // 64 days
     };
     for (const auto& c : cases) {
-        EXPECT_CODE(callAsAdmin("Get_TechnicalData", c.params), c.code) << qPrintable(c.params.isEmpty() ? QString() : c.params.last().second);
+        EXPECT_CODE(callAsAdmin("Get_TechnicalData", c.params), c.code);
     }
-    db->exec(R"(ALTER TABLE "AddressTable" RENAME COLUMN "TimeShift" TO "Shift")");
-    const CgiResult broken = read("2021-01-01", "2021-01-01");
-    EXPECT_CODE(broken, 132);
-    EXPECT_TRUE(broken.log.contains("[err] Ошибка при выполнении запроса PostgreSql: ")) << qPrintable(broken.log);
 }
 
 } // namespace

@@ -41,6 +41,20 @@ protected:
     {
         return call(waterUser, "Get_DeviceInfo", {{"DeviceId", QString::number(device)}}).row();
     }
+    // Puts the table behind a view that counts the statements reading it.
+    void countReads(const QString& table)
+    {
+        db->exec(QStringLiteral(R"(ALTER TABLE "%1" RENAME TO "%1Rows")").arg(table));
+        db->exec(QStringLiteral(R"(CREATE SEQUENCE "%1Reads")").arg(table));
+        db->exec(QStringLiteral(R"(CREATE FUNCTION "%1Counted"() RETURNS SETOF "%1Rows" LANGUAGE sql AS
+            $$ SELECT nextval('"%1Reads"'); SELECT * FROM "%1Rows" $$)").arg(table));
+        db->exec(QStringLiteral(R"(CREATE VIEW "%1" AS SELECT * FROM "%1Counted"())").arg(table));
+    }
+    qint64 reads(const QString& table)
+    {
+        return db->count(QStringLiteral(
+            R"(SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM "%1Reads")").arg(table));
+    }
 
     qint64 abonent = 0, meter = 0, master = 0, loose = 0;
     QString waterUser, heatUser;
@@ -99,8 +113,15 @@ TEST_F(DeviceLists, TheDeviceTableCarriesDescriptions)
     db->exec(QStringLiteral(R"(UPDATE "InstallTable" SET "DateInstall"='2021-06-30' WHERE "DeviceId"=%1)").arg(second));
     db->exec(QStringLiteral(R"(INSERT INTO "PoverkaTable" ("DeviceId", "DatePov", "Actual") VALUES
         (%1, '2019-01-01', 1), (%1, '2022-02-01', 1), (%1, '2023-01-01', 0))").arg(second));
+    for (const char* table : {"PoverkaTable", "AbonentTable", "InstallTable"}) {
+        countReads(table);
+    }
     const CgiResult table = call(waterUser, "Get_DeviceTable", at());
     ASSERT_EQ(table.data().size(), 2);
+    // Each kind of text is read once for the whole table, not once per device.
+    EXPECT_EQ(reads("PoverkaTable"), 1);
+    EXPECT_EQ(reads("AbonentTable"), 1);
+    EXPECT_EQ(reads("InstallTable"), 3); // the listing, the installations, the abonents
     EXPECT_EQ(QStringList({table.row(0)["install"].toString(), table.row(0)["abonent"].toString(),
                            table.row(0)["poverka"].toString()}),
               QStringList({QStringLiteral("Адрес установки:\nЛенина 1, кв 1\nДата установки: 01.01.2020"),

@@ -195,4 +195,12 @@ TEST_F(Abonents, PersonalAccountsWithTheirAbonentAndDevices)
     EXPECT_EQ(rows("LicAccountTable"), 1);
 }
 
+TEST_F(Abonents, AccountListStopsAtTenThousandRows)
+{
+    db->exec(QStringLiteral(R"(INSERT INTO "LicAccountTable" ("ResCode", "ObjectId", "Name")
+                               SELECT 1, %1, 'n' || g FROM generate_series(1, 10001) g)").arg(flat));
+    const Params at{{"AddressId", id(house)}, {"CompanyId", id(water)}};
+    EXPECT_EQ(callAsAdmin("Get_LicAccountTable", at).data().size(), 10000);
+}
+
 } // namespace

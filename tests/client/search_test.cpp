@@ -107,6 +107,19 @@ TEST_F(TechnicalData, YearlyTablesAcrossNewYear)
     EXPECT_EQ(dates(read("2021-01-01", "2021-01-01")), (QStringList{"2021-01-01 15:00:00"}));
 }
 
+// Each year's table gives at most 5,000 records: the end of 2020 and then 2021's first 4,999.
+TEST_F(TechnicalData, AtMostFiveThousandRowsOfAYear)
+{
+    technicalRow(meter, "2020-12-31 12:00:00", "[0]");
+    technicalRow(meter, "2021-01-01 00:00:00", "[0]");
+    db->exec(QStringLiteral(R"(INSERT INTO "TechnicalTable2021" ("DeviceId", "TechDate", "JsonVal")
+        SELECT %1, '2021-01-01 00:00:00'::timestamp + n * interval '1 minute', '[1]'
+        FROM generate_series(1, 5100) n)").arg(meter));
+    const QStringList list = dates(read("2020-12-31", "2021-01-31"));
+    ASSERT_EQ(list.size(), 5001);
+    EXPECT_EQ(list.last(), "2021-01-04 14:19:00");
+}
+
 // A record whose values are no JSON array cannot be shown: the command says so and names the
 // record instead of answering as if the device had sent nothing.
 TEST_F(TechnicalData, RecordsThatCannotBeShown)

@@ -68,6 +68,9 @@ const Parameter kParameters[] = {
     {"Get_TaskTable", {{"DeviceId", "1"}}, "DeviceId", 110, 216},
     {"Del_Task", {{"DeviceId", "1"}, {"TaskId", "1"}}, "TaskId", 304, 305},
     {"Clear_Task", {{"DeviceId", "1"}}, "DeviceId", 110, 216},
+    {"Get_DeviceInfo", {{"DeviceId", "1"}}, "DeviceId", 90, 90},
+    {"Get_DevValuesFromAddress", {{"AddressId", "1"}, {"Date", "2021-01-01"}}, "Date", 4, 256},
+    {"Report", {{"dateStart", "2021-01-01"}, {"dateEnd", "2021-01-02"}}, "dateEnd", 291, 291},
 };
 
 class Parameters : public DbTest {};

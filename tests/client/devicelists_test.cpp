@@ -122,14 +122,17 @@ TEST_F(DeviceLists, TheDeviceTableCarriesDescriptions)
     EXPECT_EQ(reads("PoverkaTable"), 1);
     EXPECT_EQ(reads("AbonentTable"), 1);
     EXPECT_EQ(reads("InstallTable"), 3); // the listing, the installations, the abonents
-    EXPECT_EQ(QStringList({table.row(0)["install"].toString(), table.row(0)["abonent"].toString(),
-                           table.row(0)["poverka"].toString()}),
+    const auto texts = [&table](int i) {
+        const QJsonObject row = table.row(i);
+        return QStringList{row["install"].toString(), row["abonent"].toString(),
+                           row["poverka"].toString()};
+    };
+    EXPECT_EQ(texts(0),
               QStringList({QStringLiteral("Адрес установки:\nЛенина 1, кв 1\nДата установки: 01.01.2020"),
                            QStringLiteral("Абонент: \nИванов\nТелефон: 123\nE-mail: iv@example.org"),
                            QStringLiteral("Дата поверки: 15.03.2020\nГосповерка\nСрок действия: 72 мес.\n"
                                           "Дата следующей поверки: 15.03.2026")}));
-    EXPECT_EQ(QStringList({table.row(1)["install"].toString(), table.row(1)["abonent"].toString(),
-                           table.row(1)["poverka"].toString()}),
+    EXPECT_EQ(texts(1),
               QStringList({QStringLiteral("Адрес установки:\nЛенина 1, кв 2\nДата установки: 30.06.2021"),
                            QStringLiteral("Абонент: \nПетров"),
                            QStringLiteral("Дата поверки: 01.02.2022\nСрок действия: 72 мес.\n"

@@ -46,6 +46,20 @@ TEST_F(Search, AddressesInCapitals)
                           QString::number(water), "Water"}));
 }
 
+// A fragment is found as written: "%", "_", quotes and backslashes are no patterns.
+TEST_F(Search, FragmentsAreLiteral)
+{
+    const qint64 odd = insertId(QStringLiteral(
+        R"(INSERT INTO "AddressTable" ("Name") VALUES ('100% O''Brien_Street \ 7') RETURNING "Id")"));
+    const QString admin = adminToken();
+    for (const char* fragment : {"%", "_", "o'b", "\\", "% o'brien_street \\ 7"}) {
+        EXPECT_EQ(search(admin, 1, {{"Field1", QString::fromUtf8(fragment)}}), (Ids{odd})) << fragment;
+    }
+    for (const char* fragment : {"1_0", "o''b", "\\\\", "'; drop table \"UserTable\"; --"}) {
+        EXPECT_EQ(search(admin, 1, {{"Field1", QString::fromUtf8(fragment)}}), Ids{}) << fragment;
+    }
+}
+
 TEST_F(Search, EachCallerSeesHisCompanies)
 {
     // A company account searches his company whatever he names; one without, what is nobody's.

@@ -181,15 +181,15 @@ TEST_F(Persistent, StopSignalLetsTheRequestBeingServedFinish)
 TEST(KeptConnectionSchedule, SchemaCheckIsDueHourlyAndInANewYear)
 {
     orvela::KeptConnection connection;
-    const QDateTime checked(QDate(2026, 12, 31), QTime(23, 0), Qt::UTC);
+    const QDateTime checked(QDate(2026, 12, 31), QTime(22, 0), Qt::UTC);
     EXPECT_TRUE(connection.schemaCheckDue(checked)) << "never checked";
     connection.schemaChecked(checked);
-    EXPECT_FALSE(connection.schemaCheckDue(checked.addSecs(59 * 60)));
-    EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(60 * 60)));
+    EXPECT_FALSE(connection.schemaCheckDue(checked.addSecs(60 * 60 - 1)));
+    EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(60 * 60))) << "an hour, the same year";
     // Checked at 23:30: one minute past midnight is a new year, though not an hour later.
-    connection.schemaChecked(checked.addSecs(30 * 60));
-    EXPECT_FALSE(connection.schemaCheckDue(checked.addSecs(59 * 60)));
-    EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(61 * 60))) << "a new year";
+    connection.schemaChecked(checked.addSecs(90 * 60));
+    EXPECT_FALSE(connection.schemaCheckDue(checked.addSecs(119 * 60)));
+    EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(121 * 60))) << "a new year";
     EXPECT_TRUE(connection.schemaCheckDue(checked.addSecs(-3600))) << "the clock went back";
 }
 

@@ -65,7 +65,8 @@ TEST_F(Bounds, EveryDateAtTheEdgeOfTheAcceptedYearsGivesItsSlotsOrItsCode)
         const char* date;
         bool accepted;
     } dates[] = {{"0001-01-01", false}, {"1899-12-31", false}, {"1900-01-01", true},
-                 {"9998-12-31", true},  {"9999-01-01", false}, {"9999-12-31", false}};
+                 {"9998-12-31", true},  {"9999-01-01", false}, {"9999-12-31", false},
+                 {" 1900-01-01 ", true}}; // blanks around a date are no part of it
     for (const auto& call : calls) {
         for (const auto& date : dates) {
             Params params = call.params;

@@ -92,6 +92,11 @@ TEST_F(Limits, AnAcknowledgementReachesBackThirtyOneDays)
     const QJsonObject now{{"deviceId", meter}, {"date", hoursAgo(0)}};
     ASSERT_CODE(call(waterAdmin, "Clear_ErrorFlags", {{"DATA", json({now})}}), 0);
     EXPECT_EQ(fixed.at(0)() + "/" + fixed.at(1)(), "1/-");
+    // Sent early in January, it reaches last December's flags in last year's table.
+    const qint64 december = archiveRow(meter, "2020-12-20 12:00:00", "[]", json({flags(0x1)}));
+    const QJsonObject january{{"deviceId", meter}, {"date", "2021-01-05 12:00:00"}};
+    ASSERT_CODE(call(waterAdmin, "Clear_ErrorFlags", {{"DATA", json({january})}}), 0);
+    EXPECT_EQ(value(QStringLiteral(R"(SELECT "JsonErr"->0->>'fixed' FROM "ArchiveTable2020" WHERE "Id"=%1)").arg(december)), "1");
 }
 
 TEST_F(Limits, AnHourReportCoversThirtyOneDaysAtMost)

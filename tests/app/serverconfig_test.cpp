@@ -57,6 +57,12 @@ TEST(ServerConfig, DefaultsAndQtConversionRules)
     EXPECT_TRUE(!c.logEnabled && c.debug && !c.getEnabled && !c.httpsOnly);
     EXPECT_EQ(c.dbPort * 100000 + c.queryTimeout, 70000 & 0xFFFF);
     EXPECT_EQ(c.dbPassword + c.keyText, QStringLiteral("a,bключ"));
+    // A key file's line end is no part of the key: a token made with the same key elsewhere reads.
+    writeFile(base.path() + "/cnf/server.cnf", "[orvela]\nkey=other\nkey_file=token.key\n");
+    writeFile(base.path() + "/token.key", "k1\r\n");
+    const orvela::ServerConfig fromFile = orvela::ServerConfig::load(base.path() + "/bin");
+    EXPECT_TRUE(fromFile.keyFileRead);
+    EXPECT_EQ(fromFile.keyText, "k1");
 }
 
 } // namespace

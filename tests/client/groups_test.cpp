@@ -448,9 +448,10 @@ TEST_F(Groups, AChangeAndADeletionOfOneGroupWaitForEachOther)
 TEST_F(Groups, AMeterOnAnotherGroupIsRefused)
 {
     ASSERT_CODE(send(waterOperator, "Add_Mirel", mirel(1, 100)), 0);
-    QJsonObject second = mirel(1, 200);
+    QJsonObject second = mirel(2, 200);
     second.insert("identNum", 2);
     ASSERT_CODE(send(waterOperator, "Add_Mirel", second), 0);
+    EXPECT_EQ(call(waterOperator, "Get_MirelTable", {{"AddressId", id(house)}}).data().size(), 2);
     ASSERT_CODE(send(waterOperator, "Add_LoRaDevice", lora({meterOn(1, 11, 0)}, flat)), 0);
     const qint64 master = idOf(1);
     const QJsonObject own = meterOf(0, 100, idOf(100));

@@ -44,6 +44,8 @@ TEST_F(Search, AddressesInCapitals)
     EXPECT_EQ(callAsAdmin("Search", {{"Type", "1"}, {"Field1", "ЛЕНИНА"}}).data().at(1).toArray(),
               (QJsonArray{QString::number(house), "Ленина 1", "180", "", "\"f-1\"", QString::number(flat), "1",
                           QString::number(water), "Water"}));
+    const qint64 shop = object(house, QStringLiteral("магазин"));
+    EXPECT_EQ(callAsAdmin("Search", {{"Type", "1"}, {"Field2", "МАГАЗИН"}}).data().at(1)[5].toString(), id(shop));
 }
 
 // A fragment is found as written: "%", "_", quotes and backslashes are no patterns.

@@ -26,7 +26,7 @@ TEST_P(IntRuleTest, ReadsEachWidth)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, IntRuleTest,
-    ::testing::Values(IntCase{" 5 ", 5, 5, 5}, IntCase{"0x81", 129, 129, 129},
+    ::testing::Values(IntCase{" 5 ", 5, 5, 5}, IntCase{"0x81", 129, 129, 129}, IntCase{" 0x81", 129, 129, 129},
                       IntCase{"0X1f", 31, 31, 31}, IntCase{"0x", -1, -1, -1},
                       IntCase{"5a", -1, -1, -1}, IntCase{"", -1, -1, -1},
                       IntCase{"NULL", -1, -1, -1}, IntCase{"-3", -3, -1, -3},

@@ -79,6 +79,8 @@ const struct {
      R"("time":"04:00","values":[{)"},
     {"Get_TechnicalData", {{"DeviceId", kMoved}, {"DateStart", "2026-03-01"}, {"DateEnd", "2026-03-01"}},
      R"("date":"2026-03-01 04:00:00")"},
+    // Its description is of the installation it has now, not the one it left.
+    {"Get_DeviceData", {{"DeviceId", kMoved}}, R"("dateInstall":"2024-06-01")"},
 };
 
 TEST_F(MovedDevice, OnlyTheCompanyOfItsCurrentInstallationSeesIt)

@@ -70,6 +70,7 @@ TEST(ArchiveTimeTest, TextsWithOffsetOrFractionReadAsUtc)
         return localText(orvela::archiveUtcDateTime(QString::fromLatin1(text)));
     };
     EXPECT_EQ(utc("2021-03-01T21:30:00-05:30"), QStringLiteral("2021-03-02 03:00:00"));
+    EXPECT_EQ(utc("2021-03-02 02:00:00+03"), QStringLiteral("2021-03-01 23:00:00"));
     EXPECT_EQ(utc("2021-03-01 21:30:00.123456"), QStringLiteral("2021-03-01 21:30:00"));
 }
 

@@ -63,7 +63,8 @@ TEST(ServerConfig, DefaultsAndQtConversionRules)
     const orvela::ServerConfig fromFile = orvela::ServerConfig::load(base.path() + "/bin");
     EXPECT_TRUE(fromFile.keyFileRead);
     EXPECT_EQ(fromFile.keyText, "k1");
-    writeFile(base.path() + "/cnf/server.cnf", "[orvela]\nmax_body_mb=512\n"); // the largest accepted
+    writeFile(base.path() + "/cnf/server.cnf",
+              "[orvela]\nmax_body_mb=512\n"); // the largest accepted
     EXPECT_EQ(orvela::ServerConfig::load(base.path() + "/bin").maxBodyBytes, 512 << 20);
 }
 

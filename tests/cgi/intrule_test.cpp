@@ -26,9 +26,9 @@ TEST_P(IntRuleTest, ReadsEachWidth)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, IntRuleTest,
-    ::testing::Values(IntCase{" 5 ", 5, 5, 5}, IntCase{"0x81", 129, 129, 129}, IntCase{" 0x81", 129, 129, 129},
-                      IntCase{"0X1f", 31, 31, 31}, IntCase{"0x", -1, -1, -1},
-                      IntCase{"5a", -1, -1, -1}, IntCase{"", -1, -1, -1},
+    ::testing::Values(IntCase{" 5 ", 5, 5, 5}, IntCase{"0x81", 129, 129, 129},
+                      IntCase{" 0x81", 129, 129, 129}, IntCase{"0X1f", 31, 31, 31},
+                      IntCase{"0x", -1, -1, -1}, IntCase{"5a", -1, -1, -1}, IntCase{"", -1, -1, -1},
                       IntCase{"NULL", -1, -1, -1}, IntCase{"-3", -3, -1, -3},
                       IntCase{"2147483648", -1, 2147483648LL, 2147483648LL},
                       IntCase{"0xFFFFFFFF", -1, 4294967295LL, 4294967295LL},

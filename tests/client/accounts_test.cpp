@@ -21,7 +21,9 @@ TEST_F(Users, ListShowsSessionsCompaniesAndFilters)
     db->exec(QStringLiteral(R"(INSERT INTO "SessionTable" VALUES
         (%1, 7, '2026-01-02 03:04:05', timezone('utc', now()) - interval '240 seconds', '10.0.0.1'),
         (%2, 8, '2026-01-02 03:04:05', timezone('utc', now()) - interval '242 seconds', NULL),
-        (%2, 0, '2026-01-02 03:04:05', '2026-01-02 05:06:07', 'x'))").arg(userId("w1")).arg(userId("h1")));
+        (%2, 0, '2026-01-02 03:04:05', '2026-01-02 05:06:07', 'x'))")
+                 .arg(userId("w1"))
+                 .arg(userId("h1")));
     const CgiResult all = callAsAdmin("Get_UsersTable", {{"CompanyId", "null"}});
     ASSERT_EQ(all.data().size(), 4); // the account with two sessions is listed twice
     const QJsonObject w = all.row(0);

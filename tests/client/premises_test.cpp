@@ -48,8 +48,11 @@ TEST_F(Premises, UpdateAddressRewritesFieldsAndDeleteKeepsUsedOnes)
               (QJsonArray{QJsonObject{{"id", house}, {"name", "a3"}, {"postIndex", ""}, {"coordLat", "55.7"},
                                       {"coordLong", ""}, {"note", ""}, {"timeShift", 0},
                                       {"data", QJsonObject{{"fias", "f"}, {"keep", 1}}}}}));
-    ASSERT_CODE(callAsAdmin("Upd_Address", {{"AddressId", id(house)}, {"Name", "a3"}, {"TimeShift", "0"}}), 0);
-    EXPECT_EQ(callAsAdmin("Get_AddressTable").row()["data"], (QJsonObject{{"keep", 1}})); // without Fias, no code
+    ASSERT_CODE(
+        callAsAdmin("Upd_Address", {{"AddressId", id(house)}, {"Name", "a3"}, {"TimeShift", "0"}}),
+        0);
+    EXPECT_EQ(callAsAdmin("Get_AddressTable").row()["data"],
+              (QJsonObject{{"keep", 1}})); // without Fias, no code
     const Params rest{{"Name", "x"}, {"TimeShift", "1"}};
     const QString loose = id(address("l", 0));
     EXPECT_CODE(call(waterAdmin, "Upd_Address", Params{{"AddressId", loose}} + rest), 217);
@@ -132,7 +135,9 @@ TEST_F(Abonents, DataIsCheckedBeforeAnythingIsWritten)
     const QString twice = json({abonent(flat, "same"), abonent(flat2, "same")});
     EXPECT_CODE(call(waterOperator, "Add_Abonents", {{"DATA", twice}}), 122);
     // No object is for global administrators and operators only.
-    EXPECT_CODE(call(createUser("guser", 4, 0), "Add_Abonents", {{"DATA", json({abonent(0, "none")})}}), 146);
+    EXPECT_CODE(
+        call(createUser("guser", 4, 0), "Add_Abonents", {{"DATA", json({abonent(0, "none")})}}),
+        146);
     EXPECT_EQ(rows("AbonentTable"), 0);
 }
 
@@ -158,7 +163,8 @@ TEST_F(Abonents, ListAndDeleteWithinTheCompany)
 {
     const qint64 flat2 = object(house, "2");
     ASSERT_CODE(call(waterOperator, "Add_Abonents", {{"DATA", json({abonent(flat, "both"), abonent(flat2, "mine")})}}), 0);
-    const qint64 both = value(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='both')").toLongLong();
+    const qint64 both =
+        value(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='both')").toLongLong();
     const CgiResult list = call(waterOperator, "Get_AbonentsTable", {{"AddressId", "0"}, {"Login", "b"}});
     EXPECT_EQ(list.data(), (QJsonArray{QJsonObject{{"id", both}, {"name", QStringLiteral("Д'Арк \\")}, {"phone", ""},
                                                    {"mail", "both@x.org"}, {"login", "both"}, {"addressId", house},
@@ -166,8 +172,11 @@ TEST_F(Abonents, ListAndDeleteWithinTheCompany)
     // An abonent who lives at premises of no company, or of another company, too is for a global
     // caller to delete.
     for (const qint64 elsewhere : {objectOf(0), heatFlat}) {
-        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)").arg(both).arg(elsewhere));
-        EXPECT_CODE(call(waterOperator, "Del_Abonent", {{"AbonentId", id(both)}}), 120) << elsewhere;
+        db->exec(QStringLiteral(R"(UPDATE "ObjectTable" SET "AbonentId"=%1 WHERE "Id"=%2)")
+                     .arg(both)
+                     .arg(elsewhere));
+        EXPECT_CODE(call(waterOperator, "Del_Abonent", {{"AbonentId", id(both)}}), 120)
+            << elsewhere;
     }
     const QString mine = value(R"(SELECT "Id" FROM "AbonentTable" WHERE "Login"='mine')");
     ASSERT_CODE(call(waterOperator, "Del_Abonent", {{"AbonentId", mine}}), 0);

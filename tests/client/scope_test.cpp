@@ -205,11 +205,15 @@ TEST_F(Scope, GlobalCallersActingForACompanyStayInsideIt)
     const QString before = snapshot();
     const Params forWater{{"CompanyId", QString::number(water)}};
     const auto accountOn = [](const QString& object) {
-        return json({QJsonObject{{"objectId", object.toLongLong()}, {"resCode", 2}, {"name", "L"}}});
+        return json(
+            {QJsonObject{{"objectId", object.toLongLong()}, {"resCode", 2}, {"name", "L"}}});
     };
-    EXPECT_CODE(callAsAdmin("Add_LicAccount", forWater + Params{{"DATA", accountOn(h.object)}}), 190);
+    EXPECT_CODE(callAsAdmin("Add_LicAccount", forWater + Params{{"DATA", accountOn(h.object)}}),
+                190);
     // Water's own records it changes as Water's accounts do (here to the values they hold).
-    EXPECT_CODE(callAsAdmin("Upd_LicAccount", forWater + Params{{"Id", w.account}, {"DATA", accountOn(w.object)}}), 0);
+    EXPECT_CODE(callAsAdmin("Upd_LicAccount",
+                            forWater + Params{{"Id", w.account}, {"DATA", accountOn(w.object)}}),
+                0);
     EXPECT_CODE(callAsAdmin("Add_Devices", forWater + Params{{"DATA", deviceData(h.object)}}), 190);
     EXPECT_CODE(callAsAdmin("Clear_Task", forWater + Params{{"DeviceId", h.device}}), 246);
     EXPECT_EQ(snapshot(), before);

@@ -45,7 +45,9 @@ TEST_F(Search, AddressesInCapitals)
               (QJsonArray{QString::number(house), "Ленина 1", "180", "", "\"f-1\"", QString::number(flat), "1",
                           QString::number(water), "Water"}));
     const qint64 shop = object(house, QStringLiteral("магазин"));
-    EXPECT_EQ(callAsAdmin("Search", {{"Type", "1"}, {"Field2", "МАГАЗИН"}}).data().at(1)[5].toString(), id(shop));
+    EXPECT_EQ(
+        callAsAdmin("Search", {{"Type", "1"}, {"Field2", "МАГАЗИН"}}).data().at(1)[5].toString(),
+        id(shop));
 }
 
 // A fragment is found as written: "%", "_", quotes and backslashes are no patterns.

@@ -274,17 +274,18 @@ TEST_F(Replica, AChangeIsReadBackAtOnceFromALaggingStandby)
 
 // A standby cut off from its primary has applied all it received, yet misses every change
 // since: once its last applied change is older than the bound, reads go to the primary.
-TEST_F(Replica, AStandbyThatLostItsPrimaryIsNotReadOnceItsLastChangeIsOld)
-{
+TEST_F(Replica, AStandbyThatLostItsPrimaryIsNotReadOnceItsLastChangeIsOld) {
     configure(1);
     const QString conninfo = sql(standby, QStringLiteral("SHOW primary_conninfo"));
     sql(standby, QStringLiteral("ALTER SYSTEM SET primary_conninfo = ''"));
     sql(standby, QStringLiteral("SELECT pg_reload_conf()"));
-    awaitOnStandby(QStringLiteral("SELECT count(*) FROM pg_stat_wal_receiver"), QStringLiteral("0"));
+    awaitOnStandby(QStringLiteral("SELECT count(*) FROM pg_stat_wal_receiver"),
+                   QStringLiteral("0"));
     QThread::msleep(1500);
     const int code = call(QStringLiteral("Add_Company"), {{"Name", "cut off"}}).errorCode();
     const QStringList seen = companies();
-    sql(standby, QStringLiteral("ALTER SYSTEM SET primary_conninfo = '%1'").arg(QString(conninfo).replace("'", "''")));
+    sql(standby, QStringLiteral("ALTER SYSTEM SET primary_conninfo = '%1'")
+                     .arg(QString(conninfo).replace("'", "''")));
     sql(standby, QStringLiteral("SELECT pg_reload_conf()"));
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(seen.contains(QStringLiteral("cut off"))) << "read from the cut-off standby";

@@ -106,9 +106,12 @@ TEST(Log, PerProcessLayoutSharesADayFileAndMarksEachLineWithTheRequest)
     for (int i = 0; i < lines.size(); ++i) {
         EXPECT_EQ(record.match(lines[i]).captured(1), ids[i / 3]) << qPrintable(lines[i]);
     }
-    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("] ") + QString(tarn::Log::kMaxDebugRecordChars, 'x'))) << "cut";
-    EXPECT_TRUE(lines[4].endsWith(QString(tarn::Log::kMaxDebugRecordChars, 'x') +
-                                  QStringLiteral(" ...[запись обрезана: показано 16384 из 16385 символов]")));
+    EXPECT_TRUE(
+        lines[1].endsWith(QStringLiteral("] ") + QString(tarn::Log::kMaxDebugRecordChars, 'x')))
+        << "cut";
+    EXPECT_TRUE(lines[4].endsWith(
+        QString(tarn::Log::kMaxDebugRecordChars, 'x') +
+        QStringLiteral(" ...[запись обрезана: показано 16384 из 16385 символов]")));
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);

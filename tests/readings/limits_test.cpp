@@ -96,7 +96,10 @@ TEST_F(Limits, AnAcknowledgementReachesBackThirtyOneDays)
     const qint64 december = archiveRow(meter, "2020-12-20 12:00:00", "[]", json({flags(0x1)}));
     const QJsonObject january{{"deviceId", meter}, {"date", "2021-01-05 12:00:00"}};
     ASSERT_CODE(call(waterAdmin, "Clear_ErrorFlags", {{"DATA", json({january})}}), 0);
-    EXPECT_EQ(value(QStringLiteral(R"(SELECT "JsonErr"->0->>'fixed' FROM "ArchiveTable2020" WHERE "Id"=%1)").arg(december)), "1");
+    EXPECT_EQ(value(QStringLiteral(
+                        R"(SELECT "JsonErr"->0->>'fixed' FROM "ArchiveTable2020" WHERE "Id"=%1)")
+                        .arg(december)),
+              "1");
 }
 
 TEST_F(Limits, AnHourReportCoversThirtyOneDaysAtMost)
